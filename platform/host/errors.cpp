@@ -1,0 +1,10 @@
+// The last error, one per thread as on Windows.
+#include "platform/win32.h"
+
+namespace {
+thread_local DWORD lastError = ERROR_SUCCESS;
+}
+
+DWORD WINAPI GetLastError() { return lastError; }
+
+void WINAPI SetLastError(DWORD code) { lastError = code; }

@@ -1,0 +1,199 @@
+// The program's own module on the host: its path on the emulated machine, its command
+// line, and the resources embedded at build time.
+#include "platform/host/module.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "platform/host/control.h"
+#include "platform/host/failures.h"
+#include "platform/host/resources.h"
+
+namespace kstv::host {
+namespace {
+
+// Where the program lives on the emulated machine unless a test says otherwise.
+constexpr const char* kDefaultModulePath =
+    "C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.exe";
+
+struct ModuleState {
+  std::mutex lock;
+  std::string path = kDefaultModulePath;
+  std::string commandLine = std::string("\"") + kDefaultModulePath + "\"";
+  const ResourceTable* resources = nullptr;
+};
+
+ModuleState& state() {
+  static ModuleState module;
+  return module;
+}
+
+HMODULE const kOwnModule = reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(0x140000000ULL));
+
+bool isOwnModule(HMODULE module) { return module == nullptr || module == kOwnModule; }
+
+// Resource names and types compare like Windows: integer ids by value, names without
+// regard to case; "#123" names the integer 123.
+bool matches(LPCSTR wanted, const char* name, WORD id) {
+  if (IS_INTRESOURCE(wanted)) return name == nullptr && LOWORD(wanted) == id;
+  if (wanted[0] == '#') return name == nullptr && std::strtoul(wanted + 1, nullptr, 10) == id;
+  return name != nullptr && lstrcmpiA(wanted, name) == 0;
+}
+
+}  // namespace
+
+bool registerOwnModuleResources(const ResourceTable& table) {
+  static ResourceTable registered;
+  std::lock_guard guard(state().lock);
+  registered = table;
+  state().resources = &registered;
+  return true;
+}
+
+void setModulePath(const std::string& path) {
+  std::lock_guard guard(state().lock);
+  state().path = path;
+}
+
+void setCommandLine(const std::string& commandLine) {
+  std::lock_guard guard(state().lock);
+  state().commandLine = commandLine;
+}
+
+namespace detail {
+
+HMODULE ownModule() { return kOwnModule; }
+
+void setCommandLineFromArguments(int argc, char** argv) {
+  std::string line;
+  {
+    std::lock_guard guard(state().lock);
+    line = "\"" + state().path + "\"";
+  }
+  for (int i = 1; i < argc; ++i) {
+    bool quote = std::strpbrk(argv[i], " \t") != nullptr;
+    line += quote ? std::string(" \"") + argv[i] + "\"" : std::string(" ") + argv[i];
+  }
+  setCommandLine(line);
+}
+
+}  // namespace detail
+}  // namespace kstv::host
+
+using kstv::host::detail::injectedFailure;
+
+LPSTR WINAPI GetCommandLineA() {
+  // Windows hands out one buffer for the life of the process; so do we, per text set.
+  static std::string current;
+  std::lock_guard guard(kstv::host::state().lock);
+  current = kstv::host::state().commandLine;
+  return current.data();
+}
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
+  if (moduleName == nullptr) return kstv::host::kOwnModule;
+  SetLastError(126);  // ERROR_MOD_NOT_FOUND: the host has no other modules
+  return nullptr;
+}
+
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
+  if (auto code = injectedFailure("GetModuleFileNameA")) {
+    SetLastError(*code);
+    return 0;
+  }
+  if (!kstv::host::isOwnModule(module)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  std::string path;
+  {
+    std::lock_guard guard(kstv::host::state().lock);
+    path = kstv::host::state().path;
+  }
+  if (size == 0) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  // As on Windows: a path that does not fit is cut to size - 1 characters and a NUL,
+  // and the result is the buffer size with ERROR_INSUFFICIENT_BUFFER.
+  if (path.size() + 1 > size) {
+    std::memcpy(fileName, path.data(), size - 1);
+    fileName[size - 1] = '\0';
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
+  }
+  std::memcpy(fileName, path.c_str(), path.size() + 1);
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(path.size());
+}
+
+int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax) {
+  if (auto code = injectedFailure("LoadStringA")) {
+    SetLastError(*code);
+    return 0;
+  }
+  const kstv::host::ResourceTable* table = kstv::host::state().resources;
+  if (!kstv::host::isOwnModule(instance) || !table || !buffer || bufferMax <= 0) {
+    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return 0;
+  }
+  for (std::size_t i = 0; i < table->stringCount; ++i) {
+    if (table->strings[i].id != id) continue;
+    std::size_t length = std::min(std::strlen(table->strings[i].text),
+                                  static_cast<std::size_t>(bufferMax - 1));
+    std::memcpy(buffer, table->strings[i].text, length);
+    buffer[length] = '\0';
+    return static_cast<int>(length);
+  }
+  buffer[0] = '\0';
+  SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+  return 0;
+}
+
+HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
+  if (auto code = injectedFailure("FindResourceA")) {
+    SetLastError(*code);
+    return nullptr;
+  }
+  const kstv::host::ResourceTable* table = kstv::host::state().resources;
+  if (!kstv::host::isOwnModule(module) || !table) {
+    SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+    return nullptr;
+  }
+  bool typeFound = false;
+  for (std::size_t i = 0; i < table->resourceCount; ++i) {
+    const kstv::host::EmbeddedResource& resource = table->resources[i];
+    if (!kstv::host::matches(type, resource.typeName, resource.typeId)) continue;
+    typeFound = true;
+    if (kstv::host::matches(name, nullptr, resource.id))
+      return reinterpret_cast<HRSRC>(const_cast<kstv::host::EmbeddedResource*>(&resource));
+  }
+  SetLastError(typeFound ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND);
+  return nullptr;
+}
+
+HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource) {
+  if (auto code = injectedFailure("LoadResource")) {
+    SetLastError(*code);
+    return nullptr;
+  }
+  if (!kstv::host::isOwnModule(module) || !resource) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  auto* embedded = reinterpret_cast<const kstv::host::EmbeddedResource*>(resource);
+  return const_cast<unsigned char*>(embedded->bytes);
+}
+
+LPVOID WINAPI LockResource(HGLOBAL data) { return data; }
+
+DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource) {
+  if (!kstv::host::isOwnModule(module) || !resource) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  return static_cast<DWORD>(reinterpret_cast<const kstv::host::EmbeddedResource*>(resource)->size);
+}

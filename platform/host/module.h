@@ -1,0 +1,14 @@
+// Host build, internal: the program's own module.
+#pragma once
+
+#include "platform/win32.h"
+
+namespace kstv::host::detail {
+
+// The instance handle of the program's own module (what GetModuleHandleA(null) gives).
+HMODULE ownModule();
+// Builds the command line GetCommandLineA reports from the program's arguments: the
+// module path in quotes, then each argument, quoted when it holds a blank.
+void setCommandLineFromArguments(int argc, char** argv);
+
+}  // namespace kstv::host::detail

@@ -1,0 +1,325 @@
+// The registry calls on the host, with Windows' results: case-insensitive names, typed
+// values, access checked against the handle, ERROR_KEY_DELETED for a handle whose key
+// has gone, and RegDeleteKeyA refusing a key that still has subkeys.
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/host/control.h"
+#include "platform/host/failures.h"
+#include "platform/host/registry_handles.h"
+#include "platform/host/registry_store.h"
+#include "platform/host/text.h"
+
+namespace kstv::host {
+namespace {
+
+using detail::KeyId;
+using detail::OpenKey;
+using detail::RegistryHandles;
+using detail::RegistryStore;
+
+// One API call: the process lock and one store transaction for its whole duration.
+class Call {
+ public:
+  explicit Call(bool write)
+      : guard_(RegistryStore::instance().lock()), transaction_(RegistryStore::instance(), write) {}
+  void commit() { transaction_.commit(); }
+
+  RegistryStore& store() { return RegistryStore::instance(); }
+  RegistryHandles& handles() { return RegistryHandles::instance(); }
+
+  // The open key behind `handle`, checked for existence and for the access `needed`.
+  LSTATUS use(HKEY handle, REGSAM needed, OpenKey& out) {
+    auto open = handles().resolve(handle);
+    if (!open) return ERROR_INVALID_HANDLE;
+    if (!store().exists(open->key)) return ERROR_KEY_DELETED;
+    if ((open->access & needed) != needed) return ERROR_ACCESS_DENIED;
+    out = *open;
+    return ERROR_SUCCESS;
+  }
+
+ private:
+  std::lock_guard<std::recursive_mutex> guard_;
+  RegistryStore::Transaction transaction_;
+};
+
+REGSAM normalizedAccess(REGSAM access) {
+  access &= ~(KEY_WOW64_32KEY | KEY_WOW64_64KEY);
+  if (access & (GENERIC_ALL | MAXIMUM_ALLOWED)) access |= KEY_ALL_ACCESS;
+  if (access & GENERIC_READ) access |= KEY_READ;
+  if (access & GENERIC_WRITE) access |= KEY_WRITE;
+  if (access & GENERIC_EXECUTE) access |= KEY_EXECUTE;
+  return access & ~(GENERIC_ALL | GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | MAXIMUM_ALLOWED);
+}
+
+bool allowed(RegistryStore& store, KeyId key, REGSAM access) {
+  return !store.isReadOnly(key) || (access & ~KEY_READ) == 0;
+}
+
+// Splits a key path at its backslashes. A path may end in a backslash but not begin
+// with one, and no component may be empty.
+LSTATUS splitPath(LPCSTR path, std::vector<std::u16string>& components) {
+  components.clear();
+  if (!path || !*path) return ERROR_SUCCESS;
+  if (path[0] == '\\') return ERROR_BAD_PATHNAME;
+  std::u16string wide = detail::ansiToWide(path);
+  std::size_t start = 0;
+  while (start < wide.size()) {
+    std::size_t end = wide.find(u'\\', start);
+    if (end == std::u16string::npos) end = wide.size();
+    if (end == start) return ERROR_BAD_PATHNAME;
+    components.push_back(wide.substr(start, end - start));
+    start = end + 1;
+  }
+  return ERROR_SUCCESS;
+}
+
+std::u16string valueNameOf(LPCSTR name) { return name ? detail::ansiToWide(name) : std::u16string(); }
+
+bool isStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+// Copies a value's data out as RegQueryValueExA and RegEnumValueA do: the size needed
+// always, the bytes when they fit, and a NUL behind a string that lacks one when the
+// buffer has room for it (the count does not include that NUL).
+LSTATUS copyData(const detail::ValueRecord& value, LPDWORD type, LPBYTE data, LPDWORD byteCount) {
+  if (type) *type = value.type;
+  auto size = static_cast<DWORD>(value.data.size());
+  LSTATUS status = ERROR_SUCCESS;
+  if (data) {
+    if (*byteCount < size) {
+      status = ERROR_MORE_DATA;
+    } else {
+      std::copy(value.data.begin(), value.data.end(), data);
+      if (isStringType(value.type) && size > 0 && size < *byteCount && data[size - 1] != 0)
+        data[size] = 0;
+    }
+  }
+  if (byteCount) *byteCount = size;
+  return status;
+}
+
+}  // namespace
+
+bool markKeyReadOnly(HKEY root, const char* path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  Call call(false);
+  auto open = call.handles().resolve(key);
+  call.store().markReadOnly(open->key);
+  call.handles().close(key);
+  return true;
+}
+
+void clearReadOnlyMarks() {
+  std::lock_guard guard(RegistryStore::instance().lock());
+  RegistryStore::instance().clearReadOnlyMarks();
+}
+
+std::size_t openRegistryHandleCount() {
+  std::lock_guard guard(RegistryStore::instance().lock());
+  return RegistryHandles::instance().count();
+}
+
+void resetRegistry() {
+  std::lock_guard guard(RegistryStore::instance().lock());
+  if (machineDirectory().empty()) RegistryStore::instance().clear();
+}
+
+}  // namespace kstv::host
+
+using kstv::host::Call;
+using kstv::host::detail::injectedFailure;
+using kstv::host::detail::KeyId;
+using kstv::host::detail::OpenKey;
+
+LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
+  if (!result) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  if (auto code = injectedFailure("RegOpenKeyExA")) return static_cast<LSTATUS>(*code);
+  Call call(false);
+  OpenKey parent{};
+  if (LSTATUS status = call.use(key, 0, parent)) return status;
+  std::vector<std::u16string> path;
+  if (LSTATUS status = kstv::host::splitPath(subKey, path)) return status;
+  KeyId current = parent.key;
+  for (const auto& name : path) {
+    auto child = call.store().findChild(current, name);
+    if (!child) return ERROR_FILE_NOT_FOUND;
+    current = *child;
+  }
+  access = kstv::host::normalizedAccess(access);
+  if (!kstv::host::allowed(call.store(), current, access)) return ERROR_ACCESS_DENIED;
+  *result = call.handles().open(current, access);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM access,
+                               const SECURITY_ATTRIBUTES*, PHKEY result, LPDWORD disposition) {
+  if (!result) return ERROR_INVALID_PARAMETER;
+  if (auto code = injectedFailure("RegCreateKeyExA")) return static_cast<LSTATUS>(*code);
+  Call call(true);
+  OpenKey parent{};
+  if (LSTATUS status = call.use(key, 0, parent)) return status;
+  std::vector<std::u16string> path;
+  if (LSTATUS status = kstv::host::splitPath(subKey, path)) return status;
+  KeyId current = parent.key;
+  bool created = false;
+  for (const auto& name : path) {
+    auto child = call.store().findChild(current, name);
+    if (child) {
+      current = *child;
+      continue;
+    }
+    // A new key needs the right to create subkeys in its parent: the handle's when the
+    // parent is the handle's own key, and never below a key marked read-only.
+    bool mayCreate = !call.store().isReadOnly(current) &&
+                     (current != parent.key || (parent.access & KEY_CREATE_SUB_KEY) != 0);
+    if (!mayCreate) return ERROR_ACCESS_DENIED;
+    current = call.store().addChild(current, name);
+    created = true;
+  }
+  access = kstv::host::normalizedAccess(access);
+  if (!kstv::host::allowed(call.store(), current, access)) return ERROR_ACCESS_DENIED;
+  call.commit();
+  *result = call.handles().open(current, access);
+  if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegCloseKey(HKEY key) {
+  if (auto code = injectedFailure("RegCloseKey")) return static_cast<LSTATUS>(*code);
+  std::lock_guard guard(kstv::host::detail::RegistryStore::instance().lock());
+  if (kstv::host::detail::RegistryStore::instance().predefinedKey(key)) return ERROR_SUCCESS;
+  return kstv::host::detail::RegistryHandles::instance().close(key) ? ERROR_SUCCESS
+                                                                    : ERROR_INVALID_HANDLE;
+}
+
+LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
+                                LPBYTE data, LPDWORD byteCount) {
+  if (auto code = injectedFailure("RegQueryValueExA")) return static_cast<LSTATUS>(*code);
+  if (reserved || (data && !byteCount)) return ERROR_INVALID_PARAMETER;
+  Call call(false);
+  OpenKey open{};
+  if (LSTATUS status = call.use(key, KEY_QUERY_VALUE, open)) return status;
+  auto value = call.store().findValue(open.key, kstv::host::valueNameOf(valueName));
+  if (!value) return ERROR_FILE_NOT_FOUND;
+  return kstv::host::copyData(*value, type, data, byteCount);
+}
+
+LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data,
+                              DWORD byteCount) {
+  if (auto code = injectedFailure("RegSetValueExA")) return static_cast<LSTATUS>(*code);
+  if (!data && byteCount) return ERROR_NOACCESS;
+  // As NT does: a string whose terminator stands just behind the given bytes is stored
+  // with it.
+  if (byteCount && kstv::host::isStringType(type) && data[byteCount - 1] != 0 && data[byteCount] == 0)
+    ++byteCount;
+  Call call(true);
+  OpenKey open{};
+  if (LSTATUS status = call.use(key, KEY_SET_VALUE, open)) return status;
+  call.store().setValue(open.key, kstv::host::valueNameOf(valueName), type, data, byteCount);
+  call.commit();
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName) {
+  if (auto code = injectedFailure("RegDeleteValueA")) return static_cast<LSTATUS>(*code);
+  Call call(true);
+  OpenKey open{};
+  if (LSTATUS status = call.use(key, KEY_SET_VALUE, open)) return status;
+  if (!call.store().removeValue(open.key, kstv::host::valueNameOf(valueName)))
+    return ERROR_FILE_NOT_FOUND;
+  call.commit();
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
+  if (auto code = injectedFailure("RegDeleteKeyA")) return static_cast<LSTATUS>(*code);
+  if (!subKey) return ERROR_INVALID_PARAMETER;
+  Call call(true);
+  OpenKey parent{};
+  if (LSTATUS status = call.use(key, 0, parent)) return status;
+  std::vector<std::u16string> path;
+  if (LSTATUS status = kstv::host::splitPath(subKey, path)) return status;
+  KeyId target = parent.key;
+  for (const auto& name : path) {
+    auto child = call.store().findChild(target, name);
+    if (!child) return ERROR_FILE_NOT_FOUND;
+    target = *child;
+  }
+  // Deleting needs DELETE access to the key itself: refused for a root, for a key
+  // marked read-only, and, as on Windows, for a key that still has subkeys.
+  if (call.store().predefinedKey(key) && path.empty()) return ERROR_ACCESS_DENIED;
+  if (call.store().isReadOnly(target) || call.store().hasChildren(target)) return ERROR_ACCESS_DENIED;
+  call.store().removeKey(target);
+  call.commit();
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD reserved,
+                             LPSTR className, LPDWORD classLength, PFILETIME lastWriteTime) {
+  if (auto code = injectedFailure("RegEnumKeyExA")) return static_cast<LSTATUS>(*code);
+  if (!name || !nameLength || reserved) return ERROR_INVALID_PARAMETER;
+  Call call(false);
+  OpenKey open{};
+  if (LSTATUS status = call.use(key, KEY_ENUMERATE_SUB_KEYS, open)) return status;
+  auto child = call.store().childNameAt(open.key, index);
+  if (!child) return ERROR_NO_MORE_ITEMS;
+  std::string text = kstv::host::detail::wideToAnsi(*child);
+  if (text.size() + 1 > *nameLength) return ERROR_MORE_DATA;
+  std::memcpy(name, text.c_str(), text.size() + 1);
+  *nameLength = static_cast<DWORD>(text.size());
+  if (className && classLength && *classLength > 0) className[0] = '\0';
+  if (classLength) *classLength = 0;
+  if (lastWriteTime) {
+    auto childKey = call.store().findChild(open.key, *child);
+    *lastWriteTime = call.store().info(*childKey).lastWriteTime;
+  }
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLength,
+                             LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD byteCount) {
+  if (auto code = injectedFailure("RegEnumValueA")) return static_cast<LSTATUS>(*code);
+  if (!valueName || !valueNameLength || reserved || (data && !byteCount))
+    return ERROR_INVALID_PARAMETER;
+  Call call(false);
+  OpenKey open{};
+  if (LSTATUS status = call.use(key, KEY_QUERY_VALUE, open)) return status;
+  auto value = call.store().valueAt(open.key, index);
+  if (!value) return ERROR_NO_MORE_ITEMS;
+  std::string text = kstv::host::detail::wideToAnsi(value->name);
+  if (text.size() + 1 > *valueNameLength) return ERROR_MORE_DATA;
+  LSTATUS status = kstv::host::copyData(*value, type, data, byteCount);
+  if (status == ERROR_SUCCESS) {
+    std::memcpy(valueName, text.c_str(), text.size() + 1);
+    *valueNameLength = static_cast<DWORD>(text.size());
+  }
+  return status;
+}
+
+LSTATUS WINAPI RegQueryInfoKeyA(HKEY key, LPSTR className, LPDWORD classLength, LPDWORD reserved,
+                                LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
+                                LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
+                                LPDWORD securityDescriptorLength, PFILETIME lastWriteTime) {
+  if (auto code = injectedFailure("RegQueryInfoKeyA")) return static_cast<LSTATUS>(*code);
+  if (reserved || (className && !classLength)) return ERROR_INVALID_PARAMETER;
+  Call call(false);
+  OpenKey open{};
+  if (LSTATUS status = call.use(key, KEY_QUERY_VALUE, open)) return status;
+  kstv::host::detail::KeyInfo info = call.store().info(open.key);
+  if (className && *classLength > 0) className[0] = '\0';
+  if (classLength) *classLength = 0;
+  if (subKeys) *subKeys = info.subKeys;
+  if (maxSubKeyLength) *maxSubKeyLength = info.maxSubKeyLength;
+  if (maxClassLength) *maxClassLength = 0;
+  if (values) *values = info.values;
+  if (maxValueNameLength) *maxValueNameLength = info.maxValueNameLength;
+  if (maxValueLength) *maxValueLength = info.maxValueLength;
+  if (securityDescriptorLength) *securityDescriptorLength = 0;
+  if (lastWriteTime) *lastWriteTime = info.lastWriteTime;
+  return ERROR_SUCCESS;
+}

@@ -1,0 +1,208 @@
+#include "platform/host/registry_store.h"
+
+#include <chrono>
+#include <filesystem>
+
+#include "platform/host/control.h"
+#include "platform/host/text.h"
+
+namespace kstv::host::detail {
+namespace {
+
+// The predefined roots, in the order of their handle values 0x80000000 to 0x80000006.
+// HKEY_CLASSES_ROOT is the machine's class registration, HKLM\SOFTWARE\Classes.
+constexpr const char16_t* kRootNames[7] = {
+    nullptr, u"HKEY_CURRENT_USER", u"HKEY_LOCAL_MACHINE", u"HKEY_USERS",
+    u"HKEY_PERFORMANCE_DATA", u"HKEY_CURRENT_CONFIG", u"HKEY_DYN_DATA"};
+
+std::string folded(std::u16string_view name) { return wideToUtf8(foldCase(name)); }
+
+// 100-nanosecond intervals since 1601, as in a FILETIME.
+constexpr std::int64_t kUnixEpochAsFileTime = 116444736000000000LL;
+
+FILETIME toFileTime(std::int64_t value) {
+  return FILETIME{static_cast<DWORD>(value & 0xFFFFFFFF), static_cast<DWORD>(value >> 32)};
+}
+
+}  // namespace
+
+RegistryStore& RegistryStore::instance() {
+  static RegistryStore store;
+  return store;
+}
+
+RegistryStore::RegistryStore() {
+  const std::string& directory = machineDirectory();
+  std::string path =
+      directory.empty() ? std::string(":memory:") : (std::filesystem::path(directory) / "machine.db").string();
+  if (sqlite3_open_v2(path.c_str(), db_.put(),
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                      nullptr) != SQLITE_OK)
+    storeFailure(db_.get(), "open");
+  sqlite3_busy_timeout(db_.get(), 30000);
+  if (!directory.empty()) {
+    // Write-ahead logging: readers never block the writer, and a process killed in the
+    // middle of a write leaves the last committed state.
+    execute(db_.get(), "PRAGMA journal_mode=WAL");
+    execute(db_.get(), "PRAGMA synchronous=NORMAL");
+  }
+  createSchema();
+  createRoots();
+}
+
+void RegistryStore::createSchema() {
+  Transaction transaction(*this, true);
+  execute(db_.get(),
+          "CREATE TABLE IF NOT EXISTS reg_keys("
+          " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+          " parent INTEGER NOT NULL, name TEXT NOT NULL, fold TEXT NOT NULL,"
+          " write_time INTEGER NOT NULL, UNIQUE(parent, fold));"
+          "CREATE TABLE IF NOT EXISTS reg_values("
+          " key INTEGER NOT NULL, name TEXT NOT NULL, fold TEXT NOT NULL,"
+          " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, fold));");
+  transaction.commit();
+}
+
+void RegistryStore::createRoots() {
+  Transaction transaction(*this, true);
+  for (int i = 1; i < 7; ++i) {
+    roots_[i] = findChild(0, kRootNames[i]).value_or(0);
+    if (!roots_[i]) roots_[i] = addChild(0, kRootNames[i]);
+  }
+  KeyId software = findChild(roots_[2], u"SOFTWARE").value_or(0);
+  if (!software) software = addChild(roots_[2], u"SOFTWARE");
+  roots_[0] = findChild(software, u"Classes").value_or(0);
+  if (!roots_[0]) roots_[0] = addChild(software, u"Classes");
+  transaction.commit();
+}
+
+RegistryStore::Transaction::Transaction(RegistryStore& store, bool write) : store_(store) {
+  execute(store_.db_.get(), write ? "BEGIN IMMEDIATE" : "BEGIN");
+}
+
+RegistryStore::Transaction::~Transaction() {
+  if (open_) sqlite3_exec(store_.db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void RegistryStore::Transaction::commit() {
+  execute(store_.db_.get(), "COMMIT");
+  open_ = false;
+}
+
+std::int64_t RegistryStore::now() const {
+  auto sinceUnixEpoch = std::chrono::system_clock::now().time_since_epoch();
+  return kUnixEpochAsFileTime +
+         std::chrono::duration_cast<std::chrono::nanoseconds>(sinceUnixEpoch).count() / 100;
+}
+
+std::optional<KeyId> RegistryStore::predefinedKey(HKEY key) const {
+  auto value = reinterpret_cast<ULONG_PTR>(key);
+  if (value < 0x80000000UL || value > 0x80000006UL) return std::nullopt;
+  return roots_[value - 0x80000000UL];
+}
+
+bool RegistryStore::exists(KeyId key) {
+  SqliteStatement query(db_.get(), "SELECT 1 FROM reg_keys WHERE id = ?");
+  return query.bind(key).step();
+}
+
+std::optional<KeyId> RegistryStore::findChild(KeyId parent, std::u16string_view name) {
+  SqliteStatement query(db_.get(), "SELECT id FROM reg_keys WHERE parent = ? AND fold = ?");
+  if (!query.bind(parent).bind(folded(name)).step()) return std::nullopt;
+  return query.integer(0);
+}
+
+KeyId RegistryStore::addChild(KeyId parent, std::u16string_view name) {
+  SqliteStatement insert(db_.get(),
+                         "INSERT INTO reg_keys(parent, name, fold, write_time) VALUES(?, ?, ?, ?)");
+  insert.bind(parent).bind(wideToUtf8(name)).bind(folded(name)).bind(now()).step();
+  return sqlite3_last_insert_rowid(db_.get());
+}
+
+std::optional<std::u16string> RegistryStore::childNameAt(KeyId parent, DWORD index) {
+  SqliteStatement query(db_.get(),
+                        "SELECT name FROM reg_keys WHERE parent = ? ORDER BY fold LIMIT 1 OFFSET ?");
+  if (!query.bind(parent).bind(static_cast<std::int64_t>(index)).step()) return std::nullopt;
+  return utf8ToWide(query.text(0));
+}
+
+bool RegistryStore::hasChildren(KeyId key) {
+  SqliteStatement query(db_.get(), "SELECT 1 FROM reg_keys WHERE parent = ? LIMIT 1");
+  return query.bind(key).step();
+}
+
+void RegistryStore::removeKey(KeyId key) {
+  SqliteStatement(db_.get(), "DELETE FROM reg_values WHERE key = ?").bind(key).step();
+  SqliteStatement(db_.get(), "DELETE FROM reg_keys WHERE id = ?").bind(key).step();
+  readOnly_.erase(key);
+}
+
+std::optional<ValueRecord> RegistryStore::findValue(KeyId key, std::u16string_view name) {
+  SqliteStatement query(db_.get(),
+                        "SELECT name, type, data FROM reg_values WHERE key = ? AND fold = ?");
+  if (!query.bind(key).bind(folded(name)).step()) return std::nullopt;
+  return ValueRecord{utf8ToWide(query.text(0)), static_cast<DWORD>(query.integer(1)),
+                     query.blob(2)};
+}
+
+std::optional<ValueRecord> RegistryStore::valueAt(KeyId key, DWORD index) {
+  SqliteStatement query(
+      db_.get(), "SELECT name, type, data FROM reg_values WHERE key = ? ORDER BY fold LIMIT 1 OFFSET ?");
+  if (!query.bind(key).bind(static_cast<std::int64_t>(index)).step()) return std::nullopt;
+  return ValueRecord{utf8ToWide(query.text(0)), static_cast<DWORD>(query.integer(1)),
+                     query.blob(2)};
+}
+
+void RegistryStore::setValue(KeyId key, std::u16string_view name, DWORD type, const BYTE* data,
+                             DWORD size) {
+  SqliteStatement upsert(db_.get(),
+                         "INSERT INTO reg_values(key, name, fold, type, data) VALUES(?, ?, ?, ?, ?)"
+                         " ON CONFLICT(key, fold) DO UPDATE"
+                         " SET name = excluded.name, type = excluded.type, data = excluded.data");
+  upsert.bind(key).bind(wideToUtf8(name)).bind(folded(name)).bind(static_cast<std::int64_t>(type));
+  upsert.bindBlob(data, size).step();
+  SqliteStatement(db_.get(), "UPDATE reg_keys SET write_time = ? WHERE id = ?").bind(now()).bind(key).step();
+}
+
+bool RegistryStore::removeValue(KeyId key, std::u16string_view name) {
+  SqliteStatement(db_.get(), "DELETE FROM reg_values WHERE key = ? AND fold = ?")
+      .bind(key)
+      .bind(folded(name))
+      .step();
+  return sqlite3_changes(db_.get()) != 0;
+}
+
+KeyInfo RegistryStore::info(KeyId key) {
+  KeyInfo info;
+  SqliteStatement children(db_.get(), "SELECT name FROM reg_keys WHERE parent = ?");
+  for (children.bind(key); children.step(); ++info.subKeys) {
+    auto length = static_cast<DWORD>(wideToAnsi(utf8ToWide(children.text(0))).size());
+    info.maxSubKeyLength = std::max(info.maxSubKeyLength, length);
+  }
+  SqliteStatement values(db_.get(), "SELECT name, type, data FROM reg_values WHERE key = ?");
+  for (values.bind(key); values.step(); ++info.values) {
+    auto length = static_cast<DWORD>(wideToAnsi(utf8ToWide(values.text(0))).size());
+    info.maxValueNameLength = std::max(info.maxValueNameLength, length);
+    // Windows keeps strings in UTF-16 and reports the size they take there.
+    std::vector<unsigned char> data = values.blob(2);
+    auto type = static_cast<DWORD>(values.integer(1));
+    auto size = static_cast<DWORD>(data.size());
+    if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ)
+      size = static_cast<DWORD>(
+          ansiToWide(std::string_view(reinterpret_cast<const char*>(data.data()), data.size())).size() * 2);
+    info.maxValueLength = std::max(info.maxValueLength, size);
+  }
+  SqliteStatement written(db_.get(), "SELECT write_time FROM reg_keys WHERE id = ?");
+  if (written.bind(key).step()) info.lastWriteTime = toFileTime(written.integer(0));
+  return info;
+}
+
+void RegistryStore::clear() {
+  Transaction transaction(*this, true);
+  execute(db_.get(), "DELETE FROM reg_values; DELETE FROM reg_keys;");
+  readOnly_.clear();
+  transaction.commit();
+  createRoots();
+}
+
+}  // namespace kstv::host::detail

@@ -1,0 +1,93 @@
+// Host build, internal: the registry's keys and values, kept in SQLite: in memory for a
+// process of its own, or in the machine directory so that several processes share one
+// registry. Every operation of the API runs inside one transaction of this store.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/host/sqlite.h"
+#include "platform/win32.h"
+
+namespace kstv::host::detail {
+
+using KeyId = std::int64_t;
+
+// Values enumerate in name order, as Wine keeps them.
+struct ValueRecord {
+  std::u16string name;
+  DWORD type = REG_NONE;
+  std::vector<unsigned char> data;
+};
+
+struct KeyInfo {
+  DWORD subKeys = 0;
+  DWORD maxSubKeyLength = 0;
+  DWORD values = 0;
+  DWORD maxValueNameLength = 0;
+  DWORD maxValueLength = 0;
+  FILETIME lastWriteTime{};
+};
+
+class RegistryStore {
+ public:
+  static RegistryStore& instance();
+
+  // Serialises this process's use of the store; held for the whole of one API call.
+  std::recursive_mutex& lock() { return lock_; }
+
+  // One transaction: a write transaction takes the store's write lock at once, so that
+  // concurrent processes never interleave within one API call.
+  class Transaction {
+   public:
+    Transaction(RegistryStore& store, bool write);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void commit();
+
+   private:
+    RegistryStore& store_;
+    bool open_ = true;
+  };
+
+  // The key a predefined handle stands for, or nothing for another value.
+  std::optional<KeyId> predefinedKey(HKEY key) const;
+
+  bool exists(KeyId key);
+  std::optional<KeyId> findChild(KeyId parent, std::u16string_view name);
+  KeyId addChild(KeyId parent, std::u16string_view name);
+  std::optional<std::u16string> childNameAt(KeyId parent, DWORD index);
+  bool hasChildren(KeyId key);
+  void removeKey(KeyId key);
+
+  std::optional<ValueRecord> findValue(KeyId key, std::u16string_view name);
+  std::optional<ValueRecord> valueAt(KeyId key, DWORD index);
+  void setValue(KeyId key, std::u16string_view name, DWORD type, const BYTE* data, DWORD size);
+  bool removeValue(KeyId key, std::u16string_view name);
+  KeyInfo info(KeyId key);
+
+  void clear();
+
+  // Keys that open for reading only (a test's mark, private to this process).
+  void markReadOnly(KeyId key) { readOnly_.insert(key); }
+  bool isReadOnly(KeyId key) const { return readOnly_.count(key) != 0; }
+  void clearReadOnlyMarks() { readOnly_.clear(); }
+
+ private:
+  RegistryStore();
+  void createSchema();
+  void createRoots();
+  std::int64_t now() const;
+
+  std::recursive_mutex lock_;
+  SqliteConnection db_;
+  KeyId roots_[7] = {};
+  std::set<KeyId> readOnly_;
+};
+
+}  // namespace kstv::host::detail

@@ -1,0 +1,45 @@
+// Host build, internal: a thin owner over an SQLite connection and its statements.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/unique.h"
+
+namespace kstv::host::detail {
+
+using SqliteConnection = Unique<sqlite3*, sqlite3_close>;
+using SqliteStatementHandle = Unique<sqlite3_stmt*, sqlite3_finalize>;
+
+// A prepared statement with positional binding; step() walks its rows.
+class SqliteStatement {
+ public:
+  SqliteStatement(sqlite3* db, std::string_view sql);
+
+  SqliteStatement& bind(std::int64_t value);
+  SqliteStatement& bind(std::string_view text);
+  SqliteStatement& bindBlob(const void* data, std::size_t size);
+
+  // True while a row is available.
+  bool step();
+  std::int64_t integer(int column) const;
+  std::string text(int column) const;
+  std::vector<unsigned char> blob(int column) const;
+
+ private:
+  sqlite3* db_;
+  SqliteStatementHandle statement_;
+  int nextIndex_ = 1;
+};
+
+// Runs SQL text without results; aborts the process on failure, as a broken machine
+// store leaves nothing sensible to emulate.
+void execute(sqlite3* db, const char* sql);
+[[noreturn]] void storeFailure(sqlite3* db, const char* what);
+
+}  // namespace kstv::host::detail

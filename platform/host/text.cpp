@@ -1,0 +1,332 @@
+// ANSI code pages on the host: 1252 by table, 932 (double-byte) through the C library's
+// iconv; UTF-8 by hand. Conversions follow MultiByteToWideChar / WideCharToMultiByte.
+#include "platform/host/text.h"
+
+#include <iconv.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+#include "platform/host/control.h"
+#include "platform/host/failures.h"
+
+namespace kstv::host {
+namespace {
+
+std::atomic<UINT> activeCodePage{1252};
+
+constexpr char16_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// What code page 932 gives for a byte or byte pair it does not define.
+constexpr char16_t kDefault932 = 0x30FB;
+constexpr char16_t kReplacement = 0xFFFD;
+
+bool isLeadByte(UINT codePage, unsigned char byte) {
+  return codePage == 932 && ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC));
+}
+
+class Iconv {
+ public:
+  Iconv(const char* to, const char* from) : handle_(iconv_open(to, from)) {}
+  ~Iconv() {
+    if (handle_ != reinterpret_cast<iconv_t>(-1)) iconv_close(handle_);
+  }
+  Iconv(const Iconv&) = delete;
+  Iconv& operator=(const Iconv&) = delete;
+
+  // Converts one whole character; nothing when the input is not one mappable character.
+  std::optional<std::string> convert(const char* in, std::size_t length) {
+    if (handle_ == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    iconv(handle_, nullptr, nullptr, nullptr, nullptr);
+    char out[8];
+    char* input = const_cast<char*>(in);
+    char* output = out;
+    std::size_t inLeft = length, outLeft = sizeof out;
+    if (iconv(handle_, &input, &inLeft, &output, &outLeft) == static_cast<std::size_t>(-1) ||
+        inLeft != 0)
+      return std::nullopt;
+    return std::string(out, output);
+  }
+
+ private:
+  iconv_t handle_;
+};
+
+std::optional<char16_t> decode932Pair(unsigned char lead, unsigned char trail) {
+  thread_local Iconv decoder("UTF-16LE", "CP932");
+  const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+  auto unit = decoder.convert(pair, 2);
+  if (!unit || unit->size() != 2) return std::nullopt;
+  return static_cast<char16_t>(static_cast<unsigned char>((*unit)[0]) |
+                               (static_cast<unsigned char>((*unit)[1]) << 8));
+}
+
+std::optional<std::string> encode932(char16_t unit) {
+  if (unit < 0x80) return std::string(1, static_cast<char>(unit));
+  if (unit >= 0xFF61 && unit <= 0xFF9F) return std::string(1, static_cast<char>(0xA1 + (unit - 0xFF61)));
+  thread_local Iconv encoder("CP932", "UTF-16LE");
+  const char bytes[2] = {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+  return encoder.convert(bytes, 2);
+}
+
+// Decodes `text` in `codePage`; nothing when strict and a byte sequence is invalid.
+std::optional<std::u16string> decode(UINT codePage, std::string_view text, bool strict) {
+  std::u16string wide;
+  wide.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    auto byte = static_cast<unsigned char>(text[i]);
+    if (codePage == 65001) {
+      int extra = byte < 0x80 ? 0 : (byte & 0xE0) == 0xC0 ? 1 : (byte & 0xF0) == 0xE0 ? 2
+                                    : (byte & 0xF8) == 0xF0 ? 3 : -1;
+      char32_t code = extra == 0 ? byte : extra == 1 ? (byte & 0x1F) : extra == 2 ? (byte & 0x0F) : (byte & 0x07);
+      bool valid = extra >= 0 && i + extra < text.size();
+      for (int k = 1; valid && k <= extra; ++k) {
+        auto next = static_cast<unsigned char>(text[i + k]);
+        valid = (next & 0xC0) == 0x80;
+        code = (code << 6) | (next & 0x3F);
+      }
+      if (valid && ((extra == 1 && code < 0x80) || (extra == 2 && code < 0x800) ||
+                    (extra == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
+                    (code >= 0xD800 && code <= 0xDFFF)))
+        valid = false;
+      if (!valid) {
+        if (strict) return std::nullopt;
+        wide.push_back(kReplacement);
+        ++i;
+        continue;
+      }
+      if (code >= 0x10000) {
+        code -= 0x10000;
+        wide.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+        wide.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+      } else {
+        wide.push_back(static_cast<char16_t>(code));
+      }
+      i += extra + 1;
+    } else if (codePage == 932) {
+      if (byte < 0x80) {
+        wide.push_back(byte);
+        ++i;
+      } else if (byte >= 0xA1 && byte <= 0xDF) {
+        wide.push_back(static_cast<char16_t>(0xFF61 + (byte - 0xA1)));
+        ++i;
+      } else if (isLeadByte(932, byte) && i + 1 < text.size()) {
+        auto unit = decode932Pair(byte, static_cast<unsigned char>(text[i + 1]));
+        if (!unit && strict) return std::nullopt;
+        wide.push_back(unit.value_or(kDefault932));
+        i += 2;
+      } else {
+        if (strict) return std::nullopt;
+        wide.push_back(kDefault932);
+        ++i;
+      }
+    } else {
+      wide.push_back(byte >= 0x80 && byte < 0xA0 ? kWindows1252High[byte - 0x80] : byte);
+      ++i;
+    }
+  }
+  return wide;
+}
+
+// Encodes `wide` in `codePage`; unmappable characters become `defaultChar`.
+std::string encode(UINT codePage, std::u16string_view wide, char defaultChar, bool* usedDefault) {
+  std::string text;
+  text.reserve(wide.size());
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    char16_t unit = wide[i];
+    if (codePage == 65001) {
+      char32_t code = unit;
+      if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+          wide[i + 1] <= 0xDFFF) {
+        code = 0x10000 + ((unit - 0xD800) << 10) + (wide[++i] - 0xDC00);
+      } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+        code = kReplacement;
+      }
+      if (code < 0x80) {
+        text.push_back(static_cast<char>(code));
+      } else if (code < 0x800) {
+        text.push_back(static_cast<char>(0xC0 | (code >> 6)));
+        text.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+      } else if (code < 0x10000) {
+        text.push_back(static_cast<char>(0xE0 | (code >> 12)));
+        text.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        text.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+      } else {
+        text.push_back(static_cast<char>(0xF0 | (code >> 18)));
+        text.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+        text.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        text.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+      }
+      continue;
+    }
+    std::optional<std::string> bytes;
+    if (codePage == 932) {
+      bytes = encode932(unit);
+    } else if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
+      bytes = std::string(1, static_cast<char>(unit));
+    } else {
+      for (int k = 0; k < 32; ++k)
+        if (kWindows1252High[k] == unit) bytes = std::string(1, static_cast<char>(0x80 + k));
+    }
+    if (!bytes) {
+      bytes = std::string(1, defaultChar);
+      if (usedDefault) *usedDefault = true;
+    }
+    text += *bytes;
+  }
+  return text;
+}
+
+UINT resolve(UINT codePage) { return codePage == CP_ACP ? activeCodePage.load() : codePage; }
+
+bool supported(UINT codePage) { return codePage == 1252 || codePage == 932 || codePage == 65001; }
+
+}  // namespace
+
+void setAnsiCodePage(UINT codePage) {
+  if (codePage == 1252 || codePage == 932) activeCodePage = codePage;
+}
+
+namespace detail {
+
+std::u16string ansiToWide(std::string_view text) {
+  return *decode(activeCodePage, text, false);
+}
+
+std::string wideToAnsi(std::u16string_view text) {
+  return encode(activeCodePage, text, '?', nullptr);
+}
+
+std::string wideToUtf8(std::u16string_view text) { return encode(65001, text, '?', nullptr); }
+
+std::u16string utf8ToWide(std::string_view text) { return *decode(65001, text, false); }
+
+char16_t foldCase(char16_t unit) {
+  if (unit >= u'a' && unit <= u'z') return unit - 0x20;
+  if (unit < 0x80) return unit;
+  if ((unit >= 0xE0 && unit <= 0xFE && unit != 0xF7)) return unit - 0x20;
+  if (unit == 0xFF) return 0x178;
+  if (unit >= 0x100 && unit <= 0x17F && unit != 0x130 && unit != 0x131 && unit != 0x138 &&
+      unit != 0x149 && unit != 0x17F) {
+    // Latin Extended-A pairs capital and small letters as even/odd, except in the
+    // stretch 0x139-0x148 and 0x179-0x17E, where the capital is odd.
+    bool oddCapital = (unit >= 0x139 && unit <= 0x148) || (unit >= 0x179 && unit <= 0x17E);
+    bool isSmall = oddCapital ? (unit % 2 == 0) : (unit % 2 == 1);
+    return isSmall ? unit - 1 : unit;
+  }
+  if (unit >= 0x3B1 && unit <= 0x3C9 && unit != 0x3C2) return unit - 0x20;
+  if (unit >= 0x430 && unit <= 0x44F) return unit - 0x20;
+  if (unit >= 0x450 && unit <= 0x45F) return unit - 0x50;
+  return unit;
+}
+
+std::u16string foldCase(std::u16string_view text) {
+  std::u16string folded(text);
+  for (char16_t& unit : folded) unit = foldCase(unit);
+  return folded;
+}
+
+}  // namespace detail
+}  // namespace kstv::host
+
+using kstv::host::detail::injectedFailure;
+
+UINT WINAPI GetACP() { return kstv::host::activeCodePage; }
+
+BOOL WINAPI IsDBCSLeadByte(BYTE testChar) {
+  return kstv::host::isLeadByte(kstv::host::activeCodePage, testChar) ? TRUE : FALSE;
+}
+
+LPSTR WINAPI CharNextA(LPCSTR current) {
+  if (*current == '\0') return const_cast<LPSTR>(current);
+  if (IsDBCSLeadByte(static_cast<BYTE>(*current)) && current[1] != '\0')
+    return const_cast<LPSTR>(current + 2);
+  return const_cast<LPSTR>(current + 1);
+}
+
+int WINAPI lstrlenA(LPCSTR text) { return text ? static_cast<int>(std::strlen(text)) : 0; }
+
+int WINAPI lstrcmpiA(LPCSTR first, LPCSTR second) {
+  if (!first || !second) return first == second ? 0 : (first ? 1 : -1);
+  using namespace kstv::host::detail;
+  std::u16string a = foldCase(ansiToWide(first)), b = foldCase(ansiToWide(second));
+  int order = a.compare(b);
+  return order < 0 ? -1 : order > 0 ? 1 : 0;
+}
+
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int byteCount,
+                               LPWSTR wide, int wideCount) {
+  if (auto code = injectedFailure("MultiByteToWideChar")) {
+    SetLastError(*code);
+    return 0;
+  }
+  codePage = kstv::host::resolve(codePage);
+  if (!text || byteCount == 0 || wideCount < 0 || (!wide && wideCount > 0) ||
+      !kstv::host::supported(codePage)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  DWORD allowed = codePage == 65001 ? MB_ERR_INVALID_CHARS : 0xFUL;
+  if (flags & ~allowed) {
+    SetLastError(ERROR_INVALID_FLAGS);
+    return 0;
+  }
+  std::size_t length = byteCount < 0 ? std::strlen(text) + 1 : static_cast<std::size_t>(byteCount);
+  auto converted = kstv::host::decode(codePage, std::string_view(text, length),
+                                      (flags & MB_ERR_INVALID_CHARS) != 0);
+  if (!converted) {
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return 0;
+  }
+  if (wideCount == 0) return static_cast<int>(converted->size());
+  if (converted->size() > static_cast<std::size_t>(wideCount)) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::copy(converted->begin(), converted->end(), wide);
+  return static_cast<int>(converted->size());
+}
+
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount,
+                               LPSTR text, int byteCount, LPCSTR defaultChar,
+                               LPBOOL usedDefaultChar) {
+  if (auto code = injectedFailure("WideCharToMultiByte")) {
+    SetLastError(*code);
+    return 0;
+  }
+  codePage = kstv::host::resolve(codePage);
+  if (!wide || wideCount == 0 || byteCount < 0 || (!text && byteCount > 0) ||
+      !kstv::host::supported(codePage) ||
+      (codePage == 65001 && (defaultChar || usedDefaultChar))) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  if (flags & ~WC_NO_BEST_FIT_CHARS & ~0x2F0UL) {
+    SetLastError(ERROR_INVALID_FLAGS);
+    return 0;
+  }
+  std::size_t length = 0;
+  if (wideCount < 0) {
+    while (wide[length] != 0) ++length;
+    ++length;
+  } else {
+    length = static_cast<std::size_t>(wideCount);
+  }
+  bool usedDefault = false;
+  std::string converted = kstv::host::encode(codePage, std::u16string_view(wide, length),
+                                             defaultChar ? *defaultChar : '?', &usedDefault);
+  if (usedDefaultChar) *usedDefaultChar = usedDefault ? TRUE : FALSE;
+  if (byteCount == 0) return static_cast<int>(converted.size());
+  if (converted.size() > static_cast<std::size_t>(byteCount)) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::memcpy(text, converted.data(), converted.size());
+  return static_cast<int>(converted.size());
+}

@@ -1,0 +1,20 @@
+// Host build: the program's own module, its command line and its resources.
+#pragma once
+
+#include "platform/host/win32_types.h"
+
+#define SW_SHOWDEFAULT 10
+#define RT_STRING MAKEINTRESOURCEA(6)
+#define RT_MANIFEST MAKEINTRESOURCEA(24)
+
+LPSTR WINAPI GetCommandLineA();
+HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
+int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax);
+HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type);
+HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource);
+LPVOID WINAPI LockResource(HGLOBAL data);
+DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource);
+
+// The program's entry, called by the host start-up code (platform/host/host_main.cpp).
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);

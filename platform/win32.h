@@ -1,0 +1,26 @@
+// The one header through which system code reaches Win32.
+// Windows build: the SDK headers and nothing else. Host build: the subset the system
+// uses, implemented by our own platform layer in platform/host/.
+#pragma once
+
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <objbase.h>
+// Spells a 16-bit text literal on both builds.
+#define KSTV_W(text) L##text
+#else
+#include "platform/host/win32_types.h"
+#include "platform/host/win32_errors.h"
+#include "platform/host/win32_registry.h"
+#include "platform/host/win32_text.h"
+#include "platform/host/win32_module.h"
+#include "platform/host/win32_com.h"
+#include "platform/host/win32_service.h"
+#define KSTV_W(text) u##text
+#endif

@@ -1,0 +1,74 @@
+#include "service/Entry.h"
+
+#include "registrar/ScriptSources.h"
+#include "registrar/TypeLibraryRegistration.h"
+#include "registry/RegistryKey.h"
+#include "service/AppId.h"
+#include "service/CommandLine.h"
+#include "service/ServiceModule.h"
+
+namespace kstv {
+namespace {
+
+// UnregServer: remove the AppID registration, the service entry and the type library.
+// Only a failed CoInitialize is reported; each step's own result is not examined.
+int TakeUnregisterRoad(ServiceModule& module) {
+  HRESULT result = CoInitialize(nullptr);
+  if (FAILED(result)) return result;
+  applyRegistrationScript(kRegistrationScriptResourceId, FALSE, nullptr);
+  module.RemoveService();
+  unregisterServerEntries(module, TRUE);
+  CoUninitialize();
+  return 0;
+}
+
+// No word: run, under the service control manager when the AppID names a local service.
+// Both AppID keys stay open for the whole run.
+int TakeRunRoad(ServiceModule& module) {
+  RegistryKey appIdKey;
+  RegistryKey appIdGuidKey;
+  HKEY opened = nullptr;
+  LONG result = RegOpenKeyExA(HKEY_CLASSES_ROOT, kAppIdKeyName, 0, kKeyRead, &opened);
+  if (result != ERROR_SUCCESS) return result;
+  appIdKey.attach(opened);
+  result = RegOpenKeyExA(appIdKey.handle(), kAppIdGuidKeyName, 0, kKeyRead, &opened);
+  if (result != ERROR_SUCCESS) return result;  // appIdKey closes on the way out
+  appIdGuidKey.attach(opened);
+
+  // Only whether the value reads as a proper string matters, not what it holds.
+  char localService[MAX_PATH];
+  DWORD byteCount = sizeof localService;
+  module.serviceMode =
+      appIdGuidKey.queryString(localService, kLocalServiceValueName, &byteCount) == ERROR_SUCCESS;
+
+  module.Launch();
+
+  const int exitCode = static_cast<int>(module.status.dwWin32ExitCode);
+  appIdGuidKey.close();
+  appIdKey.close();
+  return exitCode;
+}
+
+}  // namespace
+
+int Entry(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // The command line is read again whole, so that it includes the program's own path.
+  LPCSTR commandLine = GetCommandLineA();
+  ServiceModule& module = theServiceModule;
+  module.Initialize(theClassTable, instance);
+  module.serviceMode = TRUE;
+
+  switch (FindCommandWord(commandLine)) {
+    case CommandWord::UnregServer:
+      return TakeUnregisterRoad(module);
+    case CommandWord::RegServer:
+      return module.RegisterApplication(TRUE, FALSE);
+    case CommandWord::Service:
+      return module.RegisterApplication(TRUE, TRUE);
+    case CommandWord::None:
+      break;
+  }
+  return TakeRunRoad(module);
+}
+
+}  // namespace kstv

@@ -1,0 +1,76 @@
+// The emulated registry's control surface: read-only marks, handle counts, and what the
+// host layer decides where Wine cannot show Windows' answer.
+#include <gtest/gtest.h>
+
+#include "platform/host/control.h"
+#include "tests/support/ScratchKey.h"
+
+namespace kstv::test {
+namespace {
+
+class HostRegistryTest : public ::testing::Test {
+ protected:
+  ~HostRegistryTest() override { host::clearReadOnlyMarks(); }
+  ScratchKey scratch{"HostRegistry"};
+};
+
+TEST_F(HostRegistryTest, AKeyMarkedReadOnlyOpensOnlyForReading) {
+  UniqueKey key;
+  ASSERT_EQ(ERROR_SUCCESS, createKey(scratch.get(), "Locked", KEY_ALL_ACCESS, key));
+  key.reset();
+  ASSERT_TRUE(host::markKeyReadOnly(scratch.get(), "Locked"));
+
+  EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(scratch.get(), "Locked", 0, KEY_READ, key.put()));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExA(scratch.get(), "Locked", 0, KEY_WRITE, key.put()));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, createKey(scratch.get(), "Locked", KEY_ALL_ACCESS, key));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, createKey(scratch.get(), "Locked\\Child", KEY_READ, key));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(scratch.get(), "Locked"));
+  EXPECT_TRUE(keyExists(scratch.get(), "Locked"));
+}
+
+TEST_F(HostRegistryTest, MarkingAMissingKeyFails) {
+  EXPECT_FALSE(host::markKeyReadOnly(scratch.get(), "Missing"));
+}
+
+TEST_F(HostRegistryTest, CreatingASubkeyNeedsTheRightToCreateInTheParent) {
+  UniqueKey readOnly, child;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(scratch.get(), nullptr, 0, KEY_READ, readOnly.put()));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, createKey(readOnly.get(), "New", KEY_ALL_ACCESS, child));
+  ASSERT_EQ(ERROR_SUCCESS, createKey(scratch.get(), "Existing", KEY_ALL_ACCESS, child));
+  EXPECT_EQ(ERROR_SUCCESS, createKey(readOnly.get(), "Existing", KEY_READ, child));
+}
+
+TEST_F(HostRegistryTest, OpenHandlesAreCountedUntilClosed) {
+  const std::size_t before = host::openRegistryHandleCount();
+  {
+    UniqueKey a, b;
+    ASSERT_EQ(ERROR_SUCCESS, createKey(scratch.get(), "a", KEY_ALL_ACCESS, a));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(scratch.get(), "a", 0, KEY_READ, b.put()));
+    EXPECT_EQ(before + 2, host::openRegistryHandleCount());
+  }
+  EXPECT_EQ(before, host::openRegistryHandleCount());
+}
+
+TEST_F(HostRegistryTest, ClassesRootIsTheMachineClassRegistration) {
+  UniqueKey key;
+  ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_CLASSES_ROOT, "KstvTestClass", KEY_ALL_ACCESS, key));
+  EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, "Software\\Classes\\KstvTestClass"));
+  key.reset();
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_CLASSES_ROOT, "KstvTestClass"));
+}
+
+TEST_F(HostRegistryTest, ANameInTheDoubleByteCodePageKeepsItsCharacters) {
+  host::setAnsiCodePage(932);
+  const char name[] = "\x95\x5C\x8E\xA6";  // two double-byte characters, the first with a 0x5C trail
+  UniqueKey key;
+  EXPECT_EQ(ERROR_SUCCESS, createKey(scratch.get(), name, KEY_ALL_ACCESS, key));
+  char found[16];
+  DWORD length = sizeof found;
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegEnumKeyExA(scratch.get(), 0, found, &length, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_STREQ(name, found);
+  host::setAnsiCodePage(1252);
+}
+
+}  // namespace
+}  // namespace kstv::test

@@ -1,0 +1,64 @@
+// ANSI code page 1252 as the system relies on it; runs on the host layer and under Wine.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "platform/win32.h"
+
+namespace kstv::test {
+namespace {
+
+constexpr DWORD kSentinel = 0xdeadbeef;
+
+TEST(TextApiTest, TheAnsiCodePageIs1252) { EXPECT_EQ(1252u, GetACP()); }
+
+TEST(TextApiTest, MultiByteToWideCharMapsTheWindows1252Letters) {
+  const char text[] = "\x80\xE9z";  // euro sign, e acute, z
+  WCHAR wide[8];
+  ASSERT_EQ(4, MultiByteToWideChar(CP_ACP, 0, text, -1, wide, 8));
+  EXPECT_EQ(0x20AC, wide[0]);
+  EXPECT_EQ(0x00E9, wide[1]);
+  EXPECT_EQ(u'z', wide[2]);
+  EXPECT_EQ(0, wide[3]);
+}
+
+TEST(TextApiTest, MultiByteToWideCharReportsTheLengthNeededAndAShortBuffer) {
+  EXPECT_EQ(6, MultiByteToWideChar(CP_ACP, 0, "Module", 6, nullptr, 0));
+  WCHAR wide[3] = {0x1111, 0x1111, 0x1111};
+  SetLastError(kSentinel);
+  EXPECT_EQ(0, MultiByteToWideChar(CP_ACP, 0, "Module", -1, wide, 3));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+}
+
+TEST(TextApiTest, WideCharToMultiByteUsesTheDefaultCharacterForWhatItCannotMap) {
+  const WCHAR wide[] = {0x20AC, 0x4E00, 0};
+  char text[8];
+  std::memset(text, 0x55, sizeof text);
+  BOOL usedDefault = FALSE;
+  ASSERT_EQ(3, WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, &usedDefault));
+  EXPECT_EQ('\x80', text[0]);
+  EXPECT_EQ('?', text[1]);
+  EXPECT_EQ('\0', text[2]);
+  EXPECT_EQ(0x55, text[3]);
+  EXPECT_TRUE(usedDefault);
+}
+
+TEST(TextApiTest, CharNextAStepsOneByteAndStopsAtTheEnd) {
+  const char text[] = "\xE9x";
+  EXPECT_EQ(text + 1, CharNextA(text));
+  EXPECT_EQ(text + 2, CharNextA(text + 1));
+  EXPECT_EQ(text + 2, CharNextA(text + 2));
+  EXPECT_FALSE(IsDBCSLeadByte(0x81));
+}
+
+TEST(TextApiTest, LstrcmpiAComparesWholeStringsWithoutRegardToCase) {
+  EXPECT_EQ(0, lstrcmpiA("RegServer", "rEGSERVER"));
+  EXPECT_EQ(0, lstrcmpiA("\xC9t\xE9", "\xE9T\xC9"));  // accented letters fold too
+  EXPECT_NE(0, lstrcmpiA("RegServer ", "RegServer"));
+  EXPECT_NE(0, lstrcmpiA("RegServer", "Reg"));
+  EXPECT_LT(lstrcmpiA("alpha", "BETA"), 0);
+  EXPECT_GT(lstrcmpiA("Gamma", "beta"), 0);
+}
+
+}  // namespace
+}  // namespace kstv::test

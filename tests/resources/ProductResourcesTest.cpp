@@ -1,0 +1,22 @@
+// Windows build: KstvCardReader.exe itself, loaded as data, carries the resources.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/ModuleResources.h"
+
+namespace kstv::test {
+namespace {
+
+TEST(ProductResourcesTest, TheExecutableCarriesTheFourResources) {
+  std::string path = std::string("Z:") + KSTV_PRODUCT_UNIX_PATH;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  HMODULE product = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(nullptr, product) << path << ": " << GetLastError();
+  expectProductResources(product);
+  FreeLibrary(product);
+}
+
+}  // namespace
+}  // namespace kstv::test

@@ -1,0 +1,151 @@
+// The process entry on the emulated machine: which road a command line takes, the run
+// road's reading of the AppID, exit codes, and that no road leaks a registry handle.
+#include "service/Entry.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/host/control.h"
+#include "service/AppId.h"
+#include "service/ServiceModule.h"
+#include "tests/support/ScratchKey.h"
+
+namespace kstv::test {
+namespace {
+
+constexpr char kProgram[] = "\"C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.exe\"";
+constexpr char kAppIdGuidPath[] = "AppID\\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}";
+
+class EntryTest : public ::testing::Test {
+ protected:
+  EntryTest() {
+    host::resetRegistry();
+    handlesBefore_ = host::openRegistryHandleCount();
+  }
+  ~EntryTest() override {
+    EXPECT_EQ(handlesBefore_, host::openRegistryHandleCount()) << "a registry handle leaked";
+    EXPECT_EQ(0, host::comInitializationDepth()) << "COM left initialised";
+    host::clearFailures();
+    host::resetRegistry();
+  }
+
+  int runWith(const std::string& arguments) {
+    host::setCommandLine(std::string(kProgram) + arguments);
+    testing::internal::CaptureStderr();
+    int code = Entry(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWDEFAULT);
+    stderrText_ = testing::internal::GetCapturedStderr();
+    return code;
+  }
+
+  void registerAppId() {
+    UniqueKey key;
+    ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_CLASSES_ROOT, kAppIdGuidPath, KEY_ALL_ACCESS, key));
+  }
+
+  void setLocalService(const std::string& data, DWORD type = REG_SZ) {
+    UniqueKey key;
+    ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_CLASSES_ROOT, kAppIdGuidPath, KEY_ALL_ACCESS, key));
+    ASSERT_EQ(ERROR_SUCCESS, setString(key.get(), kLocalServiceValueName, data, type));
+  }
+
+  bool reached(const char* operation) const {
+    return stderrText_.find(std::string(operation) + " is not available") != std::string::npos;
+  }
+
+  std::string stderrText_;
+
+ private:
+  std::size_t handlesBefore_ = 0;
+};
+
+TEST_F(EntryTest, WithoutTheAppIdKeyTheRunRoadEndsAtOnceWithFileNotFound) {
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, runWith(""));
+  EXPECT_FALSE(reached("Launch"));
+}
+
+TEST_F(EntryTest, WithoutTheAppIdGuidKeyTheRunRoadEndsWithFileNotFound) {
+  UniqueKey appId;
+  ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_CLASSES_ROOT, kAppIdKeyName, KEY_ALL_ACCESS, appId));
+  appId.reset();
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, runWith(""));
+  EXPECT_FALSE(reached("Launch"));
+}
+
+TEST_F(EntryTest, AnAppIdKeyThatCannotBeReadGivesItsCodeAsTheExitCode) {
+  registerAppId();
+  host::failCall("RegOpenKeyExA", ERROR_ACCESS_DENIED, 1, 1);  // the GUID key's open
+  EXPECT_EQ(ERROR_ACCESS_DENIED, runWith(""));
+}
+
+TEST_F(EntryTest, ALocalServiceStringSelectsServiceMode) {
+  setLocalService(std::string("KstvCardReader", 15));
+  EXPECT_EQ(0, runWith(""));
+  EXPECT_TRUE(reached("Launch"));
+  EXPECT_TRUE(theServiceModule.serviceMode);
+}
+
+TEST_F(EntryTest, ALocalServiceOfAnyTextAndExactly260BytesStillSelectsServiceMode) {
+  setLocalService(std::string(259, 'x') + '\0');
+  EXPECT_EQ(0, runWith(""));
+  EXPECT_TRUE(theServiceModule.serviceMode);
+}
+
+TEST_F(EntryTest, WithoutAProperLocalServiceStringTheProgramRunsInProcess) {
+  struct Case {
+    const char* what;
+    std::string data;
+    DWORD type;
+  } cases[] = {{"of the wrong type", std::string("\x01\0\0\0", 4), REG_DWORD},
+               {"not terminated", "KstvCardReader", REG_SZ},
+               {"longer than 260 bytes", std::string(260, 'x') + '\0', REG_SZ}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    setLocalService(c.data, c.type);
+    EXPECT_EQ(0, runWith(""));
+    EXPECT_TRUE(reached("Launch"));
+    EXPECT_FALSE(theServiceModule.serviceMode);
+  }
+}
+
+TEST_F(EntryTest, AMissingLocalServiceValueMeansInProcess) {
+  registerAppId();
+  EXPECT_EQ(0, runWith(""));
+  EXPECT_FALSE(theServiceModule.serviceMode);
+}
+
+TEST_F(EntryTest, EachWordTakesItsOwnRoad) {
+  EXPECT_EQ(E_NOTIMPL, runWith(" /RegServer"));
+  EXPECT_TRUE(reached("RegisterApplication"));
+  EXPECT_FALSE(reached("Launch"));
+
+  EXPECT_EQ(E_NOTIMPL, runWith(" -service"));
+  EXPECT_TRUE(reached("RegisterApplication"));
+
+  EXPECT_EQ(0, runWith(" -UnregServer"));
+  EXPECT_TRUE(reached("applyRegistrationScript"));
+  EXPECT_TRUE(reached("RemoveService"));
+  EXPECT_TRUE(reached("unregisterServerEntries"));
+  EXPECT_FALSE(reached("RegisterApplication"));
+}
+
+TEST_F(EntryTest, AWordFollowedByABlankTakesTheRunRoad) {
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, runWith(" /RegServer "));
+  EXPECT_FALSE(reached("RegisterApplication"));
+}
+
+TEST_F(EntryTest, TheUnregisterRoadEndsWithTheCodeOfAFailedCoInitialize) {
+  host::failCall("CoInitialize", static_cast<DWORD>(E_OUTOFMEMORY), 1);
+  EXPECT_EQ(E_OUTOFMEMORY, runWith(" /UnregServer"));
+  EXPECT_FALSE(reached("applyRegistrationScript"));
+}
+
+TEST_F(EntryTest, TheEntryReadsTheServiceNameFromItsStringResource) {
+  registerAppId();
+  runWith("");
+  EXPECT_STREQ("KstvCardReader", theServiceModule.serviceName);
+  EXPECT_EQ(&theServiceModule, CurrentServiceModule());
+}
+
+}  // namespace
+}  // namespace kstv::test

@@ -1,0 +1,34 @@
+// ServiceModule::Initialize fills the record from the program's own module.
+#include "service/ServiceModule.h"
+
+#include <gtest/gtest.h>
+
+namespace kstv::test {
+namespace {
+
+TEST(ServiceModuleTest, InitializeFillsTheRecordAndMakesItTheProcessOne) {
+  ServiceModule module{};
+  HINSTANCE self = GetModuleHandleA(nullptr);
+  module.Initialize(theClassTable, self);
+
+  EXPECT_EQ(&module, CurrentServiceModule());
+  EXPECT_EQ(self, module.instance);
+  EXPECT_EQ(self, module.resourceInstance);
+  EXPECT_EQ(self, module.typeLibraryInstance);
+  EXPECT_EQ(theClassTable, module.classTable);
+  EXPECT_EQ(nullptr, module.classTable[0].classId);  // the table holds only its end
+  EXPECT_STREQ("KstvCardReader", module.serviceName);
+  EXPECT_TRUE(module.serviceMode);
+  EXPECT_EQ(nullptr, module.statusHandle);
+  EXPECT_EQ(SERVICE_WIN32_OWN_PROCESS, module.status.dwServiceType);
+  EXPECT_EQ(SERVICE_STOPPED, module.status.dwCurrentState);
+  EXPECT_EQ(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN, module.status.dwControlsAccepted);
+  EXPECT_EQ(0u, module.status.dwWin32ExitCode);
+  EXPECT_EQ(0u, module.status.dwServiceSpecificExitCode);
+  EXPECT_EQ(0u, module.status.dwCheckPoint);
+  EXPECT_EQ(0u, module.status.dwWaitHint);
+  theServiceModule.Initialize(theClassTable, self);  // leave the process record in place
+}
+
+}  // namespace
+}  // namespace kstv::test
