@@ -38,8 +38,8 @@ void RegistryKey::close() {
 
 LONG RegistryKey::queryString(LPSTR buffer, LPCSTR valueName, DWORD* inOutByteCount) const {
   DWORD type = REG_NONE;
-  LONG result = RegQueryValueExA(key_, valueName, nullptr, &type,
-                                 reinterpret_cast<LPBYTE>(buffer), inOutByteCount);
+  LONG result = RegQueryValueExA(key_, valueName, nullptr, &type, reinterpret_cast<LPBYTE>(buffer),
+                                 inOutByteCount);
   // A value that did not fit, or none at all, leaves no bytes in the buffer to check.
   if (result == ERROR_MORE_DATA) return result;
   const DWORD count = inOutByteCount ? *inOutByteCount : 0;

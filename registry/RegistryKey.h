@@ -7,9 +7,9 @@
 namespace kstv {
 
 // Access masks used across the system.
-inline constexpr REGSAM kKeyRead = KEY_READ;              // 0x20019
-inline constexpr REGSAM kKeyWrite = KEY_WRITE;            // 0x20006
-inline constexpr REGSAM kKeyAllAccess = KEY_ALL_ACCESS;   // 0xF003F
+inline constexpr REGSAM kKeyRead = KEY_READ;             // 0x20019
+inline constexpr REGSAM kKeyWrite = KEY_WRITE;           // 0x20006
+inline constexpr REGSAM kKeyAllAccess = KEY_ALL_ACCESS;  // 0xF003F
 // What deleting a tree needs of each key: read it, and create and set below it.
 inline constexpr REGSAM kKeyDeleteTree = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;  // 0x2001F
 

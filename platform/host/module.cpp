@@ -142,8 +142,8 @@ int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax)
   }
   for (std::size_t i = 0; i < table->stringCount; ++i) {
     if (table->strings[i].id != id) continue;
-    std::size_t length = std::min(std::strlen(table->strings[i].text),
-                                  static_cast<std::size_t>(bufferMax - 1));
+    std::size_t length =
+        std::min(std::strlen(table->strings[i].text), static_cast<std::size_t>(bufferMax - 1));
     std::memcpy(buffer, table->strings[i].text, length);
     buffer[length] = '\0';
     return static_cast<int>(length);

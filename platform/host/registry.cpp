@@ -77,9 +77,13 @@ LSTATUS splitPath(LPCSTR path, std::vector<std::u16string>& components) {
   return ERROR_SUCCESS;
 }
 
-std::u16string valueNameOf(LPCSTR name) { return name ? detail::ansiToWide(name) : std::u16string(); }
+std::u16string valueNameOf(LPCSTR name) {
+  return name ? detail::ansiToWide(name) : std::u16string();
+}
 
-bool isStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+bool isStringType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
 
 // Copies a value's data out as RegQueryValueExA and RegEnumValueA do: the size needed
 // always, the bytes when they fit, and a NUL behind a string that lacks one when the
@@ -215,7 +219,8 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, con
   if (!data && byteCount) return ERROR_NOACCESS;
   // As NT does: a string whose terminator stands just behind the given bytes is stored
   // with it.
-  if (byteCount && kstv::host::isStringType(type) && data[byteCount - 1] != 0 && data[byteCount] == 0)
+  if (byteCount && kstv::host::isStringType(type) && data[byteCount - 1] != 0 &&
+      data[byteCount] == 0)
     ++byteCount;
   Call call(true);
   OpenKey open{};
@@ -253,14 +258,16 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   // Deleting needs DELETE access to the key itself: refused for a root, for a key
   // marked read-only, and, as on Windows, for a key that still has subkeys.
   if (call.store().predefinedKey(key) && path.empty()) return ERROR_ACCESS_DENIED;
-  if (call.store().isReadOnly(target) || call.store().hasChildren(target)) return ERROR_ACCESS_DENIED;
+  if (call.store().isReadOnly(target) || call.store().hasChildren(target))
+    return ERROR_ACCESS_DENIED;
   call.store().removeKey(target);
   call.commit();
   return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD reserved,
-                             LPSTR className, LPDWORD classLength, PFILETIME lastWriteTime) {
+LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength,
+                             LPDWORD reserved, LPSTR className, LPDWORD classLength,
+                             PFILETIME lastWriteTime) {
   if (auto code = injectedFailure("RegEnumKeyExA")) return static_cast<LSTATUS>(*code);
   if (!name || !nameLength || reserved) return ERROR_INVALID_PARAMETER;
   Call call(false);

@@ -20,7 +20,8 @@ bool RegistryHandles::close(HKEY handle) {
 }
 
 std::optional<OpenKey> RegistryHandles::resolve(HKEY handle) const {
-  if (auto root = RegistryStore::instance().predefinedKey(handle)) return OpenKey{*root, KEY_ALL_ACCESS};
+  if (auto root = RegistryStore::instance().predefinedKey(handle))
+    return OpenKey{*root, KEY_ALL_ACCESS};
   auto found = open_.find(reinterpret_cast<ULONG_PTR>(handle));
   if (found == open_.end()) return std::nullopt;
   return found->second;

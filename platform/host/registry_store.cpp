@@ -12,8 +12,9 @@ namespace {
 // The predefined roots, in the order of their handle values 0x80000000 to 0x80000006.
 // HKEY_CLASSES_ROOT is the machine's class registration, HKLM\SOFTWARE\Classes.
 constexpr const char16_t* kRootNames[7] = {
-    nullptr, u"HKEY_CURRENT_USER", u"HKEY_LOCAL_MACHINE", u"HKEY_USERS",
-    u"HKEY_PERFORMANCE_DATA", u"HKEY_CURRENT_CONFIG", u"HKEY_DYN_DATA"};
+    nullptr,         u"HKEY_CURRENT_USER",     u"HKEY_LOCAL_MACHINE",
+    u"HKEY_USERS",   u"HKEY_PERFORMANCE_DATA", u"HKEY_CURRENT_CONFIG",
+    u"HKEY_DYN_DATA"};
 
 std::string folded(std::u16string_view name) { return wideToUtf8(foldCase(name)); }
 
@@ -33,8 +34,8 @@ RegistryStore& RegistryStore::instance() {
 
 RegistryStore::RegistryStore() {
   const std::string& directory = machineDirectory();
-  std::string path =
-      directory.empty() ? std::string(":memory:") : (std::filesystem::path(directory) / "machine.db").string();
+  std::string path = directory.empty() ? std::string(":memory:")
+                                       : (std::filesystem::path(directory) / "machine.db").string();
   if (sqlite3_open_v2(path.c_str(), db_.put(),
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                       nullptr) != SQLITE_OK)
@@ -120,8 +121,8 @@ KeyId RegistryStore::addChild(KeyId parent, std::u16string_view name) {
 }
 
 std::optional<std::u16string> RegistryStore::childNameAt(KeyId parent, DWORD index) {
-  SqliteStatement query(db_.get(),
-                        "SELECT name FROM reg_keys WHERE parent = ? ORDER BY fold LIMIT 1 OFFSET ?");
+  SqliteStatement query(
+      db_.get(), "SELECT name FROM reg_keys WHERE parent = ? ORDER BY fold LIMIT 1 OFFSET ?");
   if (!query.bind(parent).bind(static_cast<std::int64_t>(index)).step()) return std::nullopt;
   return utf8ToWide(query.text(0));
 }
@@ -147,7 +148,8 @@ std::optional<ValueRecord> RegistryStore::findValue(KeyId key, std::u16string_vi
 
 std::optional<ValueRecord> RegistryStore::valueAt(KeyId key, DWORD index) {
   SqliteStatement query(
-      db_.get(), "SELECT name, type, data FROM reg_values WHERE key = ? ORDER BY fold LIMIT 1 OFFSET ?");
+      db_.get(),
+      "SELECT name, type, data FROM reg_values WHERE key = ? ORDER BY fold LIMIT 1 OFFSET ?");
   if (!query.bind(key).bind(static_cast<std::int64_t>(index)).step()) return std::nullopt;
   return ValueRecord{utf8ToWide(query.text(0)), static_cast<DWORD>(query.integer(1)),
                      query.blob(2)};
@@ -161,7 +163,10 @@ void RegistryStore::setValue(KeyId key, std::u16string_view name, DWORD type, co
                          " SET name = excluded.name, type = excluded.type, data = excluded.data");
   upsert.bind(key).bind(wideToUtf8(name)).bind(folded(name)).bind(static_cast<std::int64_t>(type));
   upsert.bindBlob(data, size).step();
-  SqliteStatement(db_.get(), "UPDATE reg_keys SET write_time = ? WHERE id = ?").bind(now()).bind(key).step();
+  SqliteStatement(db_.get(), "UPDATE reg_keys SET write_time = ? WHERE id = ?")
+      .bind(now())
+      .bind(key)
+      .step();
 }
 
 bool RegistryStore::removeValue(KeyId key, std::u16string_view name) {
@@ -189,7 +194,9 @@ KeyInfo RegistryStore::info(KeyId key) {
     auto size = static_cast<DWORD>(data.size());
     if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ)
       size = static_cast<DWORD>(
-          ansiToWide(std::string_view(reinterpret_cast<const char*>(data.data()), data.size())).size() * 2);
+          ansiToWide(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()))
+              .size() *
+          2);
     info.maxValueLength = std::max(info.maxValueLength, size);
   }
   SqliteStatement written(db_.get(), "SELECT write_time FROM reg_keys WHERE id = ?");

@@ -20,8 +20,8 @@ void execute(sqlite3* db, const char* sql) {
 }
 
 SqliteStatement::SqliteStatement(sqlite3* db, std::string_view sql) : db_(db) {
-  if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), statement_.put(),
-                         nullptr) != SQLITE_OK)
+  if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), statement_.put(), nullptr) !=
+      SQLITE_OK)
     storeFailure(db, "prepare");
 }
 
@@ -39,8 +39,8 @@ SqliteStatement& SqliteStatement::bind(std::string_view text) {
 SqliteStatement& SqliteStatement::bindBlob(const void* data, std::size_t size) {
   // A zero-length blob must still be a blob, not NULL.
   static const unsigned char kEmpty = 0;
-  sqlite3_bind_blob(statement_.get(), nextIndex_++, size ? data : &kEmpty,
-                    static_cast<int>(size), SQLITE_TRANSIENT);
+  sqlite3_bind_blob(statement_.get(), nextIndex_++, size ? data : &kEmpty, static_cast<int>(size),
+                    SQLITE_TRANSIENT);
   return *this;
 }
 

@@ -18,10 +18,9 @@ namespace {
 std::atomic<UINT> activeCodePage{1252};
 
 constexpr char16_t kWindows1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 // What code page 932 gives for a byte or byte pair it does not define.
 constexpr char16_t kDefault932 = 0x30FB;
@@ -69,7 +68,8 @@ std::optional<char16_t> decode932Pair(unsigned char lead, unsigned char trail) {
 
 std::optional<std::string> encode932(char16_t unit) {
   if (unit < 0x80) return std::string(1, static_cast<char>(unit));
-  if (unit >= 0xFF61 && unit <= 0xFF9F) return std::string(1, static_cast<char>(0xA1 + (unit - 0xFF61)));
+  if (unit >= 0xFF61 && unit <= 0xFF9F)
+    return std::string(1, static_cast<char>(0xA1 + (unit - 0xFF61)));
   thread_local Iconv encoder("CP932", "UTF-16LE");
   const char bytes[2] = {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
   return encoder.convert(bytes, 2);
@@ -82,9 +82,15 @@ std::optional<std::u16string> decode(UINT codePage, std::string_view text, bool 
   for (std::size_t i = 0; i < text.size();) {
     auto byte = static_cast<unsigned char>(text[i]);
     if (codePage == 65001) {
-      int extra = byte < 0x80 ? 0 : (byte & 0xE0) == 0xC0 ? 1 : (byte & 0xF0) == 0xE0 ? 2
-                                    : (byte & 0xF8) == 0xF0 ? 3 : -1;
-      char32_t code = extra == 0 ? byte : extra == 1 ? (byte & 0x1F) : extra == 2 ? (byte & 0x0F) : (byte & 0x07);
+      int extra = byte < 0x80             ? 0
+                  : (byte & 0xE0) == 0xC0 ? 1
+                  : (byte & 0xF0) == 0xE0 ? 2
+                  : (byte & 0xF8) == 0xF0 ? 3
+                                          : -1;
+      char32_t code = extra == 0   ? byte
+                      : extra == 1 ? (byte & 0x1F)
+                      : extra == 2 ? (byte & 0x0F)
+                                   : (byte & 0x07);
       bool valid = extra >= 0 && i + extra < text.size();
       for (int k = 1; valid && k <= extra; ++k) {
         auto next = static_cast<unsigned char>(text[i + k]);
@@ -195,9 +201,7 @@ void setAnsiCodePage(UINT codePage) {
 
 namespace detail {
 
-std::u16string ansiToWide(std::string_view text) {
-  return *decode(activeCodePage, text, false);
-}
+std::u16string ansiToWide(std::string_view text) { return *decode(activeCodePage, text, false); }
 
 std::string wideToAnsi(std::u16string_view text) {
   return encode(activeCodePage, text, '?', nullptr);
@@ -260,8 +264,8 @@ int WINAPI lstrcmpiA(LPCSTR first, LPCSTR second) {
   return order < 0 ? -1 : order > 0 ? 1 : 0;
 }
 
-int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int byteCount,
-                               LPWSTR wide, int wideCount) {
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int byteCount, LPWSTR wide,
+                               int wideCount) {
   if (auto code = injectedFailure("MultiByteToWideChar")) {
     SetLastError(*code);
     return 0;
@@ -293,17 +297,15 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int byte
   return static_cast<int>(converted->size());
 }
 
-int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount,
-                               LPSTR text, int byteCount, LPCSTR defaultChar,
-                               LPBOOL usedDefaultChar) {
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR text,
+                               int byteCount, LPCSTR defaultChar, LPBOOL usedDefaultChar) {
   if (auto code = injectedFailure("WideCharToMultiByte")) {
     SetLastError(*code);
     return 0;
   }
   codePage = kstv::host::resolve(codePage);
   if (!wide || wideCount == 0 || byteCount < 0 || (!text && byteCount > 0) ||
-      !kstv::host::supported(codePage) ||
-      (codePage == 65001 && (defaultChar || usedDefaultChar))) {
+      !kstv::host::supported(codePage) || (codePage == 65001 && (defaultChar || usedDefaultChar))) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }

@@ -71,8 +71,7 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLeng
                              PFILETIME lastWriteTime);
 LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLength,
                              LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD byteCount);
-LSTATUS WINAPI RegQueryInfoKeyA(HKEY key, LPSTR className, LPDWORD classLength,
-                                LPDWORD reserved, LPDWORD subKeys, LPDWORD maxSubKeyLength,
-                                LPDWORD maxClassLength, LPDWORD values,
-                                LPDWORD maxValueNameLength, LPDWORD maxValueLength,
+LSTATUS WINAPI RegQueryInfoKeyA(HKEY key, LPSTR className, LPDWORD classLength, LPDWORD reserved,
+                                LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
+                                LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
                                 LPDWORD securityDescriptorLength, PFILETIME lastWriteTime);

@@ -15,8 +15,7 @@ BOOL WINAPI IsDBCSLeadByte(BYTE testChar);
 LPSTR WINAPI CharNextA(LPCSTR current);
 int WINAPI lstrcmpiA(LPCSTR first, LPCSTR second);
 int WINAPI lstrlenA(LPCSTR text);
-int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int byteCount,
-                               LPWSTR wide, int wideCount);
-int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount,
-                               LPSTR text, int byteCount, LPCSTR defaultChar,
-                               LPBOOL usedDefaultChar);
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int byteCount, LPWSTR wide,
+                               int wideCount);
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR text,
+                               int byteCount, LPCSTR defaultChar, LPBOOL usedDefaultChar);

@@ -82,4 +82,5 @@ typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 
 // Resource names and types: an integer id stands in the low word of a pointer.
 #define IS_INTRESOURCE(name) ((((ULONG_PTR)(name)) >> 16) == 0)
-#define MAKEINTRESOURCEA(id) (reinterpret_cast<LPSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(id))))
+#define MAKEINTRESOURCEA(id) \
+  (reinterpret_cast<LPSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(id))))

@@ -61,7 +61,8 @@ TEST_F(HostRegistryTest, ClassesRootIsTheMachineClassRegistration) {
 
 TEST_F(HostRegistryTest, ANameInTheDoubleByteCodePageKeepsItsCharacters) {
   host::setAnsiCodePage(932);
-  const char name[] = "\x95\x5C\x8E\xA6";  // two double-byte characters, the first with a 0x5C trail
+  const char name[] =
+      "\x95\x5C\x8E\xA6";  // two double-byte characters, the first with a 0x5C trail
   UniqueKey key;
   EXPECT_EQ(ERROR_SUCCESS, createKey(scratch.get(), name, KEY_ALL_ACCESS, key));
   char found[16];

@@ -92,11 +92,13 @@ TEST_F(RegistryApiTest, AStringStoredWithItsNulBehindTheCountGetsTheNulCounted) 
   ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(scratch.get(), "Text", 0, REG_SZ,
                                           reinterpret_cast<const BYTE*>(text), 3));
   DWORD size = 0;
-  EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(scratch.get(), "Text", nullptr, nullptr, nullptr, &size));
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegQueryValueExA(scratch.get(), "Text", nullptr, nullptr, nullptr, &size));
   EXPECT_EQ(4u, size);
   const BYTE binary[] = {1, 2, 0};
   ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(scratch.get(), "Binary", 0, REG_BINARY, binary, 2));
-  EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(scratch.get(), "Binary", nullptr, nullptr, nullptr, &size));
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegQueryValueExA(scratch.get(), "Binary", nullptr, nullptr, nullptr, &size));
   EXPECT_EQ(2u, size);
 }
 
@@ -120,7 +122,8 @@ TEST_F(RegistryApiTest, QueryIntoAShortBufferFailsWithMoreDataAndTheSizeNeeded) 
   BYTE data[8];
   std::memset(data, kFill, sizeof data);
   DWORD size = 3;
-  EXPECT_EQ(ERROR_MORE_DATA, RegQueryValueExA(scratch.get(), "Text", nullptr, nullptr, data, &size));
+  EXPECT_EQ(ERROR_MORE_DATA,
+            RegQueryValueExA(scratch.get(), "Text", nullptr, nullptr, data, &size));
   EXPECT_EQ(6u, size);
   EXPECT_EQ(kFill, data[3]);  // nothing written past the buffer it was given
 }
@@ -154,10 +157,12 @@ TEST_F(RegistryApiTest, ValuesKeepTheirTypes) {
   const char multi[] = "a\0bc\0";  // two strings and the list's end
   ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(scratch.get(), "Number", 0, REG_DWORD,
                                           reinterpret_cast<const BYTE*>(&number), sizeof number));
-  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(scratch.get(), "Binary", 0, REG_BINARY, binary, sizeof binary));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegSetValueExA(scratch.get(), "Binary", 0, REG_BINARY, binary, sizeof binary));
   ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(scratch.get(), "Multi", 0, REG_MULTI_SZ,
                                           reinterpret_cast<const BYTE*>(multi), sizeof multi));
-  ASSERT_EQ(ERROR_SUCCESS, setString(scratch.get(), "Expand", std::string("%X%", 4), REG_EXPAND_SZ));
+  ASSERT_EQ(ERROR_SUCCESS,
+            setString(scratch.get(), "Expand", std::string("%X%", 4), REG_EXPAND_SZ));
 
   struct Expected {
     const char* name;
@@ -172,7 +177,8 @@ TEST_F(RegistryApiTest, ValuesKeepTheirTypes) {
     SCOPED_TRACE(value.name);
     BYTE data[16];
     DWORD type = kSentinel, size = sizeof data;
-    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(scratch.get(), value.name, nullptr, &type, data, &size));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegQueryValueExA(scratch.get(), value.name, nullptr, &type, data, &size));
     EXPECT_EQ(value.type, type);
     ASSERT_EQ(value.size, size);
     EXPECT_EQ(0, std::memcmp(value.data, data, size));
@@ -195,13 +201,15 @@ TEST_F(RegistryApiTest, AKeyOpenedForReadingCannotBeWritten) {
   EXPECT_EQ(ERROR_ACCESS_DENIED, setString(readOnly.get(), "New", std::string("y", 2)));
   EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteValueA(readOnly.get(), "Existing"));
   DWORD size = 0;
-  EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(readOnly.get(), "Existing", nullptr, nullptr, nullptr, &size));
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegQueryValueExA(readOnly.get(), "Existing", nullptr, nullptr, nullptr, &size));
 }
 
 TEST_F(RegistryApiTest, AKeyOpenedForWritingCannotBeRead) {
   UniqueKey writeOnly;
   ASSERT_EQ(ERROR_SUCCESS, setString(scratch.get(), "Existing", std::string("x", 2)));
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(scratch.get(), nullptr, 0, KEY_SET_VALUE, writeOnly.put()));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(scratch.get(), nullptr, 0, KEY_SET_VALUE, writeOnly.put()));
   DWORD size = 0;
   EXPECT_EQ(ERROR_ACCESS_DENIED,
             RegQueryValueExA(writeOnly.get(), "Existing", nullptr, nullptr, nullptr, &size));
@@ -233,7 +241,8 @@ TEST_F(RegistryApiTest, AHandleWhoseKeyWasDeletedFailsWithKeyDeleted) {
   DWORD size = 0;
   char name[8];
   DWORD length = sizeof name;
-  EXPECT_EQ(ERROR_KEY_DELETED, RegQueryValueExA(doomed.get(), "Value", nullptr, nullptr, nullptr, &size));
+  EXPECT_EQ(ERROR_KEY_DELETED,
+            RegQueryValueExA(doomed.get(), "Value", nullptr, nullptr, nullptr, &size));
   EXPECT_EQ(ERROR_KEY_DELETED, setString(doomed.get(), "Value", std::string("y", 2)));
   EXPECT_EQ(ERROR_KEY_DELETED,
             RegEnumKeyExA(doomed.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr));
@@ -250,8 +259,8 @@ TEST_F(RegistryApiTest, SubkeysEnumerateInNameOrderUntilNoMoreItems) {
   for (DWORD index = 0; index < 3; ++index) {
     char name[16];
     DWORD length = sizeof name;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegEnumKeyExA(scratch.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegEnumKeyExA(scratch.get(), index, name, &length, nullptr, nullptr,
+                                           nullptr, nullptr));
     EXPECT_STREQ(expected[index], name);
   }
   char name[16];
@@ -271,7 +280,8 @@ TEST_F(RegistryApiTest, EnumeratingIntoAShortNameBufferFailsWithMoreData) {
 
 TEST_F(RegistryApiTest, ValuesEnumerateInNameOrderUntilNoMoreItems) {
   for (const char* name : {"zeta", "Alpha", "mid"})
-    ASSERT_EQ(ERROR_SUCCESS, setString(scratch.get(), name, std::string(name, std::strlen(name) + 1)));
+    ASSERT_EQ(ERROR_SUCCESS,
+              setString(scratch.get(), name, std::string(name, std::strlen(name) + 1)));
   const char* expected[] = {"Alpha", "mid", "zeta"};
   for (DWORD index = 0; index < 3; ++index) {
     char name[16];
@@ -294,9 +304,9 @@ TEST_F(RegistryApiTest, QueryInfoCountsSubkeysAndValues) {
   ASSERT_EQ(ERROR_SUCCESS, setString(scratch.get(), "v", std::string("12345", 6)));
   DWORD subKeys = kSentinel, maxSubKey = kSentinel, values = kSentinel, maxName = kSentinel,
         maxData = kSentinel;
-  ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(scratch.get(), nullptr, nullptr, nullptr, &subKeys,
-                                            &maxSubKey, nullptr, &values, &maxName, &maxData,
-                                            nullptr, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegQueryInfoKeyA(scratch.get(), nullptr, nullptr, nullptr, &subKeys, &maxSubKey,
+                             nullptr, &values, &maxName, &maxData, nullptr, nullptr));
   EXPECT_EQ(2u, subKeys);
   EXPECT_EQ(3u, maxSubKey);
   EXPECT_EQ(1u, values);

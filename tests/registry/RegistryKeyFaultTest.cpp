@@ -52,7 +52,8 @@ TEST_F(RegistryKeyFaultTest, DeleteTreeOpensEachKeyForReadingAndCreatingOnly) {
 
 TEST_F(RegistryKeyFaultTest, CreateWhoseCloseOfTheHeldKeyFailsReportsThatButHoldsTheNewKey) {
   RegistryKey holder;
-  ASSERT_EQ(ERROR_SUCCESS, holder.create(scratch.get(), "First", nullptr, 0, kKeyAllAccess, nullptr, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS,
+            holder.create(scratch.get(), "First", nullptr, 0, kKeyAllAccess, nullptr, nullptr));
   HKEY first = holder.handle();
   host::failCall("RegCloseKey", ERROR_INVALID_HANDLE, 1);
   EXPECT_EQ(ERROR_INVALID_HANDLE,

@@ -1,11 +1,10 @@
 // RegistryKey against the platform's registry; runs on the host layer and under Wine.
-#include "registry/RegistryKey.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
+#include "registry/RegistryKey.h"
 #include "tests/support/ScratchKey.h"
 
 namespace kstv::test {
@@ -67,8 +66,8 @@ TEST_F(RegistryKeyTest, AFailedCreateKeepsTheHeldKeyAndStillWritesTheDisposition
   ASSERT_EQ(ERROR_SUCCESS, create(holder, "Held"));
   HKEY held = holder.handle();
   DWORD disposition = kSentinel;
-  EXPECT_EQ(ERROR_KEY_DELETED, holder.create(doomed.get(), "Child", nullptr, 0, kKeyAllAccess,
-                                             nullptr, &disposition));
+  EXPECT_EQ(ERROR_KEY_DELETED,
+            holder.create(doomed.get(), "Child", nullptr, 0, kKeyAllAccess, nullptr, &disposition));
   EXPECT_EQ(0u, disposition);
   EXPECT_EQ(held, holder.handle());
   EXPECT_FALSE(isClosed(held));
@@ -99,7 +98,8 @@ TEST_F(RegistryKeyTest, AttachTakesOwnershipAndClearsTheRawHandle) {
 }
 
 TEST_F(RegistryKeyTest, QueryStringReadsATerminatedString) {
-  ASSERT_EQ(ERROR_SUCCESS, setString(scratch.get(), "LocalService", std::string("KstvCardReader", 15)));
+  ASSERT_EQ(ERROR_SUCCESS,
+            setString(scratch.get(), "LocalService", std::string("KstvCardReader", 15)));
   char buffer[MAX_PATH];
   DWORD count = sizeof buffer;
   EXPECT_EQ(ERROR_SUCCESS, queryString("LocalService", buffer, &count));
@@ -150,7 +150,8 @@ TEST_F(RegistryKeyTest, QueryStringRefusesAnEmptyString) {
 
 TEST_F(RegistryKeyTest, QueryStringOfAValueLongerThanTheBufferFailsWithMoreData) {
   const std::string text(MAX_PATH, 'x');  // 260 characters and the NUL: 261 bytes
-  ASSERT_EQ(ERROR_SUCCESS, setString(scratch.get(), "Long", std::string(text.c_str(), text.size() + 1)));
+  ASSERT_EQ(ERROR_SUCCESS,
+            setString(scratch.get(), "Long", std::string(text.c_str(), text.size() + 1)));
   char buffer[MAX_PATH];
   DWORD count = sizeof buffer;
   EXPECT_EQ(ERROR_MORE_DATA, queryString("Long", buffer, &count));
@@ -158,8 +159,10 @@ TEST_F(RegistryKeyTest, QueryStringOfAValueLongerThanTheBufferFailsWithMoreData)
 }
 
 TEST_F(RegistryKeyTest, QueryStringChecksBothTerminatorsOfAMultiString) {
-  ASSERT_EQ(ERROR_SUCCESS, setString(scratch.get(), "Good", std::string("a\0b\0\0", 5), REG_MULTI_SZ));
-  ASSERT_EQ(ERROR_SUCCESS, setString(scratch.get(), "OneNul", std::string("ab\0", 3), REG_MULTI_SZ));
+  ASSERT_EQ(ERROR_SUCCESS,
+            setString(scratch.get(), "Good", std::string("a\0b\0\0", 5), REG_MULTI_SZ));
+  ASSERT_EQ(ERROR_SUCCESS,
+            setString(scratch.get(), "OneNul", std::string("ab\0", 3), REG_MULTI_SZ));
   ASSERT_EQ(ERROR_SUCCESS, setString(scratch.get(), "OneByte", std::string("\0", 1), REG_MULTI_SZ));
   char buffer[16];
   DWORD count = sizeof buffer;

@@ -1,7 +1,7 @@
 // The command-line scan: which switch decides the road, and which never does.
-#include "service/CommandLine.h"
-
 #include <gtest/gtest.h>
+
+#include "service/CommandLine.h"
 
 namespace kstv::test {
 namespace {

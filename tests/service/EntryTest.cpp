@@ -1,13 +1,12 @@
 // The process entry on the emulated machine: which road a command line takes, the run
 // road's reading of the AppID, exit codes, and that no road leaks a registry handle.
-#include "service/Entry.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "platform/host/control.h"
 #include "service/AppId.h"
+#include "service/Entry.h"
 #include "service/ServiceModule.h"
 #include "tests/support/ScratchKey.h"
 

@@ -1,7 +1,7 @@
 // ServiceModule::Initialize fills the record from the program's own module.
-#include "service/ServiceModule.h"
-
 #include <gtest/gtest.h>
+
+#include "service/ServiceModule.h"
 
 namespace kstv::test {
 namespace {

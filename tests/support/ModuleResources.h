@@ -17,7 +17,8 @@ inline std::string_view resourceBytes(HMODULE module, LPCSTR name, LPCSTR type) 
   if (!found) return {};
   HGLOBAL loaded = LoadResource(module, found);
   if (!loaded) return {};
-  return std::string_view(static_cast<const char*>(LockResource(loaded)), SizeofResource(module, found));
+  return std::string_view(static_cast<const char*>(LockResource(loaded)),
+                          SizeofResource(module, found));
 }
 
 inline void expectProductResources(HMODULE module) {
@@ -28,8 +29,9 @@ inline void expectProductResources(HMODULE module) {
   EXPECT_EQ("MSFT", typeLibrary.substr(0, 4));
 
   std::string_view manifest = resourceBytes(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
-  EXPECT_NE(std::string_view::npos,
-            manifest.find("<requestedExecutionLevel level=\"highestAvailable\" uiAccess=\"false\"/>"));
+  EXPECT_NE(
+      std::string_view::npos,
+      manifest.find("<requestedExecutionLevel level=\"highestAvailable\" uiAccess=\"false\"/>"));
 
   char name[64];
   std::memset(name, 0x55, sizeof name);

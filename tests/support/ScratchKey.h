@@ -4,12 +4,9 @@
 
 #include <string>
 
-#include "platform/unique.h"
-#include "platform/win32.h"
+#include "platform/handles.h"
 
 namespace kstv::test {
-
-using UniqueKey = Unique<HKEY, RegCloseKey>;
 
 inline constexpr char kTestsRoot[] = "Software\\KstvTests";
 

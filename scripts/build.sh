@@ -1,0 +1,19 @@
+#!/bin/sh
+# Builds both builds: the host build in build/ (with its tests and tools) and the
+# Windows build in build-win/ (KstvCardReader.exe and the test program run under Wine).
+# KSTV_SANITIZE=1 adds a host build with address and undefined-behaviour sanitizers in
+# build-asan/.
+set -eu
+cd "$(dirname "$0")/.."
+sh scripts/install-deps.sh
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build build
+toolchain=""
+[ -f build-win/CMakeCache.txt ] || toolchain=-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release $toolchain >/dev/null
+cmake --build build-win
+if [ "${KSTV_SANITIZE:-0}" = 1 ]; then
+  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKSTV_SANITIZE=ON >/dev/null
+  cmake --build build-asan
+fi

@@ -1,0 +1,16 @@
+#!/bin/sh
+# Builds everything and runs every test: the host tests, the host tests again under the
+# address and undefined-behaviour sanitizers, and the Windows tests under Wine.
+set -eu
+cd "$(dirname "$0")/.."
+KSTV_SANITIZE=1 sh scripts/build.sh
+
+status=0
+echo "== host build"
+ctest --test-dir build --output-on-failure -j2 || status=1
+echo "== host build with sanitizers"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j2 || status=1
+echo "== Windows build under Wine"
+ctest --test-dir build-win --output-on-failure || status=1
+exit $status

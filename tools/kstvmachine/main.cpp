@@ -1,0 +1,261 @@
+// kstvmachine: looks at and changes the emulated machine (the directory KSTV_MACHINE
+// names) from the command line, while KstvCardReader runs on it or before it starts.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/handles.h"
+#include "platform/host/control.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: kstvmachine reg query KEY\n"
+    "       kstvmachine reg add KEY [/v NAME | /ve] [/t TYPE] [/d DATA]\n"
+    "       kstvmachine reg delete KEY\n"
+    "       kstvmachine reg fill KEY COUNT   write COUNT values one by one\n"
+    "KEY is ROOT\\path, ROOT one of HKCR HKCU HKLM HKU HKCC (or their long names).\n"
+    "TYPE is REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ (items separated by \\0),\n"
+    "REG_DWORD (decimal or 0x hex) or REG_BINARY (hex digits).\n";
+
+struct Root {
+  const char* shortName;
+  const char* longName;
+  HKEY key;
+};
+
+const Root kRoots[] = {
+    {"HKCR", "HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+    {"HKCU", "HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+    {"HKLM", "HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+    {"HKU", "HKEY_USERS", HKEY_USERS},
+    {"HKCC", "HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
+};
+
+struct KeyPath {
+  const Root* root = nullptr;
+  std::string path;
+  std::string display() const {
+    return path.empty() ? root->longName : std::string(root->longName) + "\\" + path;
+  }
+};
+
+bool parseKey(const std::string& text, KeyPath& out) {
+  std::size_t slash = text.find('\\');
+  std::string root = text.substr(0, slash);
+  for (const Root& candidate : kRoots) {
+    if (lstrcmpiA(root.c_str(), candidate.shortName) == 0 ||
+        lstrcmpiA(root.c_str(), candidate.longName) == 0) {
+      out.root = &candidate;
+      out.path = slash == std::string::npos ? std::string() : text.substr(slash + 1);
+      return true;
+    }
+  }
+  std::fprintf(stderr, "kstvmachine: unknown root key in '%s'\n", text.c_str());
+  return false;
+}
+
+int fail(const char* what, LSTATUS status) {
+  std::fprintf(stderr, "kstvmachine: %s failed with error %ld\n", what, static_cast<long>(status));
+  return 1;
+}
+
+const char* typeName(DWORD type) {
+  switch (type) {
+    case REG_SZ:
+      return "REG_SZ";
+    case REG_EXPAND_SZ:
+      return "REG_EXPAND_SZ";
+    case REG_MULTI_SZ:
+      return "REG_MULTI_SZ";
+    case REG_DWORD:
+      return "REG_DWORD";
+    case REG_BINARY:
+      return "REG_BINARY";
+    default:
+      return "REG_NONE";
+  }
+}
+
+void printValue(const char* name, DWORD type, const std::vector<BYTE>& data) {
+  std::printf("    %s    %s    ", *name ? name : "(Default)", typeName(type));
+  if (type == REG_SZ || type == REG_EXPAND_SZ) {
+    std::printf("%.*s",
+                static_cast<int>(strnlen(reinterpret_cast<const char*>(data.data()), data.size())),
+                reinterpret_cast<const char*>(data.data()));
+  } else if (type == REG_MULTI_SZ) {
+    for (std::size_t i = 0; i + 1 < data.size(); ++i)
+      std::fputs(data[i] ? std::string(1, data[i]).c_str() : "\\0", stdout);
+  } else if (type == REG_DWORD && data.size() == 4) {
+    DWORD number;
+    std::memcpy(&number, data.data(), 4);
+    std::printf("0x%x", number);
+  } else {
+    for (BYTE byte : data) std::printf("%02X", byte);
+  }
+  std::printf("\n");
+}
+
+int query(const KeyPath& key) {
+  kstv::UniqueKey open;
+  if (LSTATUS status = RegOpenKeyExA(key.root->key, key.path.c_str(), 0, KEY_READ, open.put()))
+    return fail("opening the key", status);
+  std::printf("%s\n", key.display().c_str());
+  for (DWORD index = 0;; ++index) {
+    char name[16384];
+    DWORD nameLength = sizeof name, type = 0, size = 0;
+    if (RegEnumValueA(open.get(), index, name, &nameLength, nullptr, &type, nullptr, &size) !=
+        ERROR_SUCCESS)
+      break;
+    std::vector<BYTE> data(size + 1);
+    nameLength = sizeof name;
+    if (RegEnumValueA(open.get(), index, name, &nameLength, nullptr, &type, data.data(), &size) !=
+        ERROR_SUCCESS)
+      break;
+    data.resize(size);
+    printValue(name, type, data);
+  }
+  for (DWORD index = 0;; ++index) {
+    char name[256];
+    DWORD length = sizeof name;
+    if (RegEnumKeyExA(open.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
+    std::printf("%s\\%s\n", key.display().c_str(), name);
+  }
+  return 0;
+}
+
+bool encode(const std::string& typeText, const std::string& text, DWORD& type,
+            std::vector<BYTE>& data) {
+  if (typeText == "REG_SZ" || typeText == "REG_EXPAND_SZ") {
+    type = typeText == "REG_SZ" ? REG_SZ : REG_EXPAND_SZ;
+    data.assign(text.begin(), text.end());
+    data.push_back(0);
+  } else if (typeText == "REG_MULTI_SZ") {
+    type = REG_MULTI_SZ;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text.compare(i, 2, "\\0") == 0) {
+        data.push_back(0);
+        ++i;
+      } else {
+        data.push_back(static_cast<BYTE>(text[i]));
+      }
+    }
+    data.push_back(0);
+    data.push_back(0);
+  } else if (typeText == "REG_DWORD") {
+    type = REG_DWORD;
+    char* end = nullptr;
+    unsigned long number = std::strtoul(text.c_str(), &end, 0);
+    if (text.empty() || *end) return false;
+    auto value = static_cast<DWORD>(number);
+    data.resize(4);
+    std::memcpy(data.data(), &value, 4);
+  } else if (typeText == "REG_BINARY") {
+    type = REG_BINARY;
+    if (text.size() % 2) return false;
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+      char* end = nullptr;
+      std::string pair = text.substr(i, 2);
+      data.push_back(static_cast<BYTE>(std::strtoul(pair.c_str(), &end, 16)));
+      if (*end) return false;
+    }
+  } else {
+    return false;
+  }
+  return true;
+}
+
+int add(const KeyPath& key, int argc, char** argv) {
+  std::string valueName, typeText = "REG_SZ", text;
+  bool hasValue = false;
+  for (int i = 0; i < argc; ++i) {
+    std::string option = argv[i];
+    if (option == "/ve") {
+      hasValue = true;
+    } else if ((option == "/v" || option == "/t" || option == "/d") && i + 1 < argc) {
+      std::string argument = argv[++i];
+      if (option == "/v") valueName = argument, hasValue = true;
+      if (option == "/t") typeText = argument;
+      if (option == "/d") text = argument;
+    } else {
+      std::fputs(kUsage, stderr);
+      return 2;
+    }
+  }
+  kstv::UniqueKey open;
+  if (LSTATUS status = RegCreateKeyExA(key.root->key, key.path.c_str(), 0, nullptr, 0,
+                                       KEY_ALL_ACCESS, nullptr, open.put(), nullptr))
+    return fail("creating the key", status);
+  if (!hasValue) return 0;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+  if (!encode(typeText, text, type, data)) {
+    std::fprintf(stderr, "kstvmachine: '%s' is not %s data\n", text.c_str(), typeText.c_str());
+    return 2;
+  }
+  if (LSTATUS status = RegSetValueExA(open.get(), valueName.c_str(), 0, type, data.data(),
+                                      static_cast<DWORD>(data.size())))
+    return fail("setting the value", status);
+  return 0;
+}
+
+LSTATUS deleteTree(HKEY parent, const char* name) {
+  kstv::UniqueKey open;
+  if (LSTATUS status = RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, open.put())) return status;
+  char child[256];
+  DWORD length = sizeof child;
+  while (RegEnumKeyExA(open.get(), 0, child, &length, nullptr, nullptr, nullptr, nullptr) ==
+         ERROR_SUCCESS) {
+    if (LSTATUS status = deleteTree(open.get(), child)) return status;
+    length = sizeof child;
+  }
+  open.reset();
+  return RegDeleteKeyA(parent, name);
+}
+
+int fill(const KeyPath& key, const char* countText) {
+  kstv::UniqueKey open;
+  if (LSTATUS status = RegCreateKeyExA(key.root->key, key.path.c_str(), 0, nullptr, 0,
+                                       KEY_ALL_ACCESS, nullptr, open.put(), nullptr))
+    return fail("creating the key", status);
+  long count = std::strtol(countText, nullptr, 10);
+  for (long i = 0; i < count; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "v%08ld", i);
+    if (LSTATUS status =
+            RegSetValueExA(open.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(name),
+                           static_cast<DWORD>(std::strlen(name) + 1)))
+      return fail("setting a value", status);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4 || std::strcmp(argv[1], "reg") != 0) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  if (kstv::host::machineDirectory().empty())
+    std::fprintf(
+        stderr,
+        "kstvmachine: KSTV_MACHINE is not set: this machine lives only as long as this command\n");
+  std::string verb = argv[2];
+  KeyPath key;
+  if (!parseKey(argv[3], key)) return 2;
+  if (verb == "query") return query(key);
+  if (verb == "add") return add(key, argc - 4, argv + 4);
+  if (verb == "delete") {
+    if (key.path.empty()) return fail("deleting a root key", ERROR_ACCESS_DENIED);
+    LSTATUS status = deleteTree(key.root->key, key.path.c_str());
+    return status ? fail("deleting the key", status) : 0;
+  }
+  if (verb == "fill" && argc == 5) return fill(key, argv[4]);
+  std::fputs(kUsage, stderr);
+  return 2;
+}
