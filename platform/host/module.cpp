@@ -117,11 +117,10 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;
   }
-  // As on Windows: a path that does not fit is cut to size - 1 characters and a NUL,
-  // and the result is the buffer size with ERROR_INSUFFICIENT_BUFFER.
+  // A path that does not fit fills the buffer, without a NUL as Wine does it, and the
+  // result is the buffer size with ERROR_INSUFFICIENT_BUFFER.
   if (path.size() + 1 > size) {
-    std::memcpy(fileName, path.data(), size - 1);
-    fileName[size - 1] = '\0';
+    std::memcpy(fileName, path.data(), size);
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return size;
   }

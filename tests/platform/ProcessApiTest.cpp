@@ -1,0 +1,82 @@
+// The process-level calls the entry relies on; runs on the host layer and under Wine.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "platform/win32.h"
+
+namespace kstv::test {
+namespace {
+
+constexpr DWORD kSentinel = 0xdeadbeef;
+
+TEST(ProcessApiTest, TheLastErrorBelongsToEachThread) {
+  std::atomic<bool> otherHasSetIt{false};
+  std::atomic<bool> checked{false};
+  DWORD seenByOther = 0;
+  std::thread other([&] {
+    SetLastError(ERROR_ACCESS_DENIED);
+    seenByOther = GetLastError();
+    otherHasSetIt = true;
+    while (!checked) std::this_thread::yield();
+  });
+  SetLastError(kSentinel);  // after the thread's creation, which may set it
+  while (!otherHasSetIt) std::this_thread::yield();
+  EXPECT_EQ(kSentinel, GetLastError());
+  checked = true;
+  other.join();
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), seenByOther);
+}
+
+TEST(ProcessApiTest, GetModuleFileNameGivesTheProgramsFullPath) {
+  char path[MAX_PATH];
+  DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  EXPECT_EQ(std::strlen(path), length);
+  EXPECT_EQ(':', path[1]);  // a drive letter, a colon
+  EXPECT_NE(nullptr, std::strrchr(path, '\\'));
+}
+
+TEST(ProcessApiTest, GetModuleFileNameCutsAPathThatDoesNotFitAndSaysSo) {
+  char full[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameA(nullptr, full, MAX_PATH), 5u);
+  char path[8];
+  std::memset(path, 0x55, sizeof path);
+  SetLastError(kSentinel);
+  EXPECT_EQ(5u, GetModuleFileNameA(nullptr, path, 5));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+  // Whether the last byte is a NUL differs between Windows versions; nothing relies on it.
+  EXPECT_EQ(std::string(full, 4), std::string(path, 4));
+  EXPECT_EQ(0x55, path[5]);
+}
+
+TEST(ProcessApiTest, TheCommandLineBeginsWithTheProgram) {
+  const char* commandLine = GetCommandLineA();
+  ASSERT_NE(nullptr, commandLine);
+  char path[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameA(nullptr, path, MAX_PATH), 0u);
+  const char* name = std::strrchr(path, '\\') + 1;
+  std::string line(commandLine);
+  // Windows gives the path as it was started, quoted or not, and not always in full.
+  std::string lowerLine, lowerName(name);
+  for (char c : line) lowerLine += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : lowerName) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string stem = lowerName.substr(0, lowerName.rfind('.'));
+  EXPECT_NE(std::string::npos, lowerLine.find(stem)) << line;
+}
+
+TEST(ProcessApiTest, CoInitializeCountsItsCallsOnEachThread) {
+  EXPECT_EQ(S_OK, CoInitialize(nullptr));
+  EXPECT_EQ(S_FALSE, CoInitialize(nullptr));
+  CoUninitialize();
+  CoUninitialize();
+  EXPECT_EQ(S_OK, CoInitialize(nullptr));
+  CoUninitialize();
+}
+
+}  // namespace
+}  // namespace kstv::test
