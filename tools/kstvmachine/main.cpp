@@ -8,6 +8,7 @@
 
 #include "platform/handles.h"
 #include "platform/host/control.h"
+#include "registry/RegistryKey.h"
 
 namespace {
 
@@ -203,20 +204,6 @@ int add(const KeyPath& key, int argc, char** argv) {
   return 0;
 }
 
-LSTATUS deleteTree(HKEY parent, const char* name) {
-  kstv::UniqueKey open;
-  if (LSTATUS status = RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, open.put())) return status;
-  char child[256];
-  DWORD length = sizeof child;
-  while (RegEnumKeyExA(open.get(), 0, child, &length, nullptr, nullptr, nullptr, nullptr) ==
-         ERROR_SUCCESS) {
-    if (LSTATUS status = deleteTree(open.get(), child)) return status;
-    length = sizeof child;
-  }
-  open.reset();
-  return RegDeleteKeyA(parent, name);
-}
-
 int fill(const KeyPath& key, const char* countText) {
   kstv::UniqueKey open;
   if (LSTATUS status = RegCreateKeyExA(key.root->key, key.path.c_str(), 0, nullptr, 0,
@@ -252,7 +239,7 @@ int main(int argc, char** argv) {
   if (verb == "add") return add(key, argc - 4, argv + 4);
   if (verb == "delete") {
     if (key.path.empty()) return fail("deleting a root key", ERROR_ACCESS_DENIED);
-    LSTATUS status = deleteTree(key.root->key, key.path.c_str());
+    LSTATUS status = kstv::RegistryKey::deleteTree(key.root->key, key.path.c_str());
     return status ? fail("deleting the key", status) : 0;
   }
   if (verb == "fill" && argc == 5) return fill(key, argv[4]);
