@@ -21,14 +21,14 @@ using detail::OpenKey;
 using detail::RegistryHandles;
 using detail::RegistryStore;
 
-// One API call: the process lock and one store transaction for its whole duration.
+// One registry call: the machine's lock and transaction for its whole duration.
 class Call {
  public:
-  explicit Call(bool write)
-      : guard_(RegistryStore::instance().lock()), transaction_(RegistryStore::instance(), write) {}
-  void commit() { transaction_.commit(); }
+  // The store is made, with its schema, before the call's own transaction begins.
+  explicit Call(bool write) : store_(RegistryStore::instance()), call_(write) {}
+  void commit() { call_.commit(); }
 
-  RegistryStore& store() { return RegistryStore::instance(); }
+  RegistryStore& store() { return store_; }
   RegistryHandles& handles() { return RegistryHandles::instance(); }
 
   // The open key behind `handle`, checked for existence and for the access `needed`.
@@ -42,8 +42,8 @@ class Call {
   }
 
  private:
-  std::lock_guard<std::recursive_mutex> guard_;
-  RegistryStore::Transaction transaction_;
+  RegistryStore& store_;
+  detail::MachineCall call_;
 };
 
 REGSAM normalizedAccess(REGSAM access) {
@@ -118,17 +118,17 @@ bool markKeyReadOnly(HKEY root, const char* path) {
 }
 
 void clearReadOnlyMarks() {
-  std::lock_guard guard(RegistryStore::instance().lock());
+  std::lock_guard guard(detail::MachineDatabase::instance().lock());
   RegistryStore::instance().clearReadOnlyMarks();
 }
 
 std::size_t openRegistryHandleCount() {
-  std::lock_guard guard(RegistryStore::instance().lock());
+  std::lock_guard guard(detail::MachineDatabase::instance().lock());
   return RegistryHandles::instance().count();
 }
 
 void resetRegistry() {
-  std::lock_guard guard(RegistryStore::instance().lock());
+  std::lock_guard guard(detail::MachineDatabase::instance().lock());
   if (machineDirectory().empty()) RegistryStore::instance().clear();
 }
 
@@ -195,7 +195,7 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REG
 
 LSTATUS WINAPI RegCloseKey(HKEY key) {
   if (auto code = injectedFailure("RegCloseKey")) return static_cast<LSTATUS>(*code);
-  std::lock_guard guard(kstv::host::detail::RegistryStore::instance().lock());
+  std::lock_guard guard(kstv::host::detail::MachineDatabase::instance().lock());
   if (kstv::host::detail::RegistryStore::instance().predefinedKey(key)) return ERROR_SUCCESS;
   return kstv::host::detail::RegistryHandles::instance().close(key) ? ERROR_SUCCESS
                                                                     : ERROR_INVALID_HANDLE;

@@ -1,7 +1,6 @@
 #include "platform/host/registry_store.h"
 
 #include <chrono>
-#include <filesystem>
 
 #include "platform/host/control.h"
 #include "platform/host/text.h"
@@ -33,27 +32,13 @@ RegistryStore& RegistryStore::instance() {
 }
 
 RegistryStore::RegistryStore() {
-  const std::string& directory = machineDirectory();
-  std::string path = directory.empty() ? std::string(":memory:")
-                                       : (std::filesystem::path(directory) / "machine.db").string();
-  if (sqlite3_open_v2(path.c_str(), db_.put(),
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                      nullptr) != SQLITE_OK)
-    storeFailure(db_.get(), "open");
-  sqlite3_busy_timeout(db_.get(), 30000);
-  if (!directory.empty()) {
-    // Write-ahead logging: readers never block the writer, and a process killed in the
-    // middle of a write leaves the last committed state.
-    execute(db_.get(), "PRAGMA journal_mode=WAL");
-    execute(db_.get(), "PRAGMA synchronous=NORMAL");
-  }
   createSchema();
   createRoots();
 }
 
 void RegistryStore::createSchema() {
-  Transaction transaction(*this, true);
-  execute(db_.get(),
+  MachineCall transaction(true);
+  execute(db(),
           "CREATE TABLE IF NOT EXISTS reg_keys("
           " id INTEGER PRIMARY KEY AUTOINCREMENT,"
           " parent INTEGER NOT NULL, name TEXT NOT NULL, fold TEXT NOT NULL,"
@@ -65,7 +50,7 @@ void RegistryStore::createSchema() {
 }
 
 void RegistryStore::createRoots() {
-  Transaction transaction(*this, true);
+  MachineCall transaction(true);
   for (int i = 1; i < 7; ++i) {
     roots_[i] = findChild(0, kRootNames[i]).value_or(0);
     if (!roots_[i]) roots_[i] = addChild(0, kRootNames[i]);
@@ -75,19 +60,6 @@ void RegistryStore::createRoots() {
   roots_[0] = findChild(software, u"Classes").value_or(0);
   if (!roots_[0]) roots_[0] = addChild(software, u"Classes");
   transaction.commit();
-}
-
-RegistryStore::Transaction::Transaction(RegistryStore& store, bool write) : store_(store) {
-  execute(store_.db_.get(), write ? "BEGIN IMMEDIATE" : "BEGIN");
-}
-
-RegistryStore::Transaction::~Transaction() {
-  if (open_) sqlite3_exec(store_.db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-}
-
-void RegistryStore::Transaction::commit() {
-  execute(store_.db_.get(), "COMMIT");
-  open_ = false;
 }
 
 std::int64_t RegistryStore::now() const {
@@ -103,43 +75,43 @@ std::optional<KeyId> RegistryStore::predefinedKey(HKEY key) const {
 }
 
 bool RegistryStore::exists(KeyId key) {
-  SqliteStatement query(db_.get(), "SELECT 1 FROM reg_keys WHERE id = ?");
+  SqliteStatement query(db(), "SELECT 1 FROM reg_keys WHERE id = ?");
   return query.bind(key).step();
 }
 
 std::optional<KeyId> RegistryStore::findChild(KeyId parent, std::u16string_view name) {
-  SqliteStatement query(db_.get(), "SELECT id FROM reg_keys WHERE parent = ? AND fold = ?");
+  SqliteStatement query(db(), "SELECT id FROM reg_keys WHERE parent = ? AND fold = ?");
   if (!query.bind(parent).bind(folded(name)).step()) return std::nullopt;
   return query.integer(0);
 }
 
 KeyId RegistryStore::addChild(KeyId parent, std::u16string_view name) {
-  SqliteStatement insert(db_.get(),
+  SqliteStatement insert(db(),
                          "INSERT INTO reg_keys(parent, name, fold, write_time) VALUES(?, ?, ?, ?)");
   insert.bind(parent).bind(wideToUtf8(name)).bind(folded(name)).bind(now()).step();
-  return sqlite3_last_insert_rowid(db_.get());
+  return sqlite3_last_insert_rowid(db());
 }
 
 std::optional<std::u16string> RegistryStore::childNameAt(KeyId parent, DWORD index) {
   SqliteStatement query(
-      db_.get(), "SELECT name FROM reg_keys WHERE parent = ? ORDER BY fold LIMIT 1 OFFSET ?");
+      db(), "SELECT name FROM reg_keys WHERE parent = ? ORDER BY fold LIMIT 1 OFFSET ?");
   if (!query.bind(parent).bind(static_cast<std::int64_t>(index)).step()) return std::nullopt;
   return utf8ToWide(query.text(0));
 }
 
 bool RegistryStore::hasChildren(KeyId key) {
-  SqliteStatement query(db_.get(), "SELECT 1 FROM reg_keys WHERE parent = ? LIMIT 1");
+  SqliteStatement query(db(), "SELECT 1 FROM reg_keys WHERE parent = ? LIMIT 1");
   return query.bind(key).step();
 }
 
 void RegistryStore::removeKey(KeyId key) {
-  SqliteStatement(db_.get(), "DELETE FROM reg_values WHERE key = ?").bind(key).step();
-  SqliteStatement(db_.get(), "DELETE FROM reg_keys WHERE id = ?").bind(key).step();
+  SqliteStatement(db(), "DELETE FROM reg_values WHERE key = ?").bind(key).step();
+  SqliteStatement(db(), "DELETE FROM reg_keys WHERE id = ?").bind(key).step();
   readOnly_.erase(key);
 }
 
 std::optional<ValueRecord> RegistryStore::findValue(KeyId key, std::u16string_view name) {
-  SqliteStatement query(db_.get(),
+  SqliteStatement query(db(),
                         "SELECT name, type, data FROM reg_values WHERE key = ? AND fold = ?");
   if (!query.bind(key).bind(folded(name)).step()) return std::nullopt;
   return ValueRecord{utf8ToWide(query.text(0)), static_cast<DWORD>(query.integer(1)),
@@ -148,7 +120,7 @@ std::optional<ValueRecord> RegistryStore::findValue(KeyId key, std::u16string_vi
 
 std::optional<ValueRecord> RegistryStore::valueAt(KeyId key, DWORD index) {
   SqliteStatement query(
-      db_.get(),
+      db(),
       "SELECT name, type, data FROM reg_values WHERE key = ? ORDER BY fold LIMIT 1 OFFSET ?");
   if (!query.bind(key).bind(static_cast<std::int64_t>(index)).step()) return std::nullopt;
   return ValueRecord{utf8ToWide(query.text(0)), static_cast<DWORD>(query.integer(1)),
@@ -157,34 +129,34 @@ std::optional<ValueRecord> RegistryStore::valueAt(KeyId key, DWORD index) {
 
 void RegistryStore::setValue(KeyId key, std::u16string_view name, DWORD type, const BYTE* data,
                              DWORD size) {
-  SqliteStatement upsert(db_.get(),
+  SqliteStatement upsert(db(),
                          "INSERT INTO reg_values(key, name, fold, type, data) VALUES(?, ?, ?, ?, ?)"
                          " ON CONFLICT(key, fold) DO UPDATE"
                          " SET name = excluded.name, type = excluded.type, data = excluded.data");
   upsert.bind(key).bind(wideToUtf8(name)).bind(folded(name)).bind(static_cast<std::int64_t>(type));
   upsert.bindBlob(data, size).step();
-  SqliteStatement(db_.get(), "UPDATE reg_keys SET write_time = ? WHERE id = ?")
+  SqliteStatement(db(), "UPDATE reg_keys SET write_time = ? WHERE id = ?")
       .bind(now())
       .bind(key)
       .step();
 }
 
 bool RegistryStore::removeValue(KeyId key, std::u16string_view name) {
-  SqliteStatement(db_.get(), "DELETE FROM reg_values WHERE key = ? AND fold = ?")
+  SqliteStatement(db(), "DELETE FROM reg_values WHERE key = ? AND fold = ?")
       .bind(key)
       .bind(folded(name))
       .step();
-  return sqlite3_changes(db_.get()) != 0;
+  return sqlite3_changes(db()) != 0;
 }
 
 KeyInfo RegistryStore::info(KeyId key) {
   KeyInfo info;
-  SqliteStatement children(db_.get(), "SELECT name FROM reg_keys WHERE parent = ?");
+  SqliteStatement children(db(), "SELECT name FROM reg_keys WHERE parent = ?");
   for (children.bind(key); children.step(); ++info.subKeys) {
     auto length = static_cast<DWORD>(wideToAnsi(utf8ToWide(children.text(0))).size());
     info.maxSubKeyLength = std::max(info.maxSubKeyLength, length);
   }
-  SqliteStatement values(db_.get(), "SELECT name, type, data FROM reg_values WHERE key = ?");
+  SqliteStatement values(db(), "SELECT name, type, data FROM reg_values WHERE key = ?");
   for (values.bind(key); values.step(); ++info.values) {
     auto length = static_cast<DWORD>(wideToAnsi(utf8ToWide(values.text(0))).size());
     info.maxValueNameLength = std::max(info.maxValueNameLength, length);
@@ -199,14 +171,14 @@ KeyInfo RegistryStore::info(KeyId key) {
           2);
     info.maxValueLength = std::max(info.maxValueLength, size);
   }
-  SqliteStatement written(db_.get(), "SELECT write_time FROM reg_keys WHERE id = ?");
+  SqliteStatement written(db(), "SELECT write_time FROM reg_keys WHERE id = ?");
   if (written.bind(key).step()) info.lastWriteTime = toFileTime(written.integer(0));
   return info;
 }
 
 void RegistryStore::clear() {
-  Transaction transaction(*this, true);
-  execute(db_.get(), "DELETE FROM reg_values; DELETE FROM reg_keys;");
+  MachineCall transaction(true);
+  execute(db(), "DELETE FROM reg_values; DELETE FROM reg_keys;");
   readOnly_.clear();
   transaction.commit();
   createRoots();

@@ -1,6 +1,5 @@
-// Host build, internal: the registry's keys and values, kept in SQLite: in memory for a
-// process of its own, or in the machine directory so that several processes share one
-// registry. Every operation of the API runs inside one transaction of this store.
+// Host build, internal: the registry's keys and values, kept in the machine database.
+// Every registry call runs inside one MachineCall.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/sqlite.h"
+#include "platform/host/machine_database.h"
 #include "platform/win32.h"
 
 namespace kstv::host::detail {
@@ -36,24 +35,6 @@ struct KeyInfo {
 class RegistryStore {
  public:
   static RegistryStore& instance();
-
-  // Serialises this process's use of the store; held for the whole of one API call.
-  std::recursive_mutex& lock() { return lock_; }
-
-  // One transaction: a write transaction takes the store's write lock at once, so that
-  // concurrent processes never interleave within one API call.
-  class Transaction {
-   public:
-    Transaction(RegistryStore& store, bool write);
-    ~Transaction();
-    Transaction(const Transaction&) = delete;
-    Transaction& operator=(const Transaction&) = delete;
-    void commit();
-
-   private:
-    RegistryStore& store_;
-    bool open_ = true;
-  };
 
   // The key a predefined handle stands for, or nothing for another value.
   std::optional<KeyId> predefinedKey(HKEY key) const;
@@ -83,9 +64,8 @@ class RegistryStore {
   void createSchema();
   void createRoots();
   std::int64_t now() const;
+  sqlite3* db() { return MachineDatabase::instance().db(); }
 
-  std::recursive_mutex lock_;
-  SqliteConnection db_;
   KeyId roots_[7] = {};
   std::set<KeyId> readOnly_;
 };
