@@ -16,6 +16,9 @@
 #define KSTV_W(text) L##text
 #else
 #include "platform/host/win32_com.h"
+#include "platform/host/win32_oleauto.h"
+#include "platform/host/win32_storage.h"
+#include "platform/host/win32_wmi.h"
 #include "platform/host/win32_errors.h"
 #include "platform/host/win32_module.h"
 #include "platform/host/win32_registry.h"

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/win32.h"
 
@@ -40,6 +42,56 @@ void setCommandLine(const std::string& commandLine);
 // --- COM -----------------------------------------------------------------------------
 // How many successful CoInitialize(Ex) calls of the calling thread are not yet undone.
 int comInitializationDepth();
+
+// --- Volumes -------------------------------------------------------------------------
+// A volume of the emulated machine, with the storage descriptor it reports and the
+// faults it has been given.
+struct Volume {
+  char letter = 'E';
+  UINT driveType = DRIVE_REMOVABLE;
+  std::optional<std::string> vendor;   // absent: the descriptor carries no vendor id
+  std::optional<std::string> product;  // absent: no product id
+  DWORD openError = 0;        // CreateFileA on \\.\X: fails with it
+  DWORD headerError = 0;      // the header query (an 8-byte buffer) fails with it
+  DWORD descriptorError = 0;  // the full descriptor query fails with it
+  std::optional<DWORD> vendorIdOffset;   // reported instead of the true offsets
+  std::optional<DWORD> productIdOffset;
+  std::optional<DWORD> descriptorSize;   // reported as Size instead of the true size
+};
+// Inserts (or replaces) a volume; a machine starts with C:, fixed, without a vendor.
+void addVolume(const Volume& volume);
+bool removeVolume(char letter);
+std::vector<Volume> volumes();
+
+// --- WMI -------------------------------------------------------------------------------
+// Waits until every active notification query has looked at the volume table as it is
+// now and delivered what it found. False when that took longer than `timeoutSeconds`.
+bool waitForDiskEvents(double timeoutSeconds = 10);
+// Notification queries started and not yet cancelled.
+std::size_t activeNotificationQueries();
+
+// --- Leak accounting ---------------------------------------------------------------------
+std::size_t openKernelHandleCount();
+std::size_t liveComObjectCount();   // the host's own COM objects (WMI, stubs, events)
+std::size_t liveBstrCount();
+std::size_t liveLocalAllocations();
+std::size_t liveTaskAllocations();
+
+// --- Standard output ---------------------------------------------------------------------
+// Captures what the process writes to standard output (file descriptor 1) from its
+// construction until text() is called; restores the output then.
+class StandardOutputCapture {
+ public:
+  StandardOutputCapture();
+  ~StandardOutputCapture();
+  StandardOutputCapture(const StandardOutputCapture&) = delete;
+  StandardOutputCapture& operator=(const StandardOutputCapture&) = delete;
+  std::string text();
+
+ private:
+  int savedOutput_ = -1;
+  std::string path_;
+};
 
 // --- The machine ---------------------------------------------------------------------
 // The machine directory named by KSTV_MACHINE, or empty for an in-memory machine.

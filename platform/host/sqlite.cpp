@@ -51,6 +51,10 @@ bool SqliteStatement::step() {
   storeFailure(db_, "step");
 }
 
+bool SqliteStatement::isNull(int column) const {
+  return sqlite3_column_type(statement_.get(), column) == SQLITE_NULL;
+}
+
 std::int64_t SqliteStatement::integer(int column) const {
   return sqlite3_column_int64(statement_.get(), column);
 }

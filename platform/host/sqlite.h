@@ -24,9 +24,17 @@ class SqliteStatement {
   SqliteStatement& bind(std::int64_t value);
   SqliteStatement& bind(std::string_view text);
   SqliteStatement& bindBlob(const void* data, std::size_t size);
+  // NULL for an absent value.
+  template <typename Value>
+  SqliteStatement& bindOptional(const std::optional<Value>& value) {
+    if (value) return bind(*value);
+    sqlite3_bind_null(statement_.get(), nextIndex_++);
+    return *this;
+  }
 
   // True while a row is available.
   bool step();
+  bool isNull(int column) const;
   std::int64_t integer(int column) const;
   std::string text(int column) const;
   std::vector<unsigned char> blob(int column) const;

@@ -1,14 +1,32 @@
-// Host build: COM initialisation bookkeeping.
+// Host build: COM basics: initialisation, IUnknown, class creation, proxy security, the
+// task allocator and interlocked counts.
 #pragma once
 
 #include "platform/host/win32_types.h"
 
+#define STDMETHODCALLTYPE
+#define STDAPI extern "C" HRESULT
+
 #define COINIT_APARTMENTTHREADED 0x2UL
 #define COINIT_MULTITHREADED 0x0UL
 
-HRESULT WINAPI CoInitialize(LPVOID reserved);
-HRESULT WINAPI CoInitializeEx(LPVOID reserved, DWORD coInit);
-void WINAPI CoUninitialize();
+#define CLSCTX_INPROC_SERVER 0x1UL
+#define CLSCTX_LOCAL_SERVER 0x4UL
+
+#define RPC_C_AUTHN_NONE 0UL
+#define RPC_C_AUTHN_WINNT 10UL
+#define RPC_C_AUTHN_DEFAULT 0xFFFFFFFFUL
+#define RPC_C_AUTHZ_NONE 0UL
+#define RPC_C_AUTHN_LEVEL_DEFAULT 0UL
+#define RPC_C_AUTHN_LEVEL_CALL 3UL
+#define RPC_C_AUTHN_LEVEL_PKT 4UL
+#define RPC_C_IMP_LEVEL_IMPERSONATE 3UL
+#define EOAC_NONE 0UL
+
+#define E_NOINTERFACE static_cast<HRESULT>(0x80004002L)
+#define CLASS_E_NOAGGREGATION static_cast<HRESULT>(0x80040110L)
+#define REGDB_E_CLASSNOTREG static_cast<HRESULT>(0x80040154L)
+#define CO_E_NOTINITIALIZED static_cast<HRESULT>(0x800401F0L)
 
 struct GUID {
   DWORD Data1;
@@ -28,3 +46,34 @@ inline bool operator==(const GUID& a, const GUID& b) {
     if (a.Data4[i] != b.Data4[i]) return false;
   return true;
 }
+inline BOOL IsEqualGUID(REFGUID a, REFGUID b) { return a == b ? TRUE : FALSE; }
+#define IsEqualIID(a, b) IsEqualGUID(a, b)
+
+struct IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) = 0;
+  virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
+  virtual ULONG STDMETHODCALLTYPE Release() = 0;
+
+ protected:
+  ~IUnknown() = default;
+};
+typedef IUnknown* LPUNKNOWN;
+
+extern const IID IID_IUnknown;
+
+HRESULT WINAPI CoInitialize(LPVOID reserved);
+HRESULT WINAPI CoInitializeEx(LPVOID reserved, DWORD coInit);
+void WINAPI CoUninitialize();
+HRESULT WINAPI CoCreateInstance(REFCLSID classId, LPUNKNOWN outer, DWORD context, REFIID iid,
+                                LPVOID* object);
+HRESULT WINAPI CoSetProxyBlanket(IUnknown* proxy, DWORD authenticationService,
+                                 DWORD authorizationService, OLECHAR* serverPrincipalName,
+                                 DWORD authenticationLevel, DWORD impersonationLevel,
+                                 void* authenticationInfo, DWORD capabilities);
+
+LPVOID WINAPI CoTaskMemAlloc(SIZE_T size);
+LPVOID WINAPI CoTaskMemRealloc(LPVOID block, SIZE_T size);
+void WINAPI CoTaskMemFree(LPVOID block);
+
+LONG WINAPI InterlockedIncrement(LONG volatile* addend);
+LONG WINAPI InterlockedDecrement(LONG volatile* addend);

@@ -1,0 +1,366 @@
+// WMI on the emulated machine: the locator, the ROOT\CIMV2 namespace with notification
+// queries for Win32_LogicalDisk creation and deletion (served by polling the volume
+// table at the query's WITHIN interval), and the unsecured apartment's sink stubs.
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/host/com_object.h"
+#include "platform/host/control.h"
+#include "platform/host/failures.h"
+#include "platform/host/text.h"
+#include "platform/host/volumes.h"
+#include "platform/host/wmi_objects.h"
+
+namespace kstv::host {
+namespace detail {
+
+std::atomic<long>& liveComObjects() {
+  static std::atomic<long> count{0};
+  return count;
+}
+
+}  // namespace detail
+
+std::size_t liveComObjectCount() { return static_cast<std::size_t>(detail::liveComObjects().load()); }
+
+namespace {
+
+using detail::ComObject;
+using detail::injectedFailure;
+
+// --- Notification queries -------------------------------------------------------------
+
+struct QuerySpec {
+  bool creation;  // __InstanceCreationEvent, else __InstanceDeletionEvent
+  std::chrono::milliseconds interval;
+};
+
+// "SELECT * FROM __Instance{Creation|Deletion}Event WITHIN n WHERE TargetInstance ISA
+// 'Win32_LogicalDisk'", keywords in any case: the one form of query this WMI serves.
+std::optional<QuerySpec> parseQuery(const std::u16string& query) {
+  static const std::regex form(
+      R"(^\s*SELECT\s+\*\s+FROM\s+__Instance(Creation|Deletion)Event\s+WITHIN\s+([0-9]+(\.[0-9]+)?)\s+)"
+      R"(WHERE\s+TargetInstance\s+ISA\s+'Win32_LogicalDisk'\s*$)",
+      std::regex::icase);
+  std::smatch match;
+  std::string text = detail::wideToUtf8(query);
+  if (!std::regex_match(text, match, form)) return std::nullopt;
+  double seconds = std::stod(match[2].str());
+  if (seconds <= 0) return std::nullopt;
+  return QuerySpec{detail::foldCase(detail::utf8ToWide(match[1].str())) == u"CREATION",
+                   std::chrono::milliseconds(static_cast<long long>(seconds * 1000))};
+}
+
+class NotificationQuery {
+ public:
+  NotificationQuery(QuerySpec spec, IWbemObjectSink* sink) : spec_(spec), sink_(sink) {
+    sink_->AddRef();
+    for (char letter : detail::volumeLetters()) known_.insert(letter);
+  }
+  ~NotificationQuery() = default;
+
+  void start(const std::shared_ptr<NotificationQuery>& self) {
+    thread_ = std::thread([self] { self->run(); });
+  }
+
+  IWbemObjectSink* sink() const { return sink_; }
+
+  // Stops delivery; when it returns, no call reaches the sink any more (unless called
+  // from the sink's own callback, in which case the thread finishes after it).
+  void stop() {
+    {
+      std::lock_guard guard(lock_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.get_id() == std::this_thread::get_id()) thread_.detach();
+    else if (thread_.joinable()) thread_.join();
+  }
+
+  // Waits until a poll that begins after this call has delivered its events.
+  bool waitForPoll(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock guard(lock_);
+    std::uint64_t target = pollsStarted_ + 1;
+    wake_ = true;
+    changed_.notify_all();
+    return changed_.wait_until(guard, deadline, [&] { return pollsCompleted_ >= target || stopping_; });
+  }
+
+ private:
+  void run() {
+    for (;;) {
+      {
+        std::unique_lock guard(lock_);
+        changed_.wait_for(guard, spec_.interval, [&] { return stopping_ || wake_; });
+        if (stopping_) break;
+        wake_ = false;
+        ++pollsStarted_;
+      }
+      deliver(changes());
+      {
+        std::lock_guard guard(lock_);
+        ++pollsCompleted_;
+      }
+      changed_.notify_all();
+    }
+    // WMI reports the end of a cancelled call, then lets the sink go.
+    sink_->SetStatus(WBEM_STATUS_COMPLETE, WBEM_E_CALL_CANCELLED, nullptr, nullptr);
+    sink_->Release();
+  }
+
+  std::vector<char> changes() {
+    std::vector<char> current = detail::volumeLetters();
+    std::set<char> now(current.begin(), current.end());
+    std::vector<char> changed;
+    const std::set<char>& from = spec_.creation ? now : known_;
+    const std::set<char>& without = spec_.creation ? known_ : now;
+    std::set_difference(from.begin(), from.end(), without.begin(), without.end(),
+                        std::back_inserter(changed));
+    known_ = std::move(now);
+    return changed;
+  }
+
+  void deliver(const std::vector<char>& letters) {
+    if (letters.empty()) return;
+    const std::u16string eventClass =
+        spec_.creation ? u"__InstanceCreationEvent" : u"__InstanceDeletionEvent";
+    std::vector<IWbemClassObject*> batch;
+    for (char letter : letters) batch.push_back(detail::makeDiskEvent(eventClass, letter));
+    sink_->Indicate(static_cast<LONG>(batch.size()), batch.data());
+    for (IWbemClassObject* event : batch) event->Release();
+  }
+
+  const QuerySpec spec_;
+  IWbemObjectSink* const sink_;
+  std::set<char> known_;  // touched only by the polling thread after construction
+  std::thread thread_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool stopping_ = false;
+  bool wake_ = false;
+  std::uint64_t pollsStarted_ = 0;
+  std::uint64_t pollsCompleted_ = 0;
+};
+
+// Every query started and not yet cancelled, across all connections.
+struct ActiveQueries {
+  std::mutex lock;
+  std::vector<std::shared_ptr<NotificationQuery>> queries;
+};
+
+ActiveQueries& active() {
+  static ActiveQueries queries;
+  return queries;
+}
+
+bool equalsIgnoringCase(const BSTR text, const std::u16string& expected) {
+  return text && detail::foldCase(std::u16string(text, SysStringLen(text))) == detail::foldCase(expected);
+}
+
+// --- ROOT\CIMV2 ----------------------------------------------------------------------
+
+class Services final : public ComObject<IWbemServices, &IID_IWbemServices> {
+ public:
+  ~Services() override {
+    for (auto& query : takeAll()) query->stop();
+  }
+
+  HRESULT STDMETHODCALLTYPE ExecNotificationQueryAsync(const BSTR language, const BSTR query,
+                                                       LONG, IWbemContext*,
+                                                       IWbemObjectSink* handler) override {
+    if (auto code = injectedFailure("ExecNotificationQueryAsync")) return static_cast<HRESULT>(*code);
+    if (!language || !query || !handler) return WBEM_E_INVALID_PARAMETER;
+    if (!equalsIgnoringCase(language, u"WQL")) return WBEM_E_INVALID_QUERY_TYPE;
+    auto spec = parseQuery(std::u16string(query, SysStringLen(query)));
+    if (!spec) {
+      // As WMI does: the call is taken, and its failure reported through the sink.
+      handler->AddRef();
+      std::thread([handler] {
+        handler->SetStatus(WBEM_STATUS_COMPLETE, WBEM_E_INVALID_QUERY, nullptr, nullptr);
+        handler->Release();
+      }).detach();
+      return WBEM_S_NO_ERROR;
+    }
+    auto started = std::make_shared<NotificationQuery>(*spec, handler);
+    {
+      std::lock_guard guard(lock_);
+      queries_.push_back(started);
+    }
+    {
+      std::lock_guard guard(active().lock);
+      active().queries.push_back(started);
+    }
+    started->start(started);
+    return WBEM_S_NO_ERROR;
+  }
+
+  HRESULT STDMETHODCALLTYPE CancelAsyncCall(IWbemObjectSink* sink) override {
+    std::shared_ptr<NotificationQuery> found;
+    {
+      std::lock_guard guard(lock_);
+      auto match = std::find_if(queries_.begin(), queries_.end(),
+                                [&](const auto& query) { return query->sink() == sink; });
+      if (match == queries_.end()) return WBEM_E_NOT_FOUND;
+      found = *match;
+      queries_.erase(match);
+    }
+    forget(found);
+    found->stop();
+    return WBEM_S_NO_ERROR;
+  }
+
+#define KSTV_NOT_SUPPORTED(signature) \
+  HRESULT STDMETHODCALLTYPE signature override { return WBEM_E_NOT_SUPPORTED; }
+  KSTV_NOT_SUPPORTED(OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**, IWbemCallResult**))
+  KSTV_NOT_SUPPORTED(QueryObjectSink(LONG, IWbemObjectSink**))
+  KSTV_NOT_SUPPORTED(GetObject(const BSTR, LONG, IWbemContext*, IWbemClassObject**, IWbemCallResult**))
+  KSTV_NOT_SUPPORTED(GetObjectAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  KSTV_NOT_SUPPORTED(PutClass(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**))
+  KSTV_NOT_SUPPORTED(PutClassAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*))
+  KSTV_NOT_SUPPORTED(DeleteClass(const BSTR, LONG, IWbemContext*, IWbemCallResult**))
+  KSTV_NOT_SUPPORTED(DeleteClassAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  KSTV_NOT_SUPPORTED(CreateClassEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
+  KSTV_NOT_SUPPORTED(CreateClassEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  KSTV_NOT_SUPPORTED(PutInstance(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**))
+  KSTV_NOT_SUPPORTED(PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*))
+  KSTV_NOT_SUPPORTED(DeleteInstance(const BSTR, LONG, IWbemContext*, IWbemCallResult**))
+  KSTV_NOT_SUPPORTED(DeleteInstanceAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  KSTV_NOT_SUPPORTED(CreateInstanceEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
+  KSTV_NOT_SUPPORTED(CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  KSTV_NOT_SUPPORTED(ExecQuery(const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
+  KSTV_NOT_SUPPORTED(ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  KSTV_NOT_SUPPORTED(ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*,
+                                           IEnumWbemClassObject**))
+  KSTV_NOT_SUPPORTED(ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
+                                IWbemClassObject**, IWbemCallResult**))
+  KSTV_NOT_SUPPORTED(ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
+                                     IWbemObjectSink*))
+#undef KSTV_NOT_SUPPORTED
+
+ private:
+  std::vector<std::shared_ptr<NotificationQuery>> takeAll() {
+    std::lock_guard guard(lock_);
+    auto all = std::move(queries_);
+    for (auto& query : all) forget(query);
+    return all;
+  }
+
+  static void forget(const std::shared_ptr<NotificationQuery>& query) {
+    std::lock_guard guard(active().lock);
+    auto& queries = active().queries;
+    queries.erase(std::remove(queries.begin(), queries.end(), query), queries.end());
+  }
+
+  std::mutex lock_;
+  std::vector<std::shared_ptr<NotificationQuery>> queries_;
+};
+
+class Locator final : public ComObject<IWbemLocator, &IID_IWbemLocator> {
+ public:
+  HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR resource, const BSTR, const BSTR, const BSTR,
+                                          LONG, const BSTR, IWbemContext*,
+                                          IWbemServices** services) override {
+    if (!services) return WBEM_E_INVALID_PARAMETER;
+    *services = nullptr;
+    if (auto code = injectedFailure("ConnectServer")) return static_cast<HRESULT>(*code);
+    if (!equalsIgnoringCase(resource, u"ROOT\\CIMV2")) return WBEM_E_INVALID_NAMESPACE;
+    *services = new Services;
+    return WBEM_S_NO_ERROR;
+  }
+};
+
+// --- The unsecured apartment -------------------------------------------------------------
+
+// A stub around a sink: holds a reference to it and passes the sink's calls on.
+class SinkStub final : public ComObject<IWbemObjectSink, &IID_IWbemObjectSink> {
+ public:
+  explicit SinkStub(IWbemObjectSink* inner) : inner_(inner) { inner_->AddRef(); }
+  ~SinkStub() override { inner_->Release(); }
+
+  HRESULT STDMETHODCALLTYPE Indicate(LONG count, IWbemClassObject** objects) override {
+    return inner_->Indicate(count, objects);
+  }
+  HRESULT STDMETHODCALLTYPE SetStatus(LONG flags, HRESULT result, BSTR parameter,
+                                      IWbemClassObject* object) override {
+    return inner_->SetStatus(flags, result, parameter, object);
+  }
+
+ private:
+  IWbemObjectSink* const inner_;
+};
+
+class UnsecuredApartment final : public ComObject<IUnsecuredApartment, &IID_IUnsecuredApartment> {
+ public:
+  HRESULT STDMETHODCALLTYPE CreateObjectStub(IUnknown* object, IUnknown** stub) override {
+    if (!stub) return E_POINTER;
+    *stub = nullptr;
+    if (auto code = injectedFailure("CreateObjectStub")) return static_cast<HRESULT>(*code);
+    if (!object) return E_POINTER;
+    IWbemObjectSink* sink = nullptr;
+    if (FAILED(object->QueryInterface(IID_IWbemObjectSink, reinterpret_cast<void**>(&sink))))
+      return E_NOINTERFACE;
+    IWbemObjectSink* made = new SinkStub(sink);
+    sink->Release();
+    *stub = made;
+    return S_OK;
+  }
+};
+
+}  // namespace
+
+bool waitForDiskEvents(double timeoutSeconds) {
+  std::vector<std::shared_ptr<NotificationQuery>> queries;
+  {
+    std::lock_guard guard(active().lock);
+    queries = active().queries;
+  }
+  auto deadline = std::chrono::steady_clock::now() +
+                  std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000));
+  bool all = true;
+  for (auto& query : queries) all = query->waitForPoll(deadline) && all;
+  return all;
+}
+
+std::size_t activeNotificationQueries() {
+  std::lock_guard guard(active().lock);
+  return active().queries.size();
+}
+
+}  // namespace kstv::host
+
+HRESULT WINAPI CoCreateInstance(REFCLSID classId, LPUNKNOWN outer, DWORD context, REFIID iid,
+                                LPVOID* object) {
+  using kstv::host::detail::injectedFailure;
+  if (!object) return E_POINTER;
+  *object = nullptr;
+  if (kstv::host::comInitializationDepth() == 0) return CO_E_NOTINITIALIZED;
+  if (outer) return CLASS_E_NOAGGREGATION;
+  IUnknown* made = nullptr;
+  if (classId == CLSID_WbemLocator && (context & CLSCTX_INPROC_SERVER)) {
+    if (auto code = injectedFailure("CoCreateInstance(WbemLocator)")) return static_cast<HRESULT>(*code);
+    made = static_cast<IWbemLocator*>(new kstv::host::Locator);
+  } else if (classId == CLSID_UnsecuredApartment && (context & CLSCTX_LOCAL_SERVER)) {
+    if (auto code = injectedFailure("CoCreateInstance(UnsecuredApartment)"))
+      return static_cast<HRESULT>(*code);
+    made = static_cast<IUnsecuredApartment*>(new kstv::host::UnsecuredApartment);
+  } else {
+    return REGDB_E_CLASSNOTREG;
+  }
+  HRESULT result = made->QueryInterface(iid, object);
+  made->Release();
+  return result;
+}
+
+HRESULT WINAPI CoSetProxyBlanket(IUnknown* proxy, DWORD, DWORD, OLECHAR*, DWORD, DWORD, void*, DWORD) {
+  if (auto code = kstv::host::detail::injectedFailure("CoSetProxyBlanket")) return static_cast<HRESULT>(*code);
+  return proxy ? S_OK : E_INVALIDARG;
+}
