@@ -3,6 +3,7 @@
 // uses, implemented by our own platform layer in platform/host/.
 #pragma once
 
+// clang-format off: the SDK headers must come in this order.
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -10,20 +11,24 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <objbase.h>
 #include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <wbemidl.h>
+#include <winioctl.h>
 // Spells a 16-bit text literal on both builds.
 #define KSTV_W(text) L##text
 #else
+#include "platform/host/win32_types.h"
+#include "platform/host/win32_errors.h"
+#include "platform/host/win32_registry.h"
+#include "platform/host/win32_text.h"
+#include "platform/host/win32_module.h"
 #include "platform/host/win32_com.h"
 #include "platform/host/win32_oleauto.h"
 #include "platform/host/win32_storage.h"
 #include "platform/host/win32_wmi.h"
-#include "platform/host/win32_errors.h"
-#include "platform/host/win32_module.h"
-#include "platform/host/win32_registry.h"
 #include "platform/host/win32_service.h"
-#include "platform/host/win32_text.h"
-#include "platform/host/win32_types.h"
 #define KSTV_W(text) u##text
 #endif
+// clang-format on

@@ -122,7 +122,7 @@ HRESULT toUnknown(const VARIANT& source, VARIANT& result) {
 
 }  // namespace
 
-HRESULT WINAPI VariantChangeType(VARIANTARG* destination, const VARIANTARG* source, WORD,
+HRESULT WINAPI VariantChangeType(VARIANTARG* destination, VARIANTARG* source, WORD,
                                  VARTYPE type) {
   if (!destination || !source) return E_INVALIDARG;
   if (source->vt == type) return destination == source ? S_OK : VariantCopy(destination, source);

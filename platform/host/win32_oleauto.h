@@ -59,5 +59,5 @@ UINT WINAPI SysStringLen(BSTR text);
 void WINAPI VariantInit(VARIANTARG* variant);
 HRESULT WINAPI VariantClear(VARIANTARG* variant);
 HRESULT WINAPI VariantCopy(VARIANTARG* destination, const VARIANTARG* source);
-HRESULT WINAPI VariantChangeType(VARIANTARG* destination, const VARIANTARG* source, WORD flags,
+HRESULT WINAPI VariantChangeType(VARIANTARG* destination, VARIANTARG* source, WORD flags,
                                  VARTYPE type);

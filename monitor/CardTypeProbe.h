@@ -1,0 +1,14 @@
+// Classifies a drive by the vendor and product ids its storage descriptor reports.
+#pragma once
+
+#include "monitor/CardType.h"
+#include "platform/win32.h"
+
+namespace kstv {
+
+// The card in the drive `driveId` ("E:"): a card of the reader when the vendor id is
+// exactly "Kestrova" and the product id begins with "SD", "MMC", "xD" or "MS" (tried in
+// that order, case-sensitive); None for anything else and for every failure.
+CardType ProbeCardType(const WCHAR* driveId);
+
+}  // namespace kstv

@@ -1,0 +1,48 @@
+// The sinks that WMI calls with disk events: arrivals are probed and badged, removals
+// take the badge of the drive that carries it away.
+#pragma once
+
+#include "platform/text16.h"
+#include "platform/win32.h"
+
+namespace kstv {
+
+// The shared base: reference count, QueryInterface and SetStatus. Slot order: the three
+// of IUnknown, Indicate, SetStatus, then the virtual destructor.
+class DiskEventSink : public IWbemObjectSink {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+  HRESULT STDMETHODCALLTYPE Indicate(LONG objectCount, IWbemClassObject** objects) override = 0;
+  HRESULT STDMETHODCALLTYPE SetStatus(LONG flags, HRESULT status, BSTR parameter,
+                                      IWbemClassObject* objectParameter) override;
+  virtual ~DiskEventSink() = default;
+
+  DiskEventSink(const DiskEventSink&) = delete;
+  DiskEventSink& operator=(const DiskEventSink&) = delete;
+
+ protected:
+  DiskEventSink() = default;
+
+ private:
+  LONG refCount = 0;
+};
+
+// Reads the drive id ("E:") of one event: its TargetInstance's DeviceID. False when the
+// event gives none ("Cannot get property" when TargetInstance cannot be read).
+bool ReadEventDriveId(IWbemClassObject* eventObject, WideString& driveId);
+
+class DiskArrivalSink final : public DiskEventSink {
+ public:
+  HRESULT STDMETHODCALLTYPE Indicate(LONG objectCount, IWbemClassObject** objects) override;
+};
+
+class DiskRemovalSink final : public DiskEventSink {
+ public:
+  HRESULT STDMETHODCALLTYPE Indicate(LONG objectCount, IWbemClassObject** objects) override;
+  // A card still badged when the sink goes loses its badge.
+  ~DiskRemovalSink() override;
+};
+
+}  // namespace kstv

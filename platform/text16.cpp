@@ -1,0 +1,23 @@
+#include "platform/text16.h"
+
+#include <cstdio>
+
+namespace kstv {
+
+std::string NarrowText(const WCHAR* text) {
+  if (!text || !*text) return {};
+  int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return {};
+  std::string narrow(static_cast<std::size_t>(bytes), '\0');
+  if (WideCharToMultiByte(CP_ACP, 0, text, -1, narrow.data(), bytes, nullptr, nullptr) != bytes)
+    return {};
+  narrow.resize(static_cast<std::size_t>(bytes) - 1);
+  return narrow;
+}
+
+void PrintWide(const WCHAR* text) {
+  std::string narrow = NarrowText(text);
+  std::fwrite(narrow.data(), 1, narrow.size(), stdout);
+}
+
+}  // namespace kstv

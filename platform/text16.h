@@ -1,0 +1,24 @@
+// Helpers for 16-bit text, the same on both builds (no C-library wide functions: their
+// wchar_t is 32 bits on the host).
+#pragma once
+
+#include <string>
+
+#include "platform/win32.h"
+
+namespace kstv {
+
+using WideString = std::basic_string<WCHAR>;
+
+inline std::size_t WideLength(const WCHAR* text) {
+  return text ? std::char_traits<WCHAR>::length(text) : 0;
+}
+
+// Writes 16-bit text to standard output in the ANSI code page, as a wide printf does
+// with ASCII text.
+void PrintWide(const WCHAR* text);
+
+// The text in the ANSI code page; empty when it cannot be converted.
+std::string NarrowText(const WCHAR* text);
+
+}  // namespace kstv
