@@ -30,7 +30,8 @@ constexpr DWORD kOffsetsEnd = offsetof(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffse
 
 // A query that fails with one of these still counts as answered (with nothing).
 bool IsToleratedQueryError(DWORD error) {
-  return error == ERROR_MORE_DATA || error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED;
+  return error == ERROR_MORE_DATA || error == ERROR_INVALID_FUNCTION ||
+         error == ERROR_NOT_SUPPORTED;
 }
 
 // "\\.\E:" for the drive id "E:"; false when the path would not fit its 32-byte buffer.
@@ -98,13 +99,16 @@ CardType ProbeCardType(const WCHAR* driveId) {
   const auto* descriptor = static_cast<const BYTE*>(buffer.get());
   DWORD size = header.Size;
   DWORD reportedSize;
-  std::memcpy(&reportedSize, descriptor + offsetof(STORAGE_DEVICE_DESCRIPTOR, Size), sizeof reportedSize);
+  std::memcpy(&reportedSize, descriptor + offsetof(STORAGE_DEVICE_DESCRIPTOR, Size),
+              sizeof reportedSize);
   if (reportedSize != 0 && reportedSize < size) size = reportedSize;
   if (size < kOffsetsEnd) return CardType::None;
 
   DWORD vendorOffset, productOffset;
-  std::memcpy(&vendorOffset, descriptor + offsetof(STORAGE_DEVICE_DESCRIPTOR, VendorIdOffset), sizeof(DWORD));
-  std::memcpy(&productOffset, descriptor + offsetof(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset), sizeof(DWORD));
+  std::memcpy(&vendorOffset, descriptor + offsetof(STORAGE_DEVICE_DESCRIPTOR, VendorIdOffset),
+              sizeof(DWORD));
+  std::memcpy(&productOffset, descriptor + offsetof(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset),
+              sizeof(DWORD));
   return Classify(DescriptorString(descriptor, size, vendorOffset),
                   DescriptorString(descriptor, size, productOffset));
 }

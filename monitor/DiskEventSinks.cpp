@@ -51,8 +51,8 @@ bool ReadEventDriveId(IWbemClassObject* eventObject, WideString& driveId) {
     unknown = converted.get()->punkVal;
   }
   UniqueInterface<IWbemClassObject> instance;
-  if (!unknown ||
-      FAILED(unknown->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(instance.put()))))
+  if (!unknown || FAILED(unknown->QueryInterface(IID_IWbemClassObject,
+                                                 reinterpret_cast<void**>(instance.put()))))
     return false;
 
   // A failed Get leaves the VARIANT empty, which reads as the empty string.

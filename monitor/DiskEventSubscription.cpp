@@ -12,7 +12,8 @@ namespace {
 constexpr const WCHAR* kNamespace = KSTV_W("ROOT\\CIMV2");
 constexpr const WCHAR* kQueryLanguage = KSTV_W("WQL");
 constexpr const WCHAR* kCreationQuery = KSTV_W(
-    "SELECT * FROM __InstanceCreationEvent WITHIN 0.1 WHERE TargetInstance ISA 'Win32_LogicalDisk'");
+    "SELECT * FROM __InstanceCreationEvent WITHIN 0.1 WHERE TargetInstance ISA "
+    "'Win32_LogicalDisk'");
 constexpr const WCHAR* kDeletionQuery = KSTV_W(
     "SELECT * FROM __InstanceDeletionEvent WITHIN 1 WHERE TargetInstance ISA 'Win32_LogicalDisk'");
 
@@ -41,16 +42,18 @@ bool MakeStubbedSink(Sink*& sink, IUnknown*& stub, IWbemObjectSink*& stubSink) {
   if (!sink) return false;
   sink->AddRef();
   if (FAILED(unsecuredApartment->CreateObjectStub(sink, &stub)) || !stub) return false;
-  return SUCCEEDED(stub->QueryInterface(IID_IWbemObjectSink, reinterpret_cast<void**>(&stubSink))) &&
+  return SUCCEEDED(
+             stub->QueryInterface(IID_IWbemObjectSink, reinterpret_cast<void**>(&stubSink))) &&
          stubSink;
 }
 
 bool StartQuery(const WCHAR* query, IWbemObjectSink* sink) {
   UniqueBstr language(SysAllocString(kQueryLanguage));
   UniqueBstr text(SysAllocString(query));
-  HRESULT result = language && text ? wbemServices->ExecNotificationQueryAsync(
-                                          language.get(), text.get(), WBEM_FLAG_SEND_STATUS, nullptr, sink)
-                                    : E_OUTOFMEMORY;
+  HRESULT result = language && text
+                       ? wbemServices->ExecNotificationQueryAsync(
+                             language.get(), text.get(), WBEM_FLAG_SEND_STATUS, nullptr, sink)
+                       : E_OUTOFMEMORY;
   if (FAILED(result)) {
     std::printf("ExecNotificationQueryAsync failed with = 0x%X\n", static_cast<unsigned>(result));
     return false;
@@ -71,7 +74,8 @@ int SubscribeDiskEvents() {
     return 1;
 
   if (FAILED(CoSetProxyBlanket(wbemServices, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
-                               RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE)))
+                               RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
+                               EOAC_NONE)))
     return 1;
 
   CoCreateInstance(CLSID_UnsecuredApartment, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnsecuredApartment,

@@ -53,7 +53,9 @@ const CardBadge* BadgeFor(CardType type) {
 // A drive key is named by an ASCII letter; any other first character names none.
 bool DriveLetterOf(const WCHAR* driveId, char& letter) {
   WCHAR unit = driveId ? driveId[0] : 0;
-  if (!((unit >= KSTV_W('A') && unit <= KSTV_W('Z')) || (unit >= KSTV_W('a') && unit <= KSTV_W('z')))) return false;
+  if (!((unit >= KSTV_W('A') && unit <= KSTV_W('Z')) ||
+        (unit >= KSTV_W('a') && unit <= KSTV_W('z'))))
+    return false;
   letter = static_cast<char>(unit);
   return true;
 }
@@ -74,8 +76,10 @@ bool WriteBadgeValue(const char* keyPath, const char* text) {
 
 void BuildBadgeIconPaths(const char* folder) {
   for (const CardBadge& badge : kCardBadges) {
-    int length = std::snprintf(badge.iconPath, kIconPathCapacity, badge.iconFormat, folder, badge.iconFile);
-    if (length < 0 || static_cast<std::size_t>(length) >= kIconPathCapacity) badge.iconPath[0] = '\0';
+    int length =
+        std::snprintf(badge.iconPath, kIconPathCapacity, badge.iconFormat, folder, badge.iconFile);
+    if (length < 0 || static_cast<std::size_t>(length) >= kIconPathCapacity)
+      badge.iconPath[0] = '\0';
   }
 }
 
@@ -117,7 +121,8 @@ void RemoveDriveBadge(const WCHAR* driveId) {
   } else {
     driveKey.attach(opened);
     RegistryKey parent;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kDrivesKeyPath, 0, kKeyAllAccess, &opened) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kDrivesKeyPath, 0, kKeyAllAccess, &opened) !=
+        ERROR_SUCCESS) {
       WriteLine("Unexpected error");
     } else {
       parent.attach(opened);
@@ -133,7 +138,8 @@ void RemoveDriveBadge(const WCHAR* driveId) {
 void RemoveDriveBadgeIfRecorded(const WCHAR* driveId) {
   std::lock_guard guard(badgeLock);
   WCHAR recorded = badgedDriveLetter.load();
-  if (driveId && driveId[0] != 0 && recorded != 0 && driveId[0] == recorded) RemoveDriveBadge(driveId);
+  if (driveId && driveId[0] != 0 && recorded != 0 && driveId[0] == recorded)
+    RemoveDriveBadge(driveId);
 }
 
 void RemoveRecordedDriveBadge() {

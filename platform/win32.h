@@ -11,24 +11,24 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
 #include <wbemidl.h>
+#include <windows.h>
 #include <winioctl.h>
 // Spells a 16-bit text literal on both builds.
 #define KSTV_W(text) L##text
 #else
-#include "platform/host/win32_types.h"
-#include "platform/host/win32_errors.h"
-#include "platform/host/win32_registry.h"
-#include "platform/host/win32_text.h"
-#include "platform/host/win32_module.h"
 #include "platform/host/win32_com.h"
+#include "platform/host/win32_errors.h"
+#include "platform/host/win32_module.h"
 #include "platform/host/win32_oleauto.h"
-#include "platform/host/win32_storage.h"
-#include "platform/host/win32_wmi.h"
+#include "platform/host/win32_registry.h"
 #include "platform/host/win32_service.h"
+#include "platform/host/win32_storage.h"
+#include "platform/host/win32_text.h"
+#include "platform/host/win32_types.h"
+#include "platform/host/win32_wmi.h"
 #define KSTV_W(text) u##text
 #endif
 // clang-format on

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Builds both builds: the host build in build/ (with its tests and tools) and the
 # Windows build in build-win/ (KstvCardReader.exe and the test program run under Wine).
-# KSTV_SANITIZE=1 adds a host build with address and undefined-behaviour sanitizers in
-# build-asan/.
+# KSTV_SANITIZE=1 adds two host builds with sanitizers: address and undefined behaviour
+# in build-asan/, thread in build-tsan/.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
@@ -14,6 +14,8 @@ toolchain=""
 cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release $toolchain >/dev/null
 cmake --build build-win
 if [ "${KSTV_SANITIZE:-0}" = 1 ]; then
-  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKSTV_SANITIZE=ON >/dev/null
+  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKSTV_SANITIZER=address >/dev/null
   cmake --build build-asan
+  cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKSTV_SANITIZER=thread >/dev/null
+  cmake --build build-tsan
 fi

@@ -2,7 +2,7 @@
 # Installs what the two builds and their tests need, from Debian's packages.
 # Skips the installation when everything is already there, unless --always is given.
 set -eu
-packages="cmake ninja-build g++ googletest libsqlite3-dev g++-mingw-w64-x86-64-posix
+packages="cmake ninja-build g++ googletest libbenchmark-dev libsqlite3-dev g++-mingw-w64-x86-64-posix
           mingw-w64-tools binutils-mingw-w64-x86-64 wine wine64 faketime"
 commands="cmake ninja g++ x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-widl
           x86_64-w64-mingw32-objdump wine faketime"
@@ -13,6 +13,7 @@ for command in $commands; do
 done
 [ -f /usr/include/sqlite3.h ] || missing="$missing sqlite3.h"
 [ -d /usr/src/googletest ] || missing="$missing googletest"
+[ -f /usr/include/benchmark/benchmark.h ] || missing="$missing benchmark.h"
 
 if [ -z "$missing" ] && [ "${1:-}" != "--always" ]; then
   exit 0

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds everything and runs every test: the host tests, the host tests again under the
-# address and undefined-behaviour sanitizers, and the Windows tests under Wine.
+# address and undefined-behaviour sanitizers and under the thread sanitizer, and the
+# Windows tests under Wine.
 set -eu
 cd "$(dirname "$0")/.."
 KSTV_SANITIZE=1 sh scripts/build.sh
@@ -11,6 +12,8 @@ ctest --test-dir build --output-on-failure -j2 || status=1
 echo "== host build with sanitizers"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j2 || status=1
+echo "== host build with the thread sanitizer"
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j2 || status=1
 echo "== Windows build under Wine"
 ctest --test-dir build-win --output-on-failure || status=1
 exit $status

@@ -18,6 +18,10 @@ namespace kstv::host {
 inline constexpr unsigned kAlways = ~0U;
 void failCall(const std::string& call, DWORD code, unsigned times = kAlways, unsigned after = 0);
 void clearFailures();
+// How often the named call has been made since the last resetCallCounts (every call
+// that failure injection can reach is counted).
+std::size_t callCount(const std::string& call);
+void resetCallCounts();
 
 // --- Registry ------------------------------------------------------------------------
 // Lets the key at `path` below `root` be opened for reading only (KEY_READ); any wider
@@ -49,14 +53,14 @@ int comInitializationDepth();
 struct Volume {
   char letter = 'E';
   UINT driveType = DRIVE_REMOVABLE;
-  std::optional<std::string> vendor;   // absent: the descriptor carries no vendor id
-  std::optional<std::string> product;  // absent: no product id
-  DWORD openError = 0;        // CreateFileA on \\.\X: fails with it
-  DWORD headerError = 0;      // the header query (an 8-byte buffer) fails with it
-  DWORD descriptorError = 0;  // the full descriptor query fails with it
-  std::optional<DWORD> vendorIdOffset;   // reported instead of the true offsets
+  std::optional<std::string> vendor;    // absent: the descriptor carries no vendor id
+  std::optional<std::string> product;   // absent: no product id
+  DWORD openError = 0;                  // CreateFileA on \\.\X: fails with it
+  DWORD headerError = 0;                // the header query (an 8-byte buffer) fails with it
+  DWORD descriptorError = 0;            // the full descriptor query fails with it
+  std::optional<DWORD> vendorIdOffset;  // reported instead of the true offsets
   std::optional<DWORD> productIdOffset;
-  std::optional<DWORD> descriptorSize;   // reported as Size instead of the true size
+  std::optional<DWORD> descriptorSize;  // reported as Size instead of the true size
 };
 // Inserts (or replaces) a volume; a machine starts with C:, fixed, without a vendor.
 void addVolume(const Volume& volume);
@@ -72,26 +76,10 @@ std::size_t activeNotificationQueries();
 
 // --- Leak accounting ---------------------------------------------------------------------
 std::size_t openKernelHandleCount();
-std::size_t liveComObjectCount();   // the host's own COM objects (WMI, stubs, events)
+std::size_t liveComObjectCount();  // the host's own COM objects (WMI, stubs, events)
 std::size_t liveBstrCount();
 std::size_t liveLocalAllocations();
 std::size_t liveTaskAllocations();
-
-// --- Standard output ---------------------------------------------------------------------
-// Captures what the process writes to standard output (file descriptor 1) from its
-// construction until text() is called; restores the output then.
-class StandardOutputCapture {
- public:
-  StandardOutputCapture();
-  ~StandardOutputCapture();
-  StandardOutputCapture(const StandardOutputCapture&) = delete;
-  StandardOutputCapture& operator=(const StandardOutputCapture&) = delete;
-  std::string text();
-
- private:
-  int savedOutput_ = -1;
-  std::string path_;
-};
 
 // --- The machine ---------------------------------------------------------------------
 // The machine directory named by KSTV_MACHINE, or empty for an in-memory machine.

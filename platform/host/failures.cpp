@@ -25,6 +25,11 @@ std::map<std::string, Injection, std::less<>>& injections() {
   return table;
 }
 
+std::map<std::string, std::size_t, std::less<>>& calls() {
+  static std::map<std::string, std::size_t, std::less<>> table;
+  return table;
+}
+
 }  // namespace
 
 void failCall(const std::string& call, DWORD code, unsigned times, unsigned after) {
@@ -41,10 +46,26 @@ void clearFailures() {
   injections().clear();
 }
 
+std::size_t callCount(const std::string& call) {
+  std::lock_guard guard(injectionsLock());
+  auto found = calls().find(call);
+  return found == calls().end() ? 0 : found->second;
+}
+
+void resetCallCounts() {
+  std::lock_guard guard(injectionsLock());
+  calls().clear();
+}
+
 namespace detail {
 
 std::optional<DWORD> injectedFailure(const char* call) {
   std::lock_guard guard(injectionsLock());
+  auto counted = calls().find(std::string_view(call));
+  if (counted == calls().end())
+    calls().emplace(call, 1);
+  else
+    ++counted->second;
   auto found = injections().find(std::string_view(call));
   if (found == injections().end()) return std::nullopt;
   Injection& injection = found->second;

@@ -2,7 +2,8 @@
 #include "platform/host/failures.h"
 #include "platform/host/volumes.h"
 
-HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                          HANDLE) {
   if (auto code = kstv::host::detail::injectedFailure("CreateFileA")) {
     SetLastError(*code);
     return INVALID_HANDLE_VALUE;

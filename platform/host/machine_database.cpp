@@ -14,9 +14,8 @@ MachineDatabase& MachineDatabase::instance() {
 
 MachineDatabase::MachineDatabase() {
   const std::string& directory = machineDirectory();
-  std::string path = directory.empty()
-                         ? std::string(":memory:")
-                         : (std::filesystem::path(directory) / "machine.db").string();
+  std::string path = directory.empty() ? std::string(":memory:")
+                                       : (std::filesystem::path(directory) / "machine.db").string();
   if (sqlite3_open_v2(path.c_str(), db_.put(),
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                       nullptr) != SQLITE_OK)

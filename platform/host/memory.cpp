@@ -55,8 +55,8 @@ HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) {
     SetLastError(*code);
     return nullptr;
   }
-  void* block = (flags & LMEM_ZEROINIT) ? std::calloc(1, bytes ? bytes : 1)
-                                        : std::malloc(bytes ? bytes : 1);
+  void* block =
+      (flags & LMEM_ZEROINIT) ? std::calloc(1, bytes ? bytes : 1) : std::malloc(bytes ? bytes : 1);
   if (!block) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;

@@ -21,13 +21,16 @@ std::size_t liveBstrCount() { return static_cast<std::size_t>(liveStrings.load()
 
 BSTR WINAPI SysAllocStringLen(const OLECHAR* text, UINT length) {
   if (kstv::host::detail::injectedFailure("SysAllocString")) return nullptr;
-  auto* block = static_cast<unsigned char*>(std::malloc(sizeof(DWORD) + (length + 1) * sizeof(OLECHAR)));
+  auto* block =
+      static_cast<unsigned char*>(std::malloc(sizeof(DWORD) + (length + 1) * sizeof(OLECHAR)));
   if (!block) return nullptr;
   DWORD bytes = length * sizeof(OLECHAR);
   std::memcpy(block, &bytes, sizeof bytes);
   auto* string = reinterpret_cast<BSTR>(block + sizeof(DWORD));
-  if (text) std::memcpy(string, text, bytes);
-  else std::memset(string, 0, bytes);
+  if (text)
+    std::memcpy(string, text, bytes);
+  else
+    std::memset(string, 0, bytes);
   string[length] = 0;
   ++kstv::host::liveStrings;
   return string;
@@ -97,7 +100,9 @@ HRESULT toString(const VARIANT& source, VARIANT& result) {
     case VT_I2:
     case VT_I4:
     case VT_UI4: {
-      long long number = source.vt == VT_I2 ? source.iVal : source.vt == VT_I4 ? source.lVal : source.ulVal;
+      long long number = source.vt == VT_I2   ? source.iVal
+                         : source.vt == VT_I4 ? source.lVal
+                                              : source.ulVal;
       for (char c : std::to_string(number)) text.push_back(static_cast<char16_t>(c));
       break;
     }
@@ -122,8 +127,7 @@ HRESULT toUnknown(const VARIANT& source, VARIANT& result) {
 
 }  // namespace
 
-HRESULT WINAPI VariantChangeType(VARIANTARG* destination, VARIANTARG* source, WORD,
-                                 VARTYPE type) {
+HRESULT WINAPI VariantChangeType(VARIANTARG* destination, VARIANTARG* source, WORD, VARTYPE type) {
   if (!destination || !source) return E_INVALIDARG;
   if (source->vt == type) return destination == source ? S_OK : VariantCopy(destination, source);
   VARIANT result;

@@ -111,8 +111,7 @@ void RegistryStore::removeKey(KeyId key) {
 }
 
 std::optional<ValueRecord> RegistryStore::findValue(KeyId key, std::u16string_view name) {
-  SqliteStatement query(db(),
-                        "SELECT name, type, data FROM reg_values WHERE key = ? AND fold = ?");
+  SqliteStatement query(db(), "SELECT name, type, data FROM reg_values WHERE key = ? AND fold = ?");
   if (!query.bind(key).bind(folded(name)).step()) return std::nullopt;
   return ValueRecord{utf8ToWide(query.text(0)), static_cast<DWORD>(query.integer(1)),
                      query.blob(2)};
@@ -120,8 +119,7 @@ std::optional<ValueRecord> RegistryStore::findValue(KeyId key, std::u16string_vi
 
 std::optional<ValueRecord> RegistryStore::valueAt(KeyId key, DWORD index) {
   SqliteStatement query(
-      db(),
-      "SELECT name, type, data FROM reg_values WHERE key = ? ORDER BY fold LIMIT 1 OFFSET ?");
+      db(), "SELECT name, type, data FROM reg_values WHERE key = ? ORDER BY fold LIMIT 1 OFFSET ?");
   if (!query.bind(key).bind(static_cast<std::int64_t>(index)).step()) return std::nullopt;
   return ValueRecord{utf8ToWide(query.text(0)), static_cast<DWORD>(query.integer(1)),
                      query.blob(2)};

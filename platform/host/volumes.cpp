@@ -34,7 +34,9 @@ void ensureSchema() {
   });
 }
 
-char normalized(char letter) { return static_cast<char>(std::toupper(static_cast<unsigned char>(letter))); }
+char normalized(char letter) {
+  return static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+}
 
 std::optional<std::string> optionalText(SqliteStatement& row, int column) {
   if (row.isNull(column)) return std::nullopt;
@@ -84,8 +86,8 @@ std::vector<char> volumeLetters() {
 void addVolume(const Volume& volume) {
   detail::ensureSchema();
   detail::MachineCall call(true);
-  detail::SqliteStatement insert(call.db(),
-                                 "INSERT OR REPLACE INTO volumes VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  detail::SqliteStatement insert(
+      call.db(), "INSERT OR REPLACE INTO volumes VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   insert.bind(std::string(1, detail::normalized(volume.letter)));
   insert.bind(static_cast<std::int64_t>(volume.driveType));
   insert.bindOptional(volume.vendor).bindOptional(volume.product);
@@ -197,7 +199,8 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD controlCode, LPVOID inBuffer, D
     return FALSE;
   };
   if (auto code = injectedFailure("DeviceIoControl")) return fail(*code);
-  auto handle = kstv::host::detail::KernelHandles::instance().find<kstv::host::VolumeHandle>(device);
+  auto handle =
+      kstv::host::detail::KernelHandles::instance().find<kstv::host::VolumeHandle>(device);
   if (!handle) return fail(ERROR_INVALID_HANDLE);
   if (controlCode != IOCTL_STORAGE_QUERY_PROPERTY) return fail(ERROR_INVALID_FUNCTION);
   if (!inBuffer || inSize < sizeof(STORAGE_PROPERTY_QUERY)) return fail(ERROR_INVALID_PARAMETER);
@@ -211,7 +214,8 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD controlCode, LPVOID inBuffer, D
   bool headerOnly = outSize <= sizeof(STORAGE_DESCRIPTOR_HEADER);
   if (headerOnly && volume->headerError) return fail(volume->headerError);
   if (!headerOnly && volume->descriptorError) return fail(volume->descriptorError);
-  if (!outBuffer || outSize < sizeof(STORAGE_DESCRIPTOR_HEADER)) return fail(ERROR_INSUFFICIENT_BUFFER);
+  if (!outBuffer || outSize < sizeof(STORAGE_DESCRIPTOR_HEADER))
+    return fail(ERROR_INSUFFICIENT_BUFFER);
   std::string descriptor = kstv::host::deviceDescriptor(*volume);
   DWORD copied = std::min<DWORD>(outSize, static_cast<DWORD>(descriptor.size()));
   std::memcpy(outBuffer, descriptor.data(), copied);
@@ -239,7 +243,8 @@ DWORD WINAPI GetLogicalDriveStringsW(DWORD bufferLength, LPWSTR buffer) {
 
 UINT WINAPI GetDriveTypeW(LPCWSTR rootPathName) {
   char16_t letter = rootPathName ? rootPathName[0] : u'C';
-  if (letter > 0x7F || !std::isalpha(static_cast<int>(letter)) || (rootPathName && rootPathName[1] != u':'))
+  if (letter > 0x7F || !std::isalpha(static_cast<int>(letter)) ||
+      (rootPathName && rootPathName[1] != u':'))
     return DRIVE_NO_ROOT_DIR;
   auto volume = kstv::host::detail::findVolume(static_cast<char>(letter));
   return volume ? volume->driveType : DRIVE_NO_ROOT_DIR;

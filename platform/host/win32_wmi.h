@@ -78,7 +78,8 @@ struct IWbemObjectSink : IUnknown {
 };
 
 struct IWbemServices : IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE OpenNamespace(const BSTR name, LONG flags, IWbemContext* context,
+  virtual HRESULT STDMETHODCALLTYPE OpenNamespace(const BSTR name, LONG flags,
+                                                  IWbemContext* context,
                                                   IWbemServices** workingNamespace,
                                                   IWbemCallResult** result) = 0;
   virtual HRESULT STDMETHODCALLTYPE CancelAsyncCall(IWbemObjectSink* sink) = 0;

@@ -30,7 +30,9 @@ std::atomic<long>& liveComObjects() {
 
 }  // namespace detail
 
-std::size_t liveComObjectCount() { return static_cast<std::size_t>(detail::liveComObjects().load()); }
+std::size_t liveComObjectCount() {
+  return static_cast<std::size_t>(detail::liveComObjects().load());
+}
 
 namespace {
 
@@ -82,8 +84,10 @@ class NotificationQuery {
       stopping_ = true;
     }
     changed_.notify_all();
-    if (thread_.get_id() == std::this_thread::get_id()) thread_.detach();
-    else if (thread_.joinable()) thread_.join();
+    if (thread_.get_id() == std::this_thread::get_id())
+      thread_.detach();
+    else if (thread_.joinable())
+      thread_.join();
   }
 
   // Waits until a poll that begins after this call has delivered its events.
@@ -92,7 +96,8 @@ class NotificationQuery {
     std::uint64_t target = pollsStarted_ + 1;
     wake_ = true;
     changed_.notify_all();
-    return changed_.wait_until(guard, deadline, [&] { return pollsCompleted_ >= target || stopping_; });
+    return changed_.wait_until(guard, deadline,
+                               [&] { return pollsCompleted_ >= target || stopping_; });
   }
 
  private:
@@ -163,7 +168,8 @@ ActiveQueries& active() {
 }
 
 bool equalsIgnoringCase(const BSTR text, const std::u16string& expected) {
-  return text && detail::foldCase(std::u16string(text, SysStringLen(text))) == detail::foldCase(expected);
+  return text &&
+         detail::foldCase(std::u16string(text, SysStringLen(text))) == detail::foldCase(expected);
 }
 
 // --- ROOT\CIMV2 ----------------------------------------------------------------------
@@ -174,10 +180,11 @@ class Services final : public ComObject<IWbemServices, &IID_IWbemServices> {
     for (auto& query : takeAll()) query->stop();
   }
 
-  HRESULT STDMETHODCALLTYPE ExecNotificationQueryAsync(const BSTR language, const BSTR query,
-                                                       LONG, IWbemContext*,
+  HRESULT STDMETHODCALLTYPE ExecNotificationQueryAsync(const BSTR language, const BSTR query, LONG,
+                                                       IWbemContext*,
                                                        IWbemObjectSink* handler) override {
-    if (auto code = injectedFailure("ExecNotificationQueryAsync")) return static_cast<HRESULT>(*code);
+    if (auto code = injectedFailure("ExecNotificationQueryAsync"))
+      return static_cast<HRESULT>(*code);
     if (!language || !query || !handler) return WBEM_E_INVALID_PARAMETER;
     if (!equalsIgnoringCase(language, u"WQL")) return WBEM_E_INVALID_QUERY_TYPE;
     auto spec = parseQuery(std::u16string(query, SysStringLen(query)));
@@ -220,9 +227,11 @@ class Services final : public ComObject<IWbemServices, &IID_IWbemServices> {
 
 #define KSTV_NOT_SUPPORTED(signature) \
   HRESULT STDMETHODCALLTYPE signature override { return WBEM_E_NOT_SUPPORTED; }
-  KSTV_NOT_SUPPORTED(OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**, IWbemCallResult**))
+  KSTV_NOT_SUPPORTED(OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**,
+                                   IWbemCallResult**))
   KSTV_NOT_SUPPORTED(QueryObjectSink(LONG, IWbemObjectSink**))
-  KSTV_NOT_SUPPORTED(GetObject(const BSTR, LONG, IWbemContext*, IWbemClassObject**, IWbemCallResult**))
+  KSTV_NOT_SUPPORTED(GetObject(const BSTR, LONG, IWbemContext*, IWbemClassObject**,
+                               IWbemCallResult**))
   KSTV_NOT_SUPPORTED(GetObjectAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
   KSTV_NOT_SUPPORTED(PutClass(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**))
   KSTV_NOT_SUPPORTED(PutClassAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*))
@@ -346,7 +355,8 @@ HRESULT WINAPI CoCreateInstance(REFCLSID classId, LPUNKNOWN outer, DWORD context
   if (outer) return CLASS_E_NOAGGREGATION;
   IUnknown* made = nullptr;
   if (classId == CLSID_WbemLocator && (context & CLSCTX_INPROC_SERVER)) {
-    if (auto code = injectedFailure("CoCreateInstance(WbemLocator)")) return static_cast<HRESULT>(*code);
+    if (auto code = injectedFailure("CoCreateInstance(WbemLocator)"))
+      return static_cast<HRESULT>(*code);
     made = static_cast<IWbemLocator*>(new kstv::host::Locator);
   } else if (classId == CLSID_UnsecuredApartment && (context & CLSCTX_LOCAL_SERVER)) {
     if (auto code = injectedFailure("CoCreateInstance(UnsecuredApartment)"))
@@ -360,7 +370,9 @@ HRESULT WINAPI CoCreateInstance(REFCLSID classId, LPUNKNOWN outer, DWORD context
   return result;
 }
 
-HRESULT WINAPI CoSetProxyBlanket(IUnknown* proxy, DWORD, DWORD, OLECHAR*, DWORD, DWORD, void*, DWORD) {
-  if (auto code = kstv::host::detail::injectedFailure("CoSetProxyBlanket")) return static_cast<HRESULT>(*code);
+HRESULT WINAPI CoSetProxyBlanket(IUnknown* proxy, DWORD, DWORD, OLECHAR*, DWORD, DWORD, void*,
+                                 DWORD) {
+  if (auto code = kstv::host::detail::injectedFailure("CoSetProxyBlanket"))
+    return static_cast<HRESULT>(*code);
   return proxy ? S_OK : E_INVALIDARG;
 }

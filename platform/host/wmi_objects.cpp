@@ -43,7 +43,9 @@ HRESULT WmiObject::GetNames(LPCWSTR, LONG, VARIANT*, SAFEARRAY**) { return WBEM_
 HRESULT WmiObject::BeginEnumeration(LONG) { return WBEM_E_NOT_SUPPORTED; }
 HRESULT WmiObject::Next(LONG, BSTR*, VARIANT*, CIMTYPE*, LONG*) { return WBEM_E_NOT_SUPPORTED; }
 HRESULT WmiObject::EndEnumeration() { return WBEM_E_NOT_SUPPORTED; }
-HRESULT WmiObject::GetPropertyQualifierSet(LPCWSTR, IWbemQualifierSet**) { return WBEM_E_NOT_SUPPORTED; }
+HRESULT WmiObject::GetPropertyQualifierSet(LPCWSTR, IWbemQualifierSet**) {
+  return WBEM_E_NOT_SUPPORTED;
+}
 HRESULT WmiObject::Clone(IWbemClassObject**) { return WBEM_E_NOT_SUPPORTED; }
 HRESULT WmiObject::GetObjectText(LONG, BSTR*) { return WBEM_E_NOT_SUPPORTED; }
 HRESULT WmiObject::SpawnDerivedClass(LONG, IWbemClassObject**) { return WBEM_E_NOT_SUPPORTED; }
@@ -51,13 +53,21 @@ HRESULT WmiObject::SpawnInstance(LONG, IWbemClassObject**) { return WBEM_E_NOT_S
 HRESULT WmiObject::CompareTo(LONG, IWbemClassObject*) { return WBEM_E_NOT_SUPPORTED; }
 HRESULT WmiObject::GetPropertyOrigin(LPCWSTR, BSTR*) { return WBEM_E_NOT_SUPPORTED; }
 HRESULT WmiObject::InheritsFrom(LPCWSTR) { return WBEM_E_NOT_SUPPORTED; }
-HRESULT WmiObject::GetMethod(LPCWSTR, LONG, IWbemClassObject**, IWbemClassObject**) { return WBEM_E_NOT_SUPPORTED; }
-HRESULT WmiObject::PutMethod(LPCWSTR, LONG, IWbemClassObject*, IWbemClassObject*) { return WBEM_E_NOT_SUPPORTED; }
+HRESULT WmiObject::GetMethod(LPCWSTR, LONG, IWbemClassObject**, IWbemClassObject**) {
+  return WBEM_E_NOT_SUPPORTED;
+}
+HRESULT WmiObject::PutMethod(LPCWSTR, LONG, IWbemClassObject*, IWbemClassObject*) {
+  return WBEM_E_NOT_SUPPORTED;
+}
 HRESULT WmiObject::DeleteMethod(LPCWSTR) { return WBEM_E_NOT_SUPPORTED; }
 HRESULT WmiObject::BeginMethodEnumeration(LONG) { return WBEM_E_NOT_SUPPORTED; }
-HRESULT WmiObject::NextMethod(LONG, BSTR*, IWbemClassObject**, IWbemClassObject**) { return WBEM_E_NOT_SUPPORTED; }
+HRESULT WmiObject::NextMethod(LONG, BSTR*, IWbemClassObject**, IWbemClassObject**) {
+  return WBEM_E_NOT_SUPPORTED;
+}
 HRESULT WmiObject::EndMethodEnumeration() { return WBEM_E_NOT_SUPPORTED; }
-HRESULT WmiObject::GetMethodQualifierSet(LPCWSTR, IWbemQualifierSet**) { return WBEM_E_NOT_SUPPORTED; }
+HRESULT WmiObject::GetMethodQualifierSet(LPCWSTR, IWbemQualifierSet**) {
+  return WBEM_E_NOT_SUPPORTED;
+}
 HRESULT WmiObject::GetMethodOrigin(LPCWSTR, BSTR*) { return WBEM_E_NOT_SUPPORTED; }
 
 IWbemClassObject* makeDiskEvent(const std::u16string& eventClass, char letter) {

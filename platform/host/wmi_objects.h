@@ -33,11 +33,13 @@ class WmiObject final : public ComObject<IWbemClassObject, &IID_IWbemClassObject
   HRESULT STDMETHODCALLTYPE CompareTo(LONG, IWbemClassObject*) override;
   HRESULT STDMETHODCALLTYPE GetPropertyOrigin(LPCWSTR, BSTR*) override;
   HRESULT STDMETHODCALLTYPE InheritsFrom(LPCWSTR) override;
-  HRESULT STDMETHODCALLTYPE GetMethod(LPCWSTR, LONG, IWbemClassObject**, IWbemClassObject**) override;
+  HRESULT STDMETHODCALLTYPE GetMethod(LPCWSTR, LONG, IWbemClassObject**,
+                                      IWbemClassObject**) override;
   HRESULT STDMETHODCALLTYPE PutMethod(LPCWSTR, LONG, IWbemClassObject*, IWbemClassObject*) override;
   HRESULT STDMETHODCALLTYPE DeleteMethod(LPCWSTR) override;
   HRESULT STDMETHODCALLTYPE BeginMethodEnumeration(LONG) override;
-  HRESULT STDMETHODCALLTYPE NextMethod(LONG, BSTR*, IWbemClassObject**, IWbemClassObject**) override;
+  HRESULT STDMETHODCALLTYPE NextMethod(LONG, BSTR*, IWbemClassObject**,
+                                       IWbemClassObject**) override;
   HRESULT STDMETHODCALLTYPE EndMethodEnumeration() override;
   HRESULT STDMETHODCALLTYPE GetMethodQualifierSet(LPCWSTR, IWbemQualifierSet**) override;
   HRESULT STDMETHODCALLTYPE GetMethodOrigin(LPCWSTR, BSTR*) override;

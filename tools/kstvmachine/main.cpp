@@ -1,5 +1,6 @@
 // kstvmachine: looks at and changes the emulated machine (the directory KSTV_MACHINE
 // names) from the command line, while KstvCardReader runs on it or before it starts.
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,9 +18,14 @@ constexpr const char* kUsage =
     "       kstvmachine reg add KEY [/v NAME | /ve] [/t TYPE] [/d DATA]\n"
     "       kstvmachine reg delete KEY\n"
     "       kstvmachine reg fill KEY COUNT   write COUNT values one by one\n"
+    "       kstvmachine volume add X: [TYPE [VENDOR [PRODUCT]]]   insert a volume (a card)\n"
+    "       kstvmachine volume remove X:\n"
+    "       kstvmachine volume list\n"
     "KEY is ROOT\\path, ROOT one of HKCR HKCU HKLM HKU HKCC (or their long names).\n"
     "TYPE is REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ (items separated by \\0),\n"
-    "REG_DWORD (decimal or 0x hex) or REG_BINARY (hex digits).\n";
+    "REG_DWORD (decimal or 0x hex) or REG_BINARY (hex digits).\n"
+    "A volume's TYPE is removable (default), fixed, remote, cdrom or ramdisk; a card of the\n"
+    "reader has VENDOR Kestrova and a PRODUCT beginning SD, MMC, xD or MS.\n";
 
 struct Root {
   const char* shortName;
@@ -221,10 +227,73 @@ int fill(const KeyPath& key, const char* countText) {
   return 0;
 }
 
+constexpr struct {
+  const char* name;
+  UINT type;
+} kDriveTypes[] = {{"removable", DRIVE_REMOVABLE},
+                   {"fixed", DRIVE_FIXED},
+                   {"remote", DRIVE_REMOTE},
+                   {"cdrom", DRIVE_CDROM},
+                   {"ramdisk", DRIVE_RAMDISK}};
+
+bool parseLetter(const char* text, char& letter) {
+  if (!std::isalpha(static_cast<unsigned char>(text[0])) ||
+      (text[1] && (text[1] != ':' || text[2]))) {
+    std::fprintf(stderr, "kstvmachine: '%s' is not a drive such as E:\n", text);
+    return false;
+  }
+  letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+  return true;
+}
+
+int volume(int argc, char** argv) {
+  std::string verb = argv[2];
+  if (verb == "list" && argc == 3) {
+    for (const kstv::host::Volume& volume : kstv::host::volumes()) {
+      const char* type = "unknown";
+      for (const auto& candidate : kDriveTypes)
+        if (candidate.type == volume.driveType) type = candidate.name;
+      std::printf("%c:  %-9s  %-10s  %s\n", volume.letter, type,
+                  volume.vendor.value_or("-").c_str(), volume.product.value_or("-").c_str());
+    }
+    return 0;
+  }
+  char letter;
+  if (argc < 4 || !parseLetter(argv[3], letter)) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  if (verb == "remove" && argc == 4) {
+    if (kstv::host::removeVolume(letter)) return 0;
+    std::fprintf(stderr, "kstvmachine: there is no volume %c:\n", letter);
+    return 1;
+  }
+  if (verb != "add" || argc > 7) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  kstv::host::Volume volume;
+  volume.letter = letter;
+  if (argc > 4) {
+    bool known = false;
+    for (const auto& candidate : kDriveTypes)
+      if (std::strcmp(argv[4], candidate.name) == 0)
+        volume.driveType = candidate.type, known = true;
+    if (!known) {
+      std::fprintf(stderr, "kstvmachine: unknown drive type '%s'\n", argv[4]);
+      return 2;
+    }
+  }
+  if (argc > 5) volume.vendor = argv[5];
+  if (argc > 6) volume.product = argv[6];
+  kstv::host::addVolume(volume);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 4 || std::strcmp(argv[1], "reg") != 0) {
+  if (argc < 3 || (std::strcmp(argv[1], "reg") != 0 && std::strcmp(argv[1], "volume") != 0)) {
     std::fputs(kUsage, stderr);
     return 2;
   }
@@ -232,6 +301,11 @@ int main(int argc, char** argv) {
     std::fprintf(
         stderr,
         "kstvmachine: KSTV_MACHINE is not set: this machine lives only as long as this command\n");
+  if (std::strcmp(argv[1], "volume") == 0) return volume(argc, argv);
+  if (argc < 4) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
   std::string verb = argv[2];
   KeyPath key;
   if (!parseKey(argv[3], key)) return 2;

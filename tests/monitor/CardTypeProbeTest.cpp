@@ -1,0 +1,167 @@
+// The probe on the emulated machine's volumes: vendor and prefix rules, faulty
+// descriptors and failing queries; every handle and buffer released on every path.
+#include <gtest/gtest.h>
+
+#include "monitor/CardTypeProbe.h"
+#include "platform/host/control.h"
+
+namespace kstv::test {
+namespace {
+
+class CardTypeProbeTest : public ::testing::Test {
+ protected:
+  CardTypeProbeTest()
+      : handles_(host::openKernelHandleCount()), blocks_(host::liveLocalAllocations()) {
+    host::resetCallCounts();
+  }
+  ~CardTypeProbeTest() override {
+    EXPECT_EQ(handles_, host::openKernelHandleCount()) << "a volume handle was not closed";
+    EXPECT_EQ(blocks_, host::liveLocalAllocations()) << "a descriptor buffer was not freed";
+    host::clearFailures();
+    for (const host::Volume& volume : host::volumes())
+      if (volume.letter != 'C') host::removeVolume(volume.letter);
+  }
+
+  static CardType probeCard(const char* vendor, const char* product) {
+    host::Volume volume;
+    volume.letter = 'E';
+    volume.vendor = vendor;
+    volume.product = product;
+    host::addVolume(volume);
+    return ProbeCardType(KSTV_W("E:"));
+  }
+
+  static CardType probe(const host::Volume& volume) {
+    host::addVolume(volume);
+    const WCHAR driveId[] = {static_cast<WCHAR>(volume.letter), u':', 0};
+    return ProbeCardType(driveId);
+  }
+
+  static host::Volume card() {
+    host::Volume volume;
+    volume.vendor = "Kestrova";
+    volume.product = "SDHC Reader";
+    return volume;
+  }
+
+ private:
+  std::size_t handles_;
+  std::size_t blocks_;
+};
+
+TEST_F(CardTypeProbeTest, EachProductPrefixOfTheReaderGivesItsCard) {
+  EXPECT_EQ(CardType::SD, probeCard("Kestrova", "SDHC Reader"));
+  EXPECT_EQ(CardType::MMC, probeCard("Kestrova", "MMCplus"));
+  EXPECT_EQ(CardType::XD, probeCard("Kestrova", "xD-Picture"));
+  EXPECT_EQ(CardType::MS, probeCard("Kestrova", "MSPro"));
+  EXPECT_EQ(CardType::MS, probeCard("Kestrova", "MS"));
+}
+
+TEST_F(CardTypeProbeTest, PrefixesAreCaseSensitiveAndMustBeWhole) {
+  EXPECT_EQ(CardType::None, probeCard("Kestrova", "XD"));
+  EXPECT_EQ(CardType::None, probeCard("Kestrova", "sd"));
+  EXPECT_EQ(CardType::None, probeCard("Kestrova", "M"));
+  EXPECT_EQ(CardType::None, probeCard("Kestrova", "MM"));
+  EXPECT_EQ(CardType::None, probeCard("Kestrova", ""));
+  EXPECT_EQ(CardType::None, probeCard("Kestrova", "CF Reader"));
+}
+
+TEST_F(CardTypeProbeTest, TheFirstPrefixInOrderDecides) {
+  EXPECT_EQ(CardType::SD, probeCard("Kestrova", "SDMMC"));
+  EXPECT_EQ(CardType::MMC, probeCard("Kestrova", "MMCSD"));
+}
+
+TEST_F(CardTypeProbeTest, OnlyTheExactVendorIdCounts) {
+  EXPECT_EQ(CardType::None, probeCard("KESTROVA", "SDHC"));
+  EXPECT_EQ(CardType::None, probeCard("Kestrova ", "SDHC"));
+  EXPECT_EQ(CardType::None, probeCard("KestrovaX", "SDHC"));
+  EXPECT_EQ(CardType::None, probeCard("Kestrov", "SDHC"));
+  EXPECT_EQ(CardType::None, probeCard("Generic", "SDHC"));
+}
+
+TEST_F(CardTypeProbeTest, AnAbsentIdGivesNoCard) {
+  for (DWORD absent : {0u, 0xFFFFFFFFu}) {
+    host::Volume noProduct = card();
+    noProduct.productIdOffset = absent;
+    EXPECT_EQ(CardType::None, probe(noProduct));
+    host::Volume noVendor = card();
+    noVendor.vendorIdOffset = absent;
+    EXPECT_EQ(CardType::None, probe(noVendor));
+  }
+  host::Volume withoutVendor = card();
+  withoutVendor.vendor.reset();
+  EXPECT_EQ(CardType::None, probe(withoutVendor));
+}
+
+TEST_F(CardTypeProbeTest, AnOffsetOutsideTheDescriptorIsNeverFollowed) {
+  host::Volume beyond = card();
+  beyond.productIdOffset = 5000;
+  EXPECT_EQ(CardType::None, probe(beyond));
+
+  // A Size too small to hold the offset fields: the offsets are not read.
+  host::Volume tiny = card();
+  tiny.descriptorSize = 16;
+  EXPECT_EQ(CardType::None, probe(tiny));
+
+  // A product id whose terminator lies past the reported Size.
+  host::Volume cut = card();
+  cut.descriptorSize = 40 + 9 + 2;  // the fixed part, "Kestrova" and its NUL, "SD"
+  EXPECT_EQ(CardType::None, probe(cut));
+}
+
+TEST_F(CardTypeProbeTest, ADriveThatCannotBeOpenedIsNeverQueried) {
+  host::Volume locked = card();
+  locked.openError = ERROR_ACCESS_DENIED;
+  EXPECT_EQ(CardType::None, probe(locked));
+  EXPECT_EQ(CardType::None, ProbeCardType(KSTV_W("Q:")));  // no such drive
+  EXPECT_EQ(0u, host::callCount("DeviceIoControl"));
+}
+
+TEST_F(CardTypeProbeTest, AToleratedHeaderFailureMeansNoSecondQuery) {
+  for (DWORD error : {ERROR_INVALID_FUNCTION, ERROR_NOT_SUPPORTED, ERROR_MORE_DATA}) {
+    SCOPED_TRACE(error);
+    host::resetCallCounts();
+    host::Volume volume = card();
+    volume.headerError = error;
+    EXPECT_EQ(CardType::None, probe(volume));
+    EXPECT_EQ(1u, host::callCount("DeviceIoControl"));
+    EXPECT_EQ(0u, host::callCount("LocalAlloc"));
+  }
+}
+
+TEST_F(CardTypeProbeTest, AnyOtherHeaderFailureEndsTheProbe) {
+  host::Volume volume = card();
+  volume.headerError = ERROR_ACCESS_DENIED;
+  EXPECT_EQ(CardType::None, probe(volume));
+  EXPECT_EQ(1u, host::callCount("DeviceIoControl"));
+}
+
+TEST_F(CardTypeProbeTest, AFailedDescriptorQueryGivesNoCard) {
+  for (DWORD error : {ERROR_NOT_SUPPORTED, ERROR_GEN_FAILURE}) {
+    SCOPED_TRACE(error);
+    host::resetCallCounts();
+    host::Volume volume = card();
+    volume.descriptorError = error;
+    EXPECT_EQ(CardType::None, probe(volume));
+    EXPECT_EQ(2u, host::callCount("DeviceIoControl"));
+  }
+}
+
+TEST_F(CardTypeProbeTest, NoBufferForTheDescriptorGivesNoCard) {
+  host::failCall("LocalAlloc", ERROR_NOT_ENOUGH_MEMORY, 1);
+  EXPECT_EQ(CardType::None, probe(card()));
+  EXPECT_EQ(1u, host::callCount("DeviceIoControl"));
+}
+
+TEST_F(CardTypeProbeTest, ADriveIdTooLongForTheDevicePathIsRefusedUnopened) {
+  host::addVolume(card());
+  EXPECT_EQ(CardType::None, ProbeCardType(KSTV_W("E:aaaaaaaaaaaaaaaaaaaaaaaaaaaaaa")));
+  EXPECT_EQ(CardType::None, ProbeCardType(KSTV_W("")));
+  EXPECT_EQ(0u, host::callCount("CreateFileA"));
+  // 27 characters still fit: "\\.\" and the NUL make 32 bytes. The volume is not found.
+  EXPECT_EQ(CardType::None, ProbeCardType(KSTV_W("E:aaaaaaaaaaaaaaaaaaaaaaaaa")));
+  EXPECT_EQ(1u, host::callCount("CreateFileA"));
+}
+
+}  // namespace
+}  // namespace kstv::test

@@ -1,0 +1,151 @@
+// The disk event sinks driven with event objects written in the test; runs on the host
+// layer and under Wine.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "monitor/DiskEventSinks.h"
+#include "tests/support/Badges.h"
+#include "tests/support/FakeWmi.h"
+
+namespace kstv::test {
+namespace {
+
+class DiskEventSinksTest : public ::testing::Test {
+ protected:
+  DiskEventSinksTest() {
+    BuildBadgeIconPaths("C:\\Cards\\");
+    arrival->AddRef();
+    removal->AddRef();
+  }
+  ~DiskEventSinksTest() override {
+    if (arrival) arrival->Release();
+    if (removal) removal->Release();
+    EXPECT_EQ(0, FakeClassObject::live()) << "an event object was not released";
+  }
+
+  // Calls the sink with the batch and gives what it printed.
+  static std::string indicate(DiskEventSink* sink, EventBatch& batch) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(WBEM_S_NO_ERROR, sink->Indicate(batch.count(), batch.objects()));
+    return testing::internal::GetCapturedStdout();
+  }
+
+  static std::string setStatus(LONG flags, HRESULT status) {
+    DiskArrivalSink* sink = new DiskArrivalSink;
+    sink->AddRef();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(WBEM_S_NO_ERROR, sink->SetStatus(flags, status, nullptr, nullptr));
+    std::string printed = testing::internal::GetCapturedStdout();
+    sink->Release();
+    return printed;
+  }
+
+  CleanBadges clean;
+  DiskArrivalSink* arrival = new DiskArrivalSink;
+  DiskRemovalSink* removal = new DiskRemovalSink;
+};
+
+TEST_F(DiskEventSinksTest, ARemovalBatchWhileNothingIsBadgedPrintsNothing) {
+  EventBatch batch;
+  batch.addDisk(KSTV_W("E:"));
+  EXPECT_EQ("", indicate(removal, batch));
+}
+
+TEST_F(DiskEventSinksTest, RemovingAnotherDriveOnlySaysADiskWasRemoved) {
+  PublishDriveBadge(KSTV_W("E:"), CardType::SD);
+  EventBatch batch;
+  batch.addDisk(KSTV_W("F:"));
+  EXPECT_EQ("Disk removed...\n", indicate(removal, batch));
+  EXPECT_TRUE(hasDriveKey('E'));
+  EXPECT_EQ(KSTV_W('E'), BadgedDriveLetter());
+}
+
+TEST_F(DiskEventSinksTest, RemovingTheBadgedDriveTwiceInABatchRemovesItOnce) {
+  PublishDriveBadge(KSTV_W("E:"), CardType::SD);
+  PublishDriveBadge(KSTV_W("D:"), CardType::MS);
+  PublishDriveBadge(KSTV_W("E:"), CardType::SD);  // E recorded, D's keys stay
+  EventBatch batch;
+  batch.addDisk(KSTV_W("E:"));
+  batch.addDisk(KSTV_W("E:"));
+  EXPECT_EQ("Disk removed...\nDisk removed...\n", indicate(removal, batch));
+  EXPECT_FALSE(hasDriveKey('E'));
+  EXPECT_TRUE(hasDriveKey('D'));
+  EXPECT_EQ(0, BadgedDriveLetter());
+}
+
+TEST_F(DiskEventSinksTest, AnEventWithoutTargetInstanceIsReportedAndTheBatchGoesOn) {
+  PublishDriveBadge(KSTV_W("E:"), CardType::SD);
+  EventBatch batch;
+  batch.add(new FakeClassObject);  // no TargetInstance
+  batch.addDisk(KSTV_W("E:"));
+  EXPECT_EQ("Disk removed...\nCannot get property\nDisk removed...\n", indicate(removal, batch));
+  EXPECT_FALSE(hasDriveKey('E'));
+}
+
+TEST_F(DiskEventSinksTest, ATargetInstanceThatIsNoObjectIsSkippedSilently) {
+  PublishDriveBadge(KSTV_W("E:"), CardType::SD);
+  EventBatch batch;
+  auto* event = new FakeClassObject;
+  event->putNumber(KSTV_W("TargetInstance"), 5);
+  batch.add(event);
+  auto* empty = new FakeClassObject;
+  empty->putNullObject(KSTV_W("TargetInstance"));
+  batch.add(empty);
+  EXPECT_EQ("Disk removed...\nDisk removed...\n", indicate(removal, batch));
+  EXPECT_TRUE(hasDriveKey('E'));
+}
+
+TEST_F(DiskEventSinksTest, AnEmptyDeviceIdMatchesNothing) {
+  PublishDriveBadge(KSTV_W("E:"), CardType::SD);
+  EventBatch batch;
+  batch.addDisk(KSTV_W(""));
+  EXPECT_EQ("Disk removed...\n", indicate(removal, batch));
+  EXPECT_EQ(KSTV_W('E'), BadgedDriveLetter());
+}
+
+TEST_F(DiskEventSinksTest, AnArrivalOfADriveWithoutACardChangesNothing) {
+  EventBatch batch;
+  batch.addDisk(KSTV_W("Q:"));  // no such drive: the probe finds no card
+  EXPECT_EQ("", indicate(arrival, batch));
+  EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kDrivesKey));
+  EXPECT_EQ(0, BadgedDriveLetter());
+}
+
+TEST_F(DiskEventSinksTest, SetStatusReportsCompletionAndProgress) {
+  EXPECT_EQ("Call complete. hResult = 0x80041032\n",
+            setStatus(WBEM_STATUS_COMPLETE, WBEM_E_CALL_CANCELLED));
+  EXPECT_EQ("Call complete. hResult = 0x0\n", setStatus(WBEM_STATUS_COMPLETE, S_OK));
+  EXPECT_EQ("Call in progress.\n", setStatus(WBEM_STATUS_PROGRESS, S_OK));
+  EXPECT_EQ("", setStatus(1, S_OK));
+}
+
+TEST_F(DiskEventSinksTest, QueryInterfaceServesTheSinkAndIUnknownOnly) {
+  void* object = reinterpret_cast<void*>(static_cast<ULONG_PTR>(0xdeadbeef));
+  EXPECT_EQ(E_NOINTERFACE, removal->QueryInterface(IID_IWbemClassObject, &object));
+  EXPECT_EQ(nullptr, object);
+
+  ASSERT_EQ(S_OK, removal->QueryInterface(IID_IWbemObjectSink, &object));
+  EXPECT_EQ(static_cast<IWbemObjectSink*>(removal), object);
+  EXPECT_EQ(3u, removal->AddRef());  // the test's, the query's, this one
+  removal->Release();
+  static_cast<IWbemObjectSink*>(object)->Release();
+
+  ASSERT_EQ(S_OK, arrival->QueryInterface(IID_IUnknown, &object));
+  EXPECT_EQ(1u, static_cast<IUnknown*>(object)->Release());
+}
+
+TEST_F(DiskEventSinksTest, TheLastReleaseOfTheRemovalSinkRemovesTheRecordedBadge) {
+  PublishDriveBadge(KSTV_W("E:"), CardType::SD);
+  EXPECT_EQ(0u, arrival->Release());
+  arrival = nullptr;
+  EXPECT_TRUE(hasDriveKey('E'));
+
+  EXPECT_EQ(0u, removal->Release());
+  removal = nullptr;
+  EXPECT_FALSE(hasDriveKey('E'));
+  EXPECT_EQ(0, BadgedDriveLetter());
+}
+
+}  // namespace
+}  // namespace kstv::test

@@ -1,0 +1,86 @@
+// The start-up scan and the arrival sink on the emulated machine's drives.
+#include <gtest/gtest.h>
+
+#include "monitor/DiskEventSinks.h"
+#include "monitor/DriveBadges.h"
+#include "tests/support/Badges.h"
+#include "tests/support/EmulatedVolumes.h"
+#include "tests/support/FakeWmi.h"
+
+namespace kstv::test {
+namespace {
+
+class ScanDrivesTest : public ::testing::Test {
+ protected:
+  ScanDrivesTest() { BuildBadgeIconPaths("C:\\Cards\\"); }
+  ~ScanDrivesTest() override { host::clearFailures(); }
+
+  OnlySystemDiskAfterwards volumes;
+  CleanBadges clean;
+};
+
+TEST_F(ScanDrivesTest, OnlyTheFirstRemovableCardDriveIsBadged) {
+  host::addVolume(plainVolume('D'));
+  host::addVolume(cardVolume('F', "MSPro"));
+  host::addVolume(cardVolume('E', "SDHC Reader"));
+  ScanDrivesAtStartup();
+  EXPECT_EQ("Secure Digital", badgeLabel('E'));
+  EXPECT_FALSE(hasDriveKey('F'));
+  EXPECT_FALSE(hasDriveKey('D'));
+  EXPECT_EQ(KSTV_W('E'), BadgedDriveLetter());
+}
+
+TEST_F(ScanDrivesTest, ACardInADriveReportedAsFixedIsNotBadgedByTheScan) {
+  host::addVolume(cardVolume('E', "SDHC Reader", DRIVE_FIXED));
+  host::resetCallCounts();
+  ScanDrivesAtStartup();
+  EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kDrivesKey));
+  EXPECT_EQ(0u, host::callCount("CreateFileA"));  // never probed
+}
+
+TEST_F(ScanDrivesTest, AFailedDriveListingEndsTheScan) {
+  host::addVolume(cardVolume('E', "SDHC Reader"));
+  host::failCall("GetLogicalDriveStringsW", ERROR_NOT_ENOUGH_MEMORY, 1);
+  ScanDrivesAtStartup();
+  EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kDrivesKey));
+}
+
+TEST_F(ScanDrivesTest, AnArrivalBatchBadgesTheCardDriveAndLeavesTheOther) {
+  host::addVolume(cardVolume('E', "SDHC Reader"));
+  host::addVolume(plainVolume('F'));
+  auto* sink = new DiskArrivalSink;
+  sink->AddRef();
+  EventBatch batch;
+  batch.addDisk(KSTV_W("E:"));
+  batch.addDisk(KSTV_W("F:"));
+  host::resetCallCounts();
+  EXPECT_EQ(WBEM_S_NO_ERROR, sink->Indicate(batch.count(), batch.objects()));
+  EXPECT_EQ("Secure Digital", badgeLabel('E'));
+  EXPECT_FALSE(hasDriveKey('F'));
+  EXPECT_EQ(2u, host::callCount("CreateFileA"));  // F was probed too
+  sink->Release();
+}
+
+TEST_F(ScanDrivesTest, TheArrivalSinkDoesNotLookAtTheDriveType) {
+  host::addVolume(cardVolume('E', "xD-Picture", DRIVE_FIXED));
+  auto* sink = new DiskArrivalSink;
+  sink->AddRef();
+  EventBatch batch;
+  batch.addDisk(KSTV_W("E:"));
+  sink->Indicate(batch.count(), batch.objects());
+  EXPECT_EQ("xD Picture", badgeLabel('E'));
+  sink->Release();
+}
+
+TEST_F(ScanDrivesTest, UnexpectedErrorWhenTheDrivesKeyCannotBeOpened) {
+  PublishDriveBadge(KSTV_W("E:"), CardType::SD);
+  host::failCall("RegOpenKeyExA", ERROR_ACCESS_DENIED, 1, 1);  // the parent's open
+  testing::internal::CaptureStdout();
+  RemoveDriveBadge(KSTV_W("E:"));
+  EXPECT_EQ("Unexpected error\n", testing::internal::GetCapturedStdout());
+  EXPECT_TRUE(hasDriveKey('E'));
+  EXPECT_EQ(0, BadgedDriveLetter());
+}
+
+}  // namespace
+}  // namespace kstv::test

@@ -1,0 +1,44 @@
+// kstvmonitor: the card monitor alone, in a console, on the emulated machine: builds the
+// badge icon paths from the program's folder, badges a card already inserted, follows
+// cards coming and going until SIGINT or SIGTERM, then unsubscribes (which takes the
+// badge of a card still inserted).
+#include <pthread.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "monitor/DiskEventSubscription.h"
+#include "monitor/DriveBadges.h"
+#include "platform/win32.h"
+
+int main() {
+  // Only this thread takes the stop signals; WMI's delivery threads inherit the mask.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  char folder[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, folder, MAX_PATH);
+  if (char* lastBackslash = std::strrchr(folder, '\\')) lastBackslash[1] = '\0';
+  kstv::BuildBadgeIconPaths(folder);
+  kstv::ScanDrivesAtStartup();
+
+  int status = 0;
+  if (kstv::SubscribeDiskEvents() != 0) {
+    std::fprintf(stderr, "kstvmonitor: the disk event subscription failed\n");
+    status = 1;
+  } else {
+    std::printf("kstvmonitor: watching the drives (SIGINT or SIGTERM stops)\n");
+    std::fflush(stdout);
+    int received = 0;
+    sigwait(&stopSignals, &received);
+  }
+  kstv::UnsubscribeDiskEvents();
+  CoUninitialize();
+  std::printf("kstvmonitor: stopped\n");
+  return status;
+}
