@@ -1,5 +1,7 @@
 #!/bin/sh
-# The main job: KstvCardReader on a fresh emulated machine (host build).
+# The main job, on a fresh emulated machine (host build): the program's start without
+# registration, then the card monitor following cards that a second process inserts
+# and removes.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/build.sh >/dev/null
@@ -9,7 +11,7 @@ export KSTV_MACHINE
 rm -rf "$KSTV_MACHINE"
 program=build/service/KstvCardReader
 machine=build/tools/kstvmachine
-appid='HKCR\AppID\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}'
+drives='HKCR\Applications\explorer.exe\Drives'
 
 run() {
   echo "\$ KstvCardReader $*"
@@ -17,29 +19,43 @@ run() {
   "$program" "$@" 2>&1
   code=$?
   set -e
-  echo "exit code $code (the host shows the low 8 bits of the 32-bit code)"
+  echo "exit code $code"
 }
 
-echo "== A fresh machine: the AppID has never been registered."
+echo "== KstvCardReader on a machine where it was never registered"
 run
-echo "   The run road opens HKCR\\AppID\\{6B1D2E47-...} for reading; it does not exist,"
-echo "   so the program ends at once with ERROR_FILE_NOT_FOUND (2)."
+echo "   The AppID key HKCR\\AppID\\{6B1D2E47-...} does not exist: exit code 2 at once."
 echo
-echo "== The AppID key is there (as registration will leave it), without \"LocalService\":"
-"$machine" reg add "$appid" /ve /d KstvCardReader
-"$machine" reg query "$appid"
-run
-echo "   The program would run in-process; the run loop is not in this build yet."
+
+echo "== The card monitor (kstvmonitor runs it in a console until the service loop lands)"
+build/tools/kstvmonitor &
+monitor=$!
+trap 'kill "$monitor" 2>/dev/null || true' EXIT
+sleep 0.5
+echo "\$ kstvmachine volume add E: removable Kestrova \"SDHC Reader\"    (a card goes in)"
+"$machine" volume add E: removable Kestrova "SDHC Reader"
+sleep 0.3
+"$machine" reg query "$drives\\E\\DefaultIcon"
+"$machine" reg query "$drives\\E\\DefaultLabel"
 echo
-echo "== With \"LocalService\" (as 'KstvCardReader -Service' will set it):"
-"$machine" reg add "$appid" /v LocalService /d KstvCardReader
-"$machine" reg query "$appid"
-run
-echo "   The program would hand its first thread to the service control manager."
+echo "\$ kstvmachine volume add F: removable Generic \"USB Flash Disk\"    (no card of the reader)"
+"$machine" volume add F: removable Generic "USB Flash Disk"
+sleep 1.2
+"$machine" reg query "$drives" | sed -n '1,3p'
 echo
-echo "== The registration words are recognised behind - or /, in any case:"
-run /regserver
-echo "   RegServer returns E_NOTIMPL (0x80004001) until registration is built."
-run -UnregServer
+echo "\$ kstvmachine volume remove E:    (the card comes out)"
+"$machine" volume remove E:
+sleep 1.2
+"$machine" reg query "$drives"
 echo
-echo "The emulated machine is in $KSTV_MACHINE (registry: machine.db)."
+echo "\$ kstvmachine volume add G: removable Kestrova MSPro    (a Memory Stick goes in)"
+"$machine" volume add G: removable Kestrova MSPro
+sleep 0.3
+"$machine" reg query "$drives\\G\\DefaultLabel"
+echo "   ... and the monitor stops with the stick still inserted:"
+kill -TERM "$monitor"
+wait "$monitor" || true
+trap - EXIT
+"$machine" reg query "$drives"
+echo
+echo "The emulated machine is in $KSTV_MACHINE (registry and volumes: machine.db)."
