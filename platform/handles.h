@@ -21,6 +21,8 @@ struct InvalidHandleValue {
 using UniqueFileHandle = Unique<HANDLE, CloseHandle, InvalidHandleValue>;
 using UniqueLocalMemory = Unique<HLOCAL, LocalFree>;
 using UniqueBstr = Unique<BSTR, SysFreeString>;
+using UniqueTaskMemory = Unique<LPVOID, CoTaskMemFree>;
+using UniqueLibrary = Unique<HMODULE, FreeLibrary>;
 
 template <typename Interface>
 void ReleaseInterface(Interface* object) {

@@ -10,10 +10,17 @@ constexpr DWORD kKeyNameBufferSize = 256;
 
 RegistryKey::~RegistryKey() { close(); }
 
-void RegistryKey::attach(HKEY& key) {
-  close();
+LONG RegistryKey::attach(HKEY& key) {
+  LONG result = key_ ? RegCloseKey(key_) : ERROR_SUCCESS;
   key_ = key;
   key = nullptr;
+  return result;
+}
+
+HKEY RegistryKey::detach() {
+  HKEY key = key_;
+  key_ = nullptr;
+  return key;
 }
 
 LONG RegistryKey::create(HKEY parent, LPCSTR subKeyName, LPSTR className, DWORD options,

@@ -21,7 +21,10 @@ class RegistryKey {
   RegistryKey& operator=(const RegistryKey&) = delete;
 
   // Takes ownership of a key opened by a raw registry call and clears the raw variable.
-  void attach(HKEY& key);
+  // A key held before is closed first; the result is that close's (0 when none).
+  LONG attach(HKEY& key);
+  // Hands the held key to the caller, who closes it; the holder is then empty.
+  HKEY detach();
   HKEY handle() const { return key_; }
 
   // Creates or opens `subKeyName` below `parent`. The disposition is stored through

@@ -80,6 +80,8 @@ std::size_t liveComObjectCount();  // the host's own COM objects (WMI, stubs, ev
 std::size_t liveBstrCount();
 std::size_t liveLocalAllocations();
 std::size_t liveTaskAllocations();
+std::size_t liveHeapAllocations();  // the process heap (HeapAlloc)
+std::size_t loadedDataModules();    // LoadLibraryExA loads not yet freed
 
 // --- The machine ---------------------------------------------------------------------
 // The machine directory named by KSTV_MACHINE, or empty for an in-memory machine.

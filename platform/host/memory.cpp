@@ -41,10 +41,18 @@ Blocks& taskBlocks() {
   return blocks;
 }
 
+Blocks& heapBlocks() {
+  static Blocks blocks;
+  return blocks;
+}
+
+HANDLE const kProcessHeap = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x7E0000));
+
 }  // namespace
 
 std::size_t liveLocalAllocations() { return localBlocks().count(); }
 std::size_t liveTaskAllocations() { return taskBlocks().count(); }
+std::size_t liveHeapAllocations() { return heapBlocks().count(); }
 
 }  // namespace kstv::host
 
@@ -101,4 +109,32 @@ LONG WINAPI InterlockedIncrement(LONG volatile* addend) {
 
 LONG WINAPI InterlockedDecrement(LONG volatile* addend) {
   return __atomic_sub_fetch(addend, 1, __ATOMIC_SEQ_CST);
+}
+
+HANDLE WINAPI GetProcessHeap() { return kstv::host::kProcessHeap; }
+
+LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
+  if (heap != kstv::host::kProcessHeap || injectedFailure("HeapAlloc")) return nullptr;
+  void* block = (flags & HEAP_ZERO_MEMORY) ? std::calloc(1, bytes ? bytes : 1)
+                                           : std::malloc(bytes ? bytes : 1);
+  if (block) kstv::host::heapBlocks().add(block);
+  return block;
+}
+
+LPVOID WINAPI HeapReAlloc(HANDLE heap, DWORD, LPVOID block, SIZE_T bytes) {
+  if (heap != kstv::host::kProcessHeap || !block || injectedFailure("HeapReAlloc")) return nullptr;
+  if (!kstv::host::heapBlocks().remove(block)) return nullptr;
+  void* grown = std::realloc(block, bytes ? bytes : 1);
+  kstv::host::heapBlocks().add(grown ? grown : block);  // a failed resize keeps the old block
+  return grown;
+}
+
+BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID block) {
+  if (!block) return TRUE;
+  if (heap != kstv::host::kProcessHeap || !kstv::host::heapBlocks().remove(block)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::free(block);
+  return TRUE;
 }

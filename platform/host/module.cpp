@@ -3,6 +3,7 @@
 #include "platform/host/module.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -32,8 +33,12 @@ ModuleState& state() {
 }
 
 HMODULE const kOwnModule = reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(0x140000000ULL));
+// The program's own file loaded as data: like Windows, the base with its low bit set.
+HMODULE const kOwnDataModule = reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(0x140000001ULL));
+std::atomic<long> dataLoads{0};
 
 bool isOwnModule(HMODULE module) { return module == nullptr || module == kOwnModule; }
+bool hasOwnResources(HMODULE module) { return isOwnModule(module) || module == kOwnDataModule; }
 
 // Resource names and types compare like Windows: integer ids by value, names without
 // regard to case; "#123" names the integer 123.
@@ -52,6 +57,8 @@ bool registerOwnModuleResources(const ResourceTable& table) {
   state().resources = &registered;
   return true;
 }
+
+std::size_t loadedDataModules() { return static_cast<std::size_t>(dataLoads.load()); }
 
 void setModulePath(const std::string& path) {
   std::lock_guard guard(state().lock);
@@ -135,7 +142,7 @@ int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax)
     return 0;
   }
   const kstv::host::ResourceTable* table = kstv::host::state().resources;
-  if (!kstv::host::isOwnModule(instance) || !table || !buffer || bufferMax <= 0) {
+  if (!kstv::host::hasOwnResources(instance) || !table || !buffer || bufferMax <= 0) {
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return 0;
   }
@@ -158,7 +165,7 @@ HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
     return nullptr;
   }
   const kstv::host::ResourceTable* table = kstv::host::state().resources;
-  if (!kstv::host::isOwnModule(module) || !table) {
+  if (!kstv::host::hasOwnResources(module) || !table) {
     SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
     return nullptr;
   }
@@ -179,7 +186,7 @@ HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource) {
     SetLastError(*code);
     return nullptr;
   }
-  if (!kstv::host::isOwnModule(module) || !resource) {
+  if (!kstv::host::hasOwnResources(module) || !resource) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }
@@ -190,9 +197,36 @@ HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource) {
 LPVOID WINAPI LockResource(HGLOBAL data) { return data; }
 
 DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource) {
-  if (!kstv::host::isOwnModule(module) || !resource) {
+  if (!kstv::host::hasOwnResources(module) || !resource) {
     SetLastError(ERROR_INVALID_HANDLE);
     return 0;
   }
   return static_cast<DWORD>(reinterpret_cast<const kstv::host::EmbeddedResource*>(resource)->size);
+}
+
+HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE, DWORD flags) {
+  if (auto code = injectedFailure("LoadLibraryExA")) {
+    SetLastError(*code);
+    return nullptr;
+  }
+  std::string path;
+  {
+    std::lock_guard guard(kstv::host::state().lock);
+    path = kstv::host::state().path;
+  }
+  if (!fileName || !(flags & LOAD_LIBRARY_AS_DATAFILE) || lstrcmpiA(fileName, path.c_str()) != 0) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
+  ++kstv::host::dataLoads;
+  return kstv::host::kOwnDataModule;
+}
+
+BOOL WINAPI FreeLibrary(HMODULE module) {
+  if (module != kstv::host::kOwnDataModule || kstv::host::dataLoads.load() == 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  --kstv::host::dataLoads;
+  return TRUE;
 }

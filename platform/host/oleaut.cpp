@@ -149,3 +149,55 @@ HRESULT WINAPI VariantChangeType(VARIANTARG* destination, VARIANTARG* source, WO
   *destination = result;
   return S_OK;
 }
+
+HRESULT WINAPI VarUI4FromStr(const OLECHAR* text, LCID, ULONG, ULONG* number) {
+  if (!text || !number) return E_INVALIDARG;
+  auto blank = [](OLECHAR c) { return c == u' ' || c == u'\t'; };
+  const OLECHAR* p = text;
+  while (blank(*p)) ++p;
+  bool negative = false;
+  if (*p == u'+' || *p == u'-') negative = *p++ == u'-';
+  unsigned long long value = 0;
+  bool digits = false;
+  if (p[0] == u'&' && (p[1] == u'H' || p[1] == u'h' || p[1] == u'O' || p[1] == u'o')) {
+    unsigned base = (p[1] == u'H' || p[1] == u'h') ? 16 : 8;
+    for (p += 2;; ++p, digits = true) {
+      unsigned digit;
+      if (*p >= u'0' && *p <= u'9')
+        digit = *p - u'0';
+      else if (base == 16 && *p >= u'a' && *p <= u'f')
+        digit = *p - u'a' + 10;
+      else if (base == 16 && *p >= u'A' && *p <= u'F')
+        digit = *p - u'A' + 10;
+      else
+        break;
+      if (digit >= base) break;
+      value = value * base + digit;
+      if (value > 0xFFFFFFFFULL) return DISP_E_OVERFLOW;
+    }
+  } else {
+    for (; *p >= u'0' && *p <= u'9'; ++p, digits = true) {
+      value = value * 10 + (*p - u'0');
+      if (value > 0xFFFFFFFFULL) return DISP_E_OVERFLOW;
+    }
+    if (*p == u'.') {
+      ++p;
+      int first = -1;
+      bool rest = false;
+      for (; *p >= u'0' && *p <= u'9'; ++p, digits = true) {
+        if (first < 0)
+          first = *p - u'0';
+        else if (*p != u'0')
+          rest = true;
+      }
+      // Round half to even, as OLE Automation does.
+      if (first > 5 || (first == 5 && (rest || (value & 1)))) ++value;
+      if (value > 0xFFFFFFFFULL) return DISP_E_OVERFLOW;
+    }
+  }
+  while (blank(*p)) ++p;
+  if (!digits || *p) return DISP_E_TYPEMISMATCH;
+  if (negative && value != 0) return DISP_E_OVERFLOW;
+  *number = static_cast<ULONG>(value);
+  return S_OK;
+}

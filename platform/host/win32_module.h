@@ -18,3 +18,9 @@ DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource);
 
 // The program's entry, called by the host start-up code (platform/host/host_main.cpp).
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
+
+#define LOAD_LIBRARY_AS_DATAFILE 0x2UL
+
+// Only the program's own file loads, as data; its resources are the embedded ones.
+HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE reserved, DWORD flags);
+BOOL WINAPI FreeLibrary(HMODULE module);

@@ -76,3 +76,10 @@ HLOCAL WINAPI LocalFree(HLOCAL memory);
 
 DWORD WINAPI GetLogicalDriveStringsW(DWORD bufferLength, LPWSTR buffer);
 UINT WINAPI GetDriveTypeW(LPCWSTR rootPathName);
+
+// The process heap: the plain heap of the system's buffers.
+HANDLE WINAPI GetProcessHeap();
+LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
+LPVOID WINAPI HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T bytes);
+BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
+#define HEAP_ZERO_MEMORY 0x8UL

@@ -121,8 +121,9 @@ TEST_F(EntryTest, EachWordTakesItsOwnRoad) {
   EXPECT_EQ(E_NOTIMPL, runWith(" -service"));
   EXPECT_TRUE(reached("RegisterApplication"));
 
+  registerAppId();
   EXPECT_EQ(0, runWith(" -UnregServer"));
-  EXPECT_TRUE(reached("applyRegistrationScript"));
+  EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kAppIdGuidPath));  // the script's unregistration
   EXPECT_TRUE(reached("RemoveService"));
   EXPECT_TRUE(reached("unregisterServerEntries"));
   EXPECT_FALSE(reached("RegisterApplication"));
@@ -135,8 +136,9 @@ TEST_F(EntryTest, AWordFollowedByABlankTakesTheRunRoad) {
 
 TEST_F(EntryTest, TheUnregisterRoadEndsWithTheCodeOfAFailedCoInitialize) {
   host::failCall("CoInitialize", static_cast<DWORD>(E_OUTOFMEMORY), 1);
+  registerAppId();
   EXPECT_EQ(E_OUTOFMEMORY, runWith(" /UnregServer"));
-  EXPECT_FALSE(reached("applyRegistrationScript"));
+  EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, kAppIdGuidPath));  // nothing was done
 }
 
 TEST_F(EntryTest, TheEntryReadsTheServiceNameFromItsStringResource) {

@@ -1,0 +1,65 @@
+#include "registrar/Registrar.h"
+
+#include <cstring>
+
+#include "platform/handles.h"
+#include "platform/heap.h"
+#include "platform/text16.h"
+#include "registrar/RegistrarParser.h"
+
+namespace kstv {
+namespace {
+
+constexpr OLECHAR kModuleName[] = KSTV_W("Module");
+
+// The last error as an HRESULT; a failure whatever the error says.
+HRESULT LastErrorResult() {
+  HRESULT result = HRESULT_FROM_WIN32(GetLastError());
+  return FAILED(result) ? result : E_FAIL;
+}
+
+}  // namespace
+
+HRESULT AddModuleReplacement(ReplacementMap& map, LPCOLESTR modulePath) {
+  WideString escaped;
+  for (LPCOLESTR c = modulePath; *c; ++c) {
+    escaped += *c;
+    if (*c == KSTV_W('\'')) escaped += *c;
+  }
+  return map.add(kModuleName, escaped.c_str());
+}
+
+HRESULT Registrar::runResourceScript(LPCOLESTR file, LPCSTR name, LPCSTR type, BOOL doRegister) {
+  std::string path = NarrowText(file);
+  if (path.empty()) return E_OUTOFMEMORY;
+  UniqueLibrary module(LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  if (!module) return LastErrorResult();
+  HRSRC resource = FindResourceA(module.get(), name, type);
+  if (!resource) return LastErrorResult();
+  HGLOBAL loaded = LoadResource(module.get(), resource);
+  if (!loaded) return LastErrorResult();
+  DWORD size = SizeofResource(module.get(), resource);
+  // The script is exactly the resource's bytes; it carries no terminating zero of its own.
+  HeapBuffer text(static_cast<std::size_t>(size) + 1);
+  if (!text) return E_OUTOFMEMORY;
+  std::memcpy(text.get(), LockResource(loaded), size);
+  text.get()[size] = '\0';
+  RegistrarParser parser(map_);
+  return parser.runScript(text.get(), doRegister);
+}
+
+HRESULT Registrar::runResourceScript(LPCOLESTR file, UINT id, LPCOLESTR type, BOOL doRegister) {
+  std::string typeName = NarrowText(type);
+  if (typeName.empty()) return E_OUTOFMEMORY;
+  return runResourceScript(file, MAKEINTRESOURCEA(LOWORD(id)), typeName.c_str(), doRegister);
+}
+
+HRESULT Registrar::registerResourceScript(LPCOLESTR file, UINT id, LPCOLESTR type) {
+  return runResourceScript(file, id, type, TRUE);
+}
+
+HRESULT Registrar::unregisterResourceScript(LPCOLESTR file, UINT id, LPCOLESTR type) {
+  return runResourceScript(file, id, type, FALSE);
+}
+
+}  // namespace kstv

@@ -1,0 +1,319 @@
+// What a registrar script does to the registry: runScript over the root entries,
+// processBlock over the items of a block, writeItemValue for the values.
+#include <cstring>
+#include <string>
+
+#include "platform/handles.h"
+#include "platform/heap.h"
+#include "platform/text16.h"
+#include "registrar/RegistrarParser.h"
+#include "registry/RegistryKey.h"
+
+namespace kstv {
+namespace {
+
+constexpr int kNameCapacity = MAX_PATH;  // remembered key names and value names
+constexpr int kMaxLocalServerValueLength = 4094;
+constexpr char kLocalServerKeyName[] = "LocalServer32";
+constexpr char kModuleReplacement[] = "Module";
+
+bool Is(LPCSTR token, LPCSTR keyword) { return lstrcmpiA(token, keyword) == 0; }
+bool IsOpeningBrace(LPCSTR token) { return token[0] == '{' && token[1] == '\0'; }
+
+// Key names hold no backslash; looked for by whole characters.
+bool HoldsBackslash(LPCSTR name) {
+  for (LPCSTR c = name; *c; c = CharNextA(c))
+    if (*c == '\\') return true;
+  return false;
+}
+
+// Never deleted by force.
+bool isProtectedKeyName(LPCSTR name) { return Is(name, "CLSID") || Is(name, "TYPELIB"); }
+
+bool holdsSubkeys(HKEY key) {
+  DWORD subKeys = 0;
+  return RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr,
+                          nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+         subKeys > 0;
+}
+
+// A key whose only value is its default value holds no named values.
+bool holdsNamedValues(HKEY key) {
+  DWORD values = 0;
+  if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
+                       nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    return false;
+  if (values != 1) return values > 1;
+  HeapBuffer name(RegistrarParser::kTokenCapacity);
+  if (!name) return false;
+  DWORD length = RegistrarParser::kTokenCapacity;
+  return RegEnumValueA(key, 0, name.get(), &length, nullptr, nullptr, nullptr, nullptr) ==
+             ERROR_SUCCESS &&
+         name.get()[0] != '\0';
+}
+
+// Copies at most 259 bytes of `name` and a NUL, never splitting a double-byte character.
+void CopyName(LPCSTR name, char* buffer) {
+  int used = 0;
+  for (LPCSTR c = name; *c;) {
+    int length = static_cast<int>(CharNextA(c) - c);
+    if (used + length >= kNameCapacity) break;
+    std::memcpy(buffer + used, c, length);
+    used += length;
+    c += length;
+  }
+  buffer[used] = '\0';
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return 0;  // anything else counts as the digit 0
+}
+
+}  // namespace
+
+HRESULT RegistrarParser::runScript(LPCSTR text, BOOL doRegister) {
+  HeapBuffer token(kTokenCapacity);
+  if (!token) return E_OUTOFMEMORY;
+  LPSTR expanded = nullptr;
+  HRESULT result = expandReplacements(text, &expanded);
+  if (FAILED(result)) return result;
+  UniqueTaskMemory expansion(expanded);
+
+  position_ = expanded;
+  for (skipBlanks(); *position_; skipBlanks()) {
+    if (FAILED(result = readToken(token.get()))) return result;
+    HKEY root = rootKeyFromName(token.get());
+    if (!root) return DISP_E_EXCEPTION;
+    if (FAILED(result = readToken(token.get()))) return result;
+    if (token.get()[0] != '{') return DISP_E_EXCEPTION;
+
+    LPCSTR blockStart = position_;
+    result = processBlock(token.get(), root, doRegister, FALSE);
+    if (FAILED(result)) {
+      // Undo what this root entry did, and only this one.
+      if (doRegister) {
+        position_ = blockStart;
+        processBlock(token.get(), root, FALSE, FALSE);
+      }
+      return result;
+    }
+  }
+  return S_OK;
+}
+
+HRESULT RegistrarParser::processBlock(LPSTR token, HKEY parent, BOOL doRegister, BOOL recovery) {
+  const BOOL recoveryOnEntry = recovery;
+  RegistryKey current;
+  HeapBuffer rememberedName;
+  bool noRemove = false;
+  char valueName[kNameCapacity];
+
+  HRESULT result = readToken(token);
+  if (FAILED(result)) return result;
+  while (token[0] != '}') {
+    bool keyEntry = false;  // whether this item was a key entry, which a block may follow
+    bool deleteItem = Is(token, "Delete");
+    if (deleteItem || Is(token, "ForceRemove")) {
+      if (FAILED(result = readToken(token))) return result;
+      if (doRegister) {
+        if (HoldsBackslash(token)) return DISP_E_EXCEPTION;
+        if (!isProtectedKeyName(token)) RegistryKey::deleteTree(parent, token);
+        if (deleteItem) {
+          if (FAILED(result = readToken(token))) return result;
+          if (FAILED(result = discardAssignment(token))) return result;
+          goto itemEnd;
+        }
+      }
+    }
+    if (Is(token, "NoRemove")) {
+      noRemove = true;
+      if (FAILED(result = readToken(token))) return result;
+    }
+    if (Is(token, "Val")) {
+      if (FAILED(result = readToken(token))) return result;
+      if (lstrlenA(token) >= kNameCapacity) return DISP_E_EXCEPTION;  // too long a value name
+      std::memcpy(valueName, token, lstrlenA(token) + 1);
+      if (FAILED(result = readToken(token))) return result;
+      if (token[0] != '=') return DISP_E_EXCEPTION;
+      if (doRegister) {
+        if (FAILED(result = writeItemValue(parent, valueName, token, false))) return result;
+      } else {
+        if (!recovery) {
+          HKEY opened = nullptr;
+          LONG status = RegOpenKeyExA(parent, nullptr, 0, KEY_WRITE, &opened);
+          if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
+          RegistryKey writable;
+          writable.attach(opened);
+          status = RegDeleteValueA(writable.handle(), valueName);
+          if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+            return HRESULT_FROM_WIN32(status);
+        }
+        if (FAILED(result = discardAssignment(token))) return result;
+      }
+      goto itemEnd;
+    }
+
+    keyEntry = true;
+    if (HoldsBackslash(token)) return DISP_E_EXCEPTION;
+    if (doRegister) {
+      HKEY opened = nullptr;
+      bool held = (RegOpenKeyExA(parent, token, 0, KEY_ALL_ACCESS, &opened) == ERROR_SUCCESS &&
+                   current.attach(opened) == ERROR_SUCCESS) ||
+                  (RegOpenKeyExA(parent, token, 0, KEY_READ, &opened) == ERROR_SUCCESS &&
+                   current.attach(opened) == ERROR_SUCCESS) ||
+                  current.create(parent, token, nullptr, REG_OPTION_NON_VOLATILE, kKeyDeleteTree,
+                                 nullptr, nullptr) == ERROR_SUCCESS;
+      if (!held) return DISP_E_EXCEPTION;
+      const bool quoteModule = Is(token, kLocalServerKeyName);
+      if (FAILED(result = readToken(token))) return result;
+      if (token[0] == '=' &&
+          FAILED(result = writeItemValue(current.handle(), nullptr, token, quoteModule)))
+        return result;
+      goto itemEnd;
+    }
+
+    // Key entry, unregistration.
+    if (!recovery) {
+      HKEY opened = nullptr;
+      if (RegOpenKeyExA(parent, token, 0, KEY_READ, &opened) != ERROR_SUCCESS ||
+          current.attach(opened) != ERROR_SUCCESS)
+        recovery = TRUE;
+    }
+    if (!rememberedName) {
+      rememberedName = HeapBuffer(kNameCapacity);
+      if (!rememberedName) return E_OUTOFMEMORY;
+    }
+    CopyName(token, rememberedName.get());
+
+    if (!recovery && !holdsSubkeys(current.handle()) && !holdsNamedValues(current.handle())) {
+      // An empty key goes, unless NoRemove; a block after it is read without effect.
+      if (RegCloseKey(current.detach()) != ERROR_SUCCESS) return DISP_E_EXCEPTION;
+      if (!noRemove) RegDeleteKeyA(parent, rememberedName.get());
+      if (FAILED(result = readToken(token))) return result;
+      if (FAILED(result = discardAssignment(token))) return result;
+      if (IsOpeningBrace(token)) {
+        if (FAILED(result = processBlock(token, nullptr, FALSE, TRUE))) return result;
+        if (FAILED(result = readToken(token))) return result;
+      }
+      goto itemEnd;
+    }
+
+    {
+      if (FAILED(result = readToken(token))) return result;
+      if (FAILED(result = discardAssignment(token))) return result;
+      const bool block = IsOpeningBrace(token);
+      if (block && FAILED(result = processBlock(token, current.handle(), FALSE, recovery)))
+        return result;
+      if (recovery) {
+        if (block) {
+          recovery = recoveryOnEntry;
+          if (FAILED(result = readToken(token))) return result;
+          if (FAILED(result = discardAssignment(token))) return result;
+        }
+        goto itemEnd;
+      }
+      if (holdsSubkeys(current.handle())) {
+        // The key stays; a subkey bearing its own name beneath it goes.
+        if (!isProtectedKeyName(rememberedName.get()))
+          RegistryKey::deleteTree(current.handle(), rememberedName.get());
+        if (block && FAILED(result = readToken(token))) return result;
+        goto itemEnd;
+      }
+      if (RegCloseKey(current.detach()) != ERROR_SUCCESS) return DISP_E_EXCEPTION;
+      if (!noRemove) RegDeleteKeyA(parent, rememberedName.get());
+      if (block) {
+        if (FAILED(result = readToken(token))) return result;
+        if (FAILED(result = discardAssignment(token))) return result;
+      }
+    }
+
+  itemEnd:
+    if (IsOpeningBrace(token)) {
+      // A nested block belongs to a key entry; one after "Val" or "Delete" is refused.
+      if (!keyEntry) return DISP_E_EXCEPTION;
+      if (doRegister) {
+        if (FAILED(result = processBlock(token, current.handle(), TRUE, FALSE))) return result;
+        if (FAILED(result = readToken(token))) return result;
+      }
+    }
+  }
+  return S_OK;
+}
+
+HRESULT RegistrarParser::writeItemValue(HKEY key, LPCSTR valueName, LPSTR token, bool quoteModule) {
+  HeapBuffer typeText(kTokenCapacity);
+  HeapBuffer valueText(kTokenCapacity);
+  if (!typeText || !valueText) return E_OUTOFMEMORY;
+  HRESULT result = readToken(typeText.get());
+  if (FAILED(result)) return result;
+  DWORD type;
+  if (!valueTypeFromLetter(typeText.get(), type)) return DISP_E_EXCEPTION;
+  skipBlanks();
+  if (FAILED(result = readToken(valueText.get()))) return result;
+  const char* text = valueText.get();
+  const int length = lstrlenA(text);
+
+  if (type == REG_SZ) {
+    HeapBuffer quoted;
+    if (quoteModule) {
+      if (length > kMaxLocalServerValueLength) return E_FAIL;
+      quoted = HeapBuffer(kTokenCapacity);
+      if (!quoted) return E_OUTOFMEMORY;
+      bool changed = false;
+      if (FAILED(result = quotedModuleValue(text, quoted.get(), changed))) return result;
+      if (changed) text = quoted.get();
+    }
+    RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                   static_cast<DWORD>(lstrlenA(text) + 1));
+  } else if (type == REG_DWORD) {
+    int wideLength = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    HeapBuffer wide(static_cast<std::size_t>(wideLength > 0 ? wideLength : 1) * sizeof(WCHAR));
+    if (wideLength <= 0 || !wide ||
+        MultiByteToWideChar(CP_ACP, 0, text, -1, reinterpret_cast<LPWSTR>(wide.get()),
+                            wideLength) == 0)
+      return E_OUTOFMEMORY;
+    ULONG number = 0;
+    // Text that is no number is a fault of the script, reported like any other.
+    if (FAILED(VarUI4FromStr(reinterpret_cast<LPWSTR>(wide.get()), 0, 0, &number)))
+      return DISP_E_EXCEPTION;
+    DWORD value = number;
+    RegSetValueExA(key, valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                   sizeof value);
+  } else {
+    if (length % 2) return E_FAIL;
+    HeapBuffer bytes(static_cast<std::size_t>(length / 2), HEAP_ZERO_MEMORY);
+    if (!bytes) return E_FAIL;
+    for (int i = 0; i < length / 2; ++i)
+      bytes.get()[i] = static_cast<char>(HexDigit(text[2 * i]) << 4 | HexDigit(text[2 * i + 1]));
+    RegSetValueExA(key, valueName, 0, REG_BINARY, reinterpret_cast<const BYTE*>(bytes.get()),
+                   static_cast<DWORD>(length / 2));
+  }
+  return readToken(token);
+}
+
+// The value text with the first occurrence of the Module path put in double quotes,
+// unless a double quote already stands right before it. `quoted` says whether it was.
+HRESULT RegistrarParser::quotedModuleValue(LPCSTR text, char* result, bool& quoted) const {
+  quoted = false;
+  LPCOLESTR module = map_.lookup(kModuleReplacement);
+  if (!module) return S_OK;
+  std::string path = NarrowText(module);
+  if (path.empty()) return *module ? E_OUTOFMEMORY : S_OK;
+  LPCSTR previous = nullptr;
+  for (LPCSTR c = text; *c; previous = c, c = CharNextA(c)) {
+    if (std::strncmp(c, path.c_str(), path.size()) != 0) continue;
+    if (previous && *previous == '"') return S_OK;
+    std::string value = std::string(text, c) + '"' + path + '"' + (c + path.size());
+    // The quoted text must fit its buffer like any token.
+    if (value.size() >= static_cast<std::size_t>(kTokenCapacity)) return E_FAIL;
+    std::memcpy(result, value.c_str(), value.size() + 1);
+    quoted = true;
+    return S_OK;
+  }
+  return S_OK;
+}
+
+}  // namespace kstv

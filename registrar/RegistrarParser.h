@@ -1,0 +1,47 @@
+// RegistrarParser: reads a registrar script (replacement expansion, tokens, root keys,
+// value types) and runs it against the registry in registration or unregistration mode.
+#pragma once
+
+#include "platform/win32.h"
+#include "registrar/ReplacementMap.h"
+
+namespace kstv {
+
+class RegistrarParser {
+ public:
+  // Every token is read into a buffer of this size: at most 4095 bytes and a NUL.
+  static constexpr int kTokenCapacity = 4096;
+
+  explicit RegistrarParser(const ReplacementMap& map) : map_(map) {}
+
+  // Expands the replacements of `text` and runs its root entries. At registration a
+  // failed root entry is run again in unregistration mode before the failure returns.
+  HRESULT runScript(LPCSTR text, BOOL doRegister);
+
+  // %NAME% references replaced, %% made one %; the caller frees the new text with
+  // CoTaskMemFree. The result slot is null unless the expansion succeeds.
+  HRESULT expandReplacements(LPCSTR text, LPSTR* expanded);
+  void skipBlanks();
+  // Reads the next token into a kTokenCapacity-byte buffer.
+  HRESULT readToken(LPSTR token);
+  // When `token` begins with '=', reads past the type and the value and reads the next
+  // token into `token`; otherwise changes nothing.
+  HRESULT discardAssignment(LPSTR token);
+
+  static HKEY rootKeyFromName(LPCSTR name);
+  static bool valueTypeFromLetter(LPCSTR letter, DWORD& type);
+
+  // Where the next token is read (tests and the script tool read text token by token).
+  void setReadPosition(LPCSTR position) { position_ = position; }
+  LPCSTR readPosition() const { return position_; }
+
+ private:
+  HRESULT processBlock(LPSTR token, HKEY parent, BOOL doRegister, BOOL recovery);
+  HRESULT writeItemValue(HKEY key, LPCSTR valueName, LPSTR token, bool quoteModule);
+  HRESULT quotedModuleValue(LPCSTR text, char* result, bool& quoted) const;
+
+  LPCSTR position_ = nullptr;
+  const ReplacementMap& map_;
+};
+
+}  // namespace kstv

@@ -1,0 +1,153 @@
+// The registrar on faults only the emulated machine can make: allocations that fail,
+// keys that open for reading only, the double-byte code page; and nothing left behind.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/host/control.h"
+#include "platform/text16.h"
+#include "registrar/ReplacementMap.h"
+#include "tests/support/ScriptRunner.h"
+
+namespace kstv::test {
+namespace {
+
+class RegistrarFaultTest : public ::testing::Test {
+ protected:
+  RegistrarFaultTest()
+      : handles_(host::openRegistryHandleCount()),
+        heap_(host::liveHeapAllocations()),
+        task_(host::liveTaskAllocations()) {}
+  ~RegistrarFaultTest() override {
+    host::clearFailures();
+    host::clearReadOnlyMarks();
+    host::setAnsiCodePage(1252);
+  }
+
+  void expectNothingLeft() {
+    EXPECT_EQ(handles_, host::openRegistryHandleCount()) << "a registry key was left open";
+    EXPECT_EQ(heap_, host::liveHeapAllocations()) << "a heap block was not freed";
+    EXPECT_EQ(task_, host::liveTaskAllocations()) << "a task-allocator block was not freed";
+  }
+
+ private:
+  std::size_t handles_, heap_, task_;
+};
+
+TEST_F(RegistrarFaultTest, AFailedGrowthLeavesTheMapAsItWas) {
+  {
+    ReplacementMap map;
+    for (int i = 0; i < 10; ++i) ASSERT_EQ(S_OK, map.add(KSTV_W("Old"), KSTV_W("value")));
+    host::failCall("HeapReAlloc", ERROR_NOT_ENOUGH_MEMORY, 1);
+    EXPECT_EQ(E_OUTOFMEMORY, map.add(KSTV_W("New"), KSTV_W("lost")));
+    EXPECT_EQ(10, map.count());
+    EXPECT_EQ(10, map.capacity());
+    EXPECT_EQ(nullptr, map.lookup("New"));
+    EXPECT_EQ(S_OK, map.add(KSTV_W("New"), KSTV_W("kept")));
+    EXPECT_EQ(20, map.capacity());
+  }
+  expectNothingLeft();
+}
+
+TEST_F(RegistrarFaultTest, APairThatCannotBeCopiedIsNotAdded) {
+  {
+    ReplacementMap map;
+    host::failCall("CoTaskMemAlloc", 0, 1, 1);  // the value's copy
+    EXPECT_EQ(E_OUTOFMEMORY, map.add(KSTV_W("Name"), KSTV_W("value")));
+    host::failCall("HeapAlloc", ERROR_NOT_ENOUGH_MEMORY, 1);  // the pair itself
+    EXPECT_EQ(E_OUTOFMEMORY, map.add(KSTV_W("Name"), KSTV_W("value")));
+    EXPECT_EQ(0, map.count());
+  }
+  expectNothingLeft();
+}
+
+TEST_F(RegistrarFaultTest, AMapWithoutItsFirstSlotsRefusesEveryPair) {
+  host::failCall("HeapAlloc", ERROR_NOT_ENOUGH_MEMORY, 1);
+  ReplacementMap map;
+  EXPECT_EQ(0, map.capacity());
+  EXPECT_EQ(E_OUTOFMEMORY, map.add(KSTV_W("a"), KSTV_W("b")));
+}
+
+TEST_F(RegistrarFaultTest, EveryAllocationFailureIsReportedAndCleanedUp) {
+  {
+    ScriptRunner script("RegistrarFault");
+    script.map.add(KSTV_W("Module"), KSTV_W("C:\\x.exe"));
+    const std::string body =
+        "LocalServer32 = s '%Module%' { val B = b 00FF val D = d 3 } K { Inner }";
+    // Fail the n-th allocation of each kind in turn until a run gets through.
+    for (const char* call :
+         {"HeapAlloc", "CoTaskMemAlloc", "CoTaskMemRealloc", "MultiByteToWideChar"}) {
+      for (unsigned skip = 0;; ++skip) {
+        SCOPED_TRACE(std::string(call) + " after " + std::to_string(skip));
+        host::failCall(call, ERROR_NOT_ENOUGH_MEMORY, 1, skip);
+        HRESULT result = script.run(body, TRUE);
+        bool injected = host::callCount(call) > skip;
+        host::clearFailures();
+        host::resetCallCounts();
+        if (!injected) {
+          EXPECT_EQ(S_OK, result);
+          break;
+        }
+        EXPECT_TRUE(result == E_OUTOFMEMORY || result == E_FAIL || result == S_OK)
+            << std::hex << result;
+        ASSERT_LT(skip, 200u);
+      }
+    }
+    EXPECT_EQ(S_OK, script.run(body, FALSE));
+    EXPECT_FALSE(script.exists("K"));
+  }
+  expectNothingLeft();
+}
+
+TEST_F(RegistrarFaultTest, ANumberOnAKeyThatOpensOnlyForReadingIsSkipped) {
+  ScriptRunner script("RegistrarReadOnly");
+  ASSERT_EQ(S_OK, script.run("Locked = d '1'", TRUE));
+  ASSERT_TRUE(host::markKeyReadOnly(script.key(), "Locked"));
+  EXPECT_EQ(S_OK, script.run("Locked = d '5'", TRUE));
+  EXPECT_EQ("1", script.value("Locked", nullptr));
+  host::clearReadOnlyMarks();
+}
+
+TEST_F(RegistrarFaultTest, UnregistrationThatCannotOpenTheKeyOfANamedValueFails) {
+  {
+    ScriptRunner script("RegistrarNoWrite");
+    ASSERT_EQ(S_OK, script.run("Owner { Child val V = s 'v' }", TRUE));
+    ASSERT_TRUE(host::markKeyReadOnly(script.key(), "Owner"));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED),
+              script.run("Owner { Child val V = s 'v' }", FALSE));
+    host::clearReadOnlyMarks();
+  }
+  expectNothingLeft();
+}
+
+TEST_F(RegistrarFaultTest, ADoubleByteCharacterMayNotStraddleTheTokenLimit) {
+  host::setAnsiCodePage(932);
+  ReplacementMap map;
+  RegistrarParser parser(map);
+  char token[RegistrarParser::kTokenCapacity];
+  // 4094 bytes and a two-byte character would end on the 4096th byte: refused.
+  std::string text = std::string(4094, 'x') + "\x95\x5C";
+  parser.setReadPosition(text.c_str());
+  EXPECT_EQ(DISP_E_EXCEPTION, parser.readToken(token));
+  // 4093 bytes and the character make 4095: accepted, whole.
+  text = std::string(4093, 'x') + "\x95\x5C";
+  parser.setReadPosition(text.c_str());
+  ASSERT_EQ(S_OK, parser.readToken(token));
+  EXPECT_EQ(4095u, std::string(token).size());
+}
+
+TEST_F(RegistrarFaultTest, ATrailByteIsNeverTakenForAQuoteOrABlank) {
+  host::setAnsiCodePage(932);
+  ReplacementMap map;
+  RegistrarParser parser(map);
+  char token[RegistrarParser::kTokenCapacity];
+  const std::string text = "'\x81\x27' \x95\x5C\x81\x20";  // 0x27 and 0x20 as trail bytes
+  parser.setReadPosition(text.c_str());
+  ASSERT_EQ(S_OK, parser.readToken(token));
+  EXPECT_STREQ("\x81\x27", token);
+  ASSERT_EQ(S_OK, parser.readToken(token));
+  EXPECT_STREQ("\x95\x5C\x81\x20", token);
+}
+
+}  // namespace
+}  // namespace kstv::test
