@@ -306,7 +306,8 @@ HRESULT RegistrarParser::quotedModuleValue(LPCSTR text, char* result, bool& quot
   for (LPCSTR c = text; *c; previous = c, c = CharNextA(c)) {
     if (std::strncmp(c, path.c_str(), path.size()) != 0) continue;
     if (previous && *previous == '"') return S_OK;
-    std::string value = std::string(text, c) + '"' + path + '"' + (c + path.size());
+    std::string value(text, c);
+    value.append(1, '"').append(path).append(1, '"').append(c + path.size());
     // The quoted text must fit its buffer like any token.
     if (value.size() >= static_cast<std::size_t>(kTokenCapacity)) return E_FAIL;
     std::memcpy(result, value.c_str(), value.size() + 1);
