@@ -105,6 +105,12 @@ HRESULT RegistrarParser::runScript(LPCSTR text, BOOL doRegister) {
 }
 
 HRESULT RegistrarParser::processBlock(LPSTR token, HKEY parent, BOOL doRegister, BOOL recovery) {
+  if (depth_ >= kMaxBlockDepth) return DISP_E_EXCEPTION;
+  struct Nesting {
+    int& depth;
+    explicit Nesting(int& d) : depth(++d) {}
+    ~Nesting() { --depth; }
+  } nesting(depth_);
   const BOOL recoveryOnEntry = recovery;
   RegistryKey current;
   HeapBuffer rememberedName;

@@ -11,6 +11,9 @@ class RegistrarParser {
  public:
   // Every token is read into a buffer of this size: at most 4095 bytes and a NUL.
   static constexpr int kTokenCapacity = 4096;
+  // Blocks nest no deeper than registry keys can (512 levels): a deeper script is
+  // refused before it can exhaust the stack.
+  static constexpr int kMaxBlockDepth = 512;
 
   explicit RegistrarParser(const ReplacementMap& map) : map_(map) {}
 
@@ -41,6 +44,7 @@ class RegistrarParser {
   HRESULT quotedModuleValue(LPCSTR text, char* result, bool& quoted) const;
 
   LPCSTR position_ = nullptr;
+  int depth_ = 0;
   const ReplacementMap& map_;
 };
 

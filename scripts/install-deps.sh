@@ -3,9 +3,9 @@
 # Skips the installation when everything is already there, unless --always is given.
 set -eu
 packages="cmake ninja-build g++ googletest libbenchmark-dev libsqlite3-dev g++-mingw-w64-x86-64-posix
-          mingw-w64-tools binutils-mingw-w64-x86-64 wine wine64 faketime"
+          mingw-w64-tools binutils-mingw-w64-x86-64 wine wine64 faketime clang libclang-rt-14-dev"
 commands="cmake ninja g++ x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-widl
-          x86_64-w64-mingw32-objdump wine faketime"
+          x86_64-w64-mingw32-objdump wine faketime clang"
 
 missing=""
 for command in $commands; do
@@ -14,6 +14,7 @@ done
 [ -f /usr/include/sqlite3.h ] || missing="$missing sqlite3.h"
 [ -d /usr/src/googletest ] || missing="$missing googletest"
 [ -f /usr/include/benchmark/benchmark.h ] || missing="$missing benchmark.h"
+ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || missing="$missing libFuzzer"
 
 if [ -z "$missing" ] && [ "${1:-}" != "--always" ]; then
   exit 0

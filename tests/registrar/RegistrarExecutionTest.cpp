@@ -228,3 +228,25 @@ TEST_F(RegistrarExecutionTest, TheSystemScriptRegistersAndUnregistersTheAppId) {
 
 }  // namespace
 }  // namespace kstv::test
+
+namespace kstv::test {
+namespace {
+
+TEST(RegistrarDepthTest, BlocksNestAsDeepAsKeysCanAndNoDeeper) {
+  ReplacementMap map;
+  RegistrarParser parser(map);
+  auto nested = [](int depth) {
+    std::string text = "HKCU {";
+    for (int i = 1; i < depth; ++i) text += " K {";
+    for (int i = 0; i < depth; ++i) text += " }";
+    return text;
+  };
+  // Unregistration of keys that are not there reads the blocks without touching anything.
+  EXPECT_EQ(S_OK, parser.runScript(nested(RegistrarParser::kMaxBlockDepth).c_str(), FALSE));
+  EXPECT_EQ(DISP_E_EXCEPTION,
+            parser.runScript(nested(RegistrarParser::kMaxBlockDepth + 1).c_str(), FALSE));
+  EXPECT_EQ(DISP_E_EXCEPTION, parser.runScript(nested(100000).c_str(), FALSE));
+}
+
+}  // namespace
+}  // namespace kstv::test
