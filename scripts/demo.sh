@@ -58,4 +58,13 @@ wait "$monitor" || true
 trap - EXIT
 "$machine" reg query "$drives"
 echo
+echo "== The registration script, tried with kstvreg on the same machine"
+echo "\$ kstvreg register resources/KstvCardReader.rgs"
+build/tools/kstvreg register resources/KstvCardReader.rgs
+echo "\$ kstvreg export 'HKCR\\AppID'"
+build/tools/kstvreg export 'HKCR\AppID'
+echo "\$ KstvCardReader -UnregServer    (its registrar step removes the AppID entries again)"
+"$program" -UnregServer 2>&1 || true
+build/tools/kstvreg export 'HKCR\AppID'
+echo
 echo "The emulated machine is in $KSTV_MACHINE (registry and volumes: machine.db)."
