@@ -25,6 +25,7 @@
 #include "platform/host/win32_oleauto.h"
 #include "platform/host/win32_registry.h"
 #include "platform/host/win32_service.h"
+#include "platform/host/win32_system.h"
 #include "platform/host/win32_storage.h"
 #include "platform/host/win32_text.h"
 #include "platform/host/win32_types.h"

@@ -83,6 +83,53 @@ std::size_t liveTaskAllocations();
 std::size_t liveHeapAllocations();  // the process heap (HeapAlloc)
 std::size_t loadedDataModules();    // LoadLibraryExA loads not yet freed
 
+// --- Files ---------------------------------------------------------------------------------
+// Where the machine keeps drive C: (drive_c/ in the machine directory; a private temporary
+// folder, removed at exit, for an in-memory machine), and the host path of a Windows path.
+const std::string& driveCRoot();
+std::string hostPathOf(const std::string& windowsPath);
+
+// --- Debugger channel and event log ---------------------------------------------------------
+// Every OutputDebugStringA text since the machine began (debugger.log in the machine
+// directory). KSTV_DEBUG_ECHO=1 also echoes each to standard error.
+std::vector<std::string> debuggerOutput();
+struct Event {
+  std::string source;
+  WORD type;
+  WORD category;
+  DWORD eventId;
+  std::vector<std::string> strings;
+};
+// Every ReportEventA report, oldest first.
+std::vector<Event> eventLog();
+
+// --- Version --------------------------------------------------------------------------------
+// The version GetVersionExA reports (10.0 unless set).
+void setWindowsVersion(DWORD major, DWORD minor);
+
+// --- Security ---------------------------------------------------------------------------
+// The SIDs of the process token: S-1-22-1-<uid> for the user and S-1-22-2-<gid> for the
+// primary group, the forms Unix identities take in Windows networks.
+// Gives the calling thread an impersonation token of the given user and group relative
+// ids (S-1-22-1-<user>, S-1-22-2-<group>); revertToSelf takes it away.
+void impersonate(DWORD user, DWORD group);
+void revertToSelf();
+// The security descriptor COM was given by CoInitializeSecurity, and whether it was called.
+bool comSecurityInitialized();
+void resetComSecurity();
+
+// --- The service manager ------------------------------------------------------------------
+// Makes the next StartServiceCtrlDispatcherA behave as in a process the service manager
+// started (otherwise it fails with 1063). Controls sent with sendServiceControl reach the
+// handler on the dispatcher's thread; every status reported is recorded.
+void setStartedByServiceManager(bool started);
+// Sends a control to the running service's handler and gives the handler's result
+// (ERROR_SERVICE_NOT_ACTIVE, 1062, when no handler runs). Waits for the handler.
+DWORD sendServiceControl(DWORD control);
+std::vector<SERVICE_STATUS> serviceStatusReports();
+// Waits until the service reports `state` (any time since the dispatcher started).
+bool waitForServiceState(DWORD state, double timeoutSeconds = 10);
+
 // --- The machine ---------------------------------------------------------------------
 // The machine directory named by KSTV_MACHINE, or empty for an in-memory machine.
 const std::string& machineDirectory();

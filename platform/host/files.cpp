@@ -1,18 +1,110 @@
-// CreateFileA: volumes by their device path (\\.\X:).
+// Files on the emulated machine: volumes by their device path (\\.\X:), and files of
+// drive C: in the machine's drive_c folder, opened with Windows' dispositions.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <mutex>
+
+#include "platform/host/control.h"
 #include "platform/host/failures.h"
+#include "platform/host/kernel_handles.h"
 #include "platform/host/volumes.h"
 
-HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
-                          HANDLE) {
-  if (auto code = kstv::host::detail::injectedFailure("CreateFileA")) {
-    SetLastError(*code);
-    return INVALID_HANDLE_VALUE;
+namespace kstv::host {
+namespace {
+
+// An open file; writes go to the file position, which starts at 0.
+struct FileHandle : detail::KernelObject {
+  explicit FileHandle(int descriptor) : fd(descriptor) {}
+  ~FileHandle() override { close(fd); }
+  int fd;
+  bool writable = false;
+  std::mutex lock;  // writes of several threads move one position, one at a time
+  off_t position = 0;
+};
+
+DWORD ErrorOf(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+      return ERROR_ACCESS_DENIED;
+    case EEXIST:
+      return 80;  // ERROR_FILE_EXISTS
+    default:
+      return ERROR_GEN_FAILURE;
   }
-  if (!fileName) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (auto volume = kstv::host::detail::openVolume(fileName)) return *volume;
-  SetLastError(ERROR_PATH_NOT_FOUND);
+}
+
+HANDLE Fail(DWORD code) {
+  SetLastError(code);
   return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+}  // namespace kstv::host
+
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                          DWORD, HANDLE) {
+  using namespace kstv::host;
+  if (auto code = detail::injectedFailure("CreateFileA")) return Fail(*code);
+  if (!fileName) return Fail(ERROR_INVALID_PARAMETER);
+  if (auto volume = detail::openVolume(fileName)) return *volume;
+
+  std::string path = hostPathOf(fileName);
+  if (path.empty()) return Fail(ERROR_PATH_NOT_FOUND);
+  struct stat info {};
+  bool existed = stat(path.c_str(), &info) == 0;
+  int flags = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
+  switch (disposition) {
+    case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
+    case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
+    case OPEN_EXISTING: break;
+    case OPEN_ALWAYS: flags |= O_CREAT; break;
+    case TRUNCATE_EXISTING: flags |= O_TRUNC; break;
+    default: return Fail(ERROR_INVALID_PARAMETER);
+  }
+  int fd = open(path.c_str(), flags | O_CLOEXEC, 0644);
+  if (fd < 0) return Fail(errno == ENOENT && !existed && disposition != OPEN_EXISTING &&
+                                  disposition != TRUNCATE_EXISTING
+                              ? ERROR_PATH_NOT_FOUND  // the folder is missing
+                              : (errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorOf(errno)));
+  auto file = std::make_shared<FileHandle>(fd);
+  file->writable = (access & GENERIC_WRITE) != 0;
+  // As on Windows: opening an existing file "always" succeeds and says so.
+  SetLastError(existed && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) ? 183 : ERROR_SUCCESS);
+  return detail::KernelHandles::instance().add(file);
+}
+
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED) {
+  using namespace kstv::host;
+  if (bytesWritten) *bytesWritten = 0;
+  if (auto code = detail::injectedFailure("WriteFile")) {
+    SetLastError(*code);
+    return FALSE;
+  }
+  auto open = detail::KernelHandles::instance().find<FileHandle>(file);
+  if (!open) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!open->writable) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  std::lock_guard guard(open->lock);
+  ssize_t written = pwrite(open->fd, buffer, bytesToWrite, open->position);
+  if (written < 0) {
+    SetLastError(ErrorOf(errno));
+    return FALSE;
+  }
+  open->position += written;
+  if (bytesWritten) *bytesWritten = static_cast<DWORD>(written);
+  return TRUE;
 }

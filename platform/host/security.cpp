@@ -1,0 +1,192 @@
+// Tokens, SIDs and security descriptors. The process token's user and primary group are
+// the Unix identities as Windows networks spell them: S-1-22-1-<uid> and S-1-22-2-<gid>.
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "platform/host/control.h"
+#include "platform/host/failures.h"
+#include "platform/host/kernel_handles.h"
+
+namespace kstv::host {
+namespace {
+
+constexpr BYTE kSidRevision = 1;
+constexpr BYTE kMaxSubAuthorities = 15;
+constexpr DWORD kSidHeaderLength = 8;
+
+// A SID S-1-22-<kind>-<id> in its binary form.
+std::vector<BYTE> UnixSid(DWORD kind, DWORD id) {
+  std::vector<BYTE> bytes(kSidHeaderLength + 2 * sizeof(DWORD));
+  bytes[0] = kSidRevision;
+  bytes[1] = 2;
+  bytes[7] = 22;  // the identifier authority, big-endian in six bytes
+  std::memcpy(bytes.data() + 8, &kind, sizeof kind);
+  std::memcpy(bytes.data() + 12, &id, sizeof id);
+  return bytes;
+}
+
+struct Token : detail::KernelObject {
+  Token(std::vector<BYTE> userSid, std::vector<BYTE> groupSid)
+      : user(std::move(userSid)), group(std::move(groupSid)) {}
+  std::vector<BYTE> user;
+  std::vector<BYTE> group;
+};
+
+struct Impersonation {
+  DWORD user;
+  DWORD group;
+};
+thread_local std::optional<Impersonation> threadToken;
+
+std::mutex comSecurityLock;
+bool comSecurityCalled = false;
+
+BOOL Fail(DWORD code) {
+  SetLastError(code);
+  return FALSE;
+}
+
+BOOL FillSid(const std::vector<BYTE>& sid, LPVOID information, DWORD length, LPDWORD returnLength,
+             bool user) {
+  DWORD header = user ? sizeof(TOKEN_USER) : sizeof(TOKEN_PRIMARY_GROUP);
+  DWORD needed = header + static_cast<DWORD>(sid.size());
+  if (returnLength) *returnLength = needed;
+  if (!information || length < needed) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  BYTE* copy = static_cast<BYTE*>(information) + header;
+  std::memcpy(copy, sid.data(), sid.size());
+  if (user) {
+    static_cast<TOKEN_USER*>(information)->User = SID_AND_ATTRIBUTES{copy, 0};
+  } else {
+    static_cast<TOKEN_PRIMARY_GROUP*>(information)->PrimaryGroup = copy;
+  }
+  return TRUE;
+}
+
+SECURITY_DESCRIPTOR* DescriptorOf(PSECURITY_DESCRIPTOR descriptor) {
+  auto* absolute = static_cast<SECURITY_DESCRIPTOR*>(descriptor);
+  return absolute && absolute->Revision == SECURITY_DESCRIPTOR_REVISION ? absolute : nullptr;
+}
+
+}  // namespace
+
+void impersonate(DWORD user, DWORD group) { threadToken = Impersonation{user, group}; }
+void revertToSelf() { threadToken.reset(); }
+
+bool comSecurityInitialized() {
+  std::lock_guard guard(comSecurityLock);
+  return comSecurityCalled;
+}
+
+void resetComSecurity() {
+  std::lock_guard guard(comSecurityLock);
+  comSecurityCalled = false;
+}
+
+}  // namespace kstv::host
+
+using kstv::host::detail::injectedFailure;
+
+BOOL WINAPI OpenThreadToken(HANDLE thread, DWORD, BOOL, HANDLE* token) {
+  using namespace kstv::host;
+  if (auto code = injectedFailure("OpenThreadToken")) return Fail(*code);
+  if (!token || thread != GetCurrentThread()) return Fail(ERROR_INVALID_PARAMETER);
+  if (!threadToken) return Fail(ERROR_NO_TOKEN);
+  *token = detail::KernelHandles::instance().add(std::make_shared<Token>(
+      UnixSid(1, threadToken->user), UnixSid(2, threadToken->group)));
+  return TRUE;
+}
+
+BOOL WINAPI OpenProcessToken(HANDLE process, DWORD, HANDLE* token) {
+  using namespace kstv::host;
+  if (auto code = injectedFailure("OpenProcessToken")) return Fail(*code);
+  if (!token || process != GetCurrentProcess()) return Fail(ERROR_INVALID_PARAMETER);
+  *token = detail::KernelHandles::instance().add(
+      std::make_shared<Token>(UnixSid(1, getuid()), UnixSid(2, getgid())));
+  return TRUE;
+}
+
+BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, LPVOID information,
+                                DWORD length, LPDWORD returnLength) {
+  using namespace kstv::host;
+  if (auto code = injectedFailure("GetTokenInformation")) return Fail(*code);
+  auto open = detail::KernelHandles::instance().find<Token>(token);
+  if (!open) return Fail(ERROR_INVALID_HANDLE);
+  if (informationClass == TokenUser) return FillSid(open->user, information, length, returnLength, true);
+  if (informationClass == TokenPrimaryGroup)
+    return FillSid(open->group, information, length, returnLength, false);
+  return Fail(ERROR_INVALID_PARAMETER);
+}
+
+BOOL WINAPI IsValidSid(PSID sid) {
+  auto* bytes = static_cast<const BYTE*>(sid);
+  return bytes && bytes[0] == kstv::host::kSidRevision && bytes[1] <= kstv::host::kMaxSubAuthorities;
+}
+
+DWORD WINAPI GetLengthSid(PSID sid) {
+  return kstv::host::kSidHeaderLength + static_cast<const BYTE*>(sid)[1] * sizeof(DWORD);
+}
+
+BOOL WINAPI CopySid(DWORD length, PSID destination, PSID source) {
+  using namespace kstv::host;
+  if (auto code = injectedFailure("CopySid")) return Fail(*code);
+  if (!IsValidSid(source)) return Fail(ERROR_INVALID_PARAMETER);
+  DWORD needed = GetLengthSid(source);
+  if (length < needed) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  std::memcpy(destination, source, needed);
+  return TRUE;
+}
+
+BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision) {
+  using namespace kstv::host;
+  if (auto code = injectedFailure("InitializeSecurityDescriptor")) return Fail(*code);
+  if (revision != SECURITY_DESCRIPTOR_REVISION) return Fail(1305);  // ERROR_UNKNOWN_REVISION
+  std::memset(descriptor, 0, sizeof(SECURITY_DESCRIPTOR));
+  static_cast<SECURITY_DESCRIPTOR*>(descriptor)->Revision = SECURITY_DESCRIPTOR_REVISION;
+  return TRUE;
+}
+
+BOOL WINAPI SetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID owner, BOOL defaulted) {
+  using namespace kstv::host;
+  if (auto code = injectedFailure("SetSecurityDescriptorOwner")) return Fail(*code);
+  SECURITY_DESCRIPTOR* absolute = DescriptorOf(descriptor);
+  if (!absolute) return Fail(1305);
+  absolute->Owner = owner;
+  absolute->Control = static_cast<WORD>((absolute->Control & ~SE_OWNER_DEFAULTED) | (defaulted ? SE_OWNER_DEFAULTED : 0));
+  return TRUE;
+}
+
+BOOL WINAPI SetSecurityDescriptorGroup(PSECURITY_DESCRIPTOR descriptor, PSID group, BOOL defaulted) {
+  using namespace kstv::host;
+  if (auto code = injectedFailure("SetSecurityDescriptorGroup")) return Fail(*code);
+  SECURITY_DESCRIPTOR* absolute = DescriptorOf(descriptor);
+  if (!absolute) return Fail(1305);
+  absolute->Group = group;
+  absolute->Control = static_cast<WORD>((absolute->Control & ~SE_GROUP_DEFAULTED) | (defaulted ? SE_GROUP_DEFAULTED : 0));
+  return TRUE;
+}
+
+HRESULT WINAPI CoInitializeSecurity(PSECURITY_DESCRIPTOR, LONG, SOLE_AUTHENTICATION_SERVICE*, void*, DWORD,
+                                    DWORD, void*, DWORD, void*) {
+  using namespace kstv::host;
+  if (auto code = injectedFailure("CoInitializeSecurity")) return static_cast<HRESULT>(*code);
+  if (comInitializationDepth() == 0) return CO_E_NOTINITIALIZED;
+  std::lock_guard guard(comSecurityLock);
+  if (comSecurityCalled) return RPC_E_TOO_LATE;  // once per process
+  comSecurityCalled = true;
+  return S_OK;
+}
+
+HRESULT WINAPI CoRegisterClassObject(REFCLSID, IUnknown* object, DWORD, DWORD, LPDWORD cookie) {
+  static std::atomic<DWORD> nextCookie{1};
+  if (!object || !cookie) return E_INVALIDARG;
+  *cookie = nextCookie++;
+  return S_OK;
+}
+
+HRESULT WINAPI CoRevokeClassObject(DWORD) { return S_OK; }
