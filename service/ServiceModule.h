@@ -13,6 +13,13 @@ struct ClassEntry {
   DWORD registrationCookie;
 };
 
+// Lets the compiler check printf-style arguments (member functions count `this` as 1).
+#if defined(__MINGW32__)
+#define KSTV_PRINTF_FORMAT(formatIndex, first) __attribute__((format(gnu_printf, formatIndex, first)))
+#else
+#define KSTV_PRINTF_FORMAT(formatIndex, first) __attribute__((format(printf, formatIndex, first)))
+#endif
+
 inline constexpr UINT kServiceNameStringId = 100;
 inline constexpr int kServiceNameCapacity = 256;
 
@@ -33,10 +40,24 @@ struct ServiceModule {
   // Fills the record at start and makes it the process-wide one.
   void Initialize(ClassEntry* table, HINSTANCE moduleInstance);
 
-  // Roads of the command line (installation) and of a run (service control).
+  // Installation and AppID registration.
   HRESULT RegisterApplication(BOOL registerTypeLibrary, BOOL asService);
   bool RemoveService();
+
+  // Service control: under the dispatcher when serviceMode, else Run on this thread.
   void Launch();
+  void ServiceEntry(DWORD argc, LPSTR* argv);
+  DWORD Handler(DWORD control, DWORD eventType, LPVOID eventData);
+
+  // The run loop.
+  void Run();
+  bool IsSupportedOperatingSystem();
+
+  // Debug log and event log.
+  void OpenDebugLog();
+  void CloseDebugLog();
+  void DebugPrint(const char* format, ...) KSTV_PRINTF_FORMAT(2, 3);
+  void ReportToEventLog(WORD type, const char* format, ...) KSTV_PRINTF_FORMAT(3, 4);
 };
 
 // The process-wide record, set by Initialize.

@@ -127,6 +127,8 @@ void setStartedByServiceManager(bool started);
 // (ERROR_SERVICE_NOT_ACTIVE, 1062, when no handler runs). Waits for the handler.
 DWORD sendServiceControl(DWORD control);
 std::vector<SERVICE_STATUS> serviceStatusReports();
+// Forgets the reports and controls of earlier runs.
+void clearServiceReports();
 // Waits until the service reports `state` (any time since the dispatcher started).
 bool waitForServiceState(DWORD state, double timeoutSeconds = 10);
 

@@ -160,6 +160,13 @@ std::vector<SERVICE_STATUS> serviceStatusReports() {
   return reports;
 }
 
+void clearServiceReports() {
+  EnsureTables();
+  detail::MachineCall call(true);
+  detail::execute(call.db(), "DELETE FROM service_controls; DELETE FROM service_status;");
+  call.commit();
+}
+
 bool waitForServiceState(DWORD state, double timeoutSeconds) {
   auto deadline = std::chrono::steady_clock::now() +
                   std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000));
@@ -183,12 +190,7 @@ BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  EnsureTables();
-  {
-    detail::MachineCall call(true);
-    detail::execute(call.db(), "DELETE FROM service_controls; DELETE FROM service_status;");
-    call.commit();
-  }
+  clearServiceReports();  // a new run of the service
   Dispatcher& d = dispatcher();
   {
     std::lock_guard guard(d.lock);

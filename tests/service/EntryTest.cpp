@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/host/control.h"
 #include "service/AppId.h"
@@ -20,13 +21,27 @@ class EntryTest : public ::testing::Test {
  protected:
   EntryTest() {
     host::resetRegistry();
+    host::resetComSecurity();
+    host::clearServiceReports();
+    // Runs end at once: without WMI the subscription fails and the run tears down.
+    host::failCall("CoCreateInstance(WbemLocator)", static_cast<DWORD>(REGDB_E_CLASSNOTREG));
+    host::resetCallCounts();
     handlesBefore_ = host::openRegistryHandleCount();
   }
   ~EntryTest() override {
     EXPECT_EQ(handlesBefore_, host::openRegistryHandleCount()) << "a registry handle leaked";
     EXPECT_EQ(0, host::comInitializationDepth()) << "COM left initialised";
     host::clearFailures();
+    host::setStartedByServiceManager(false);
     host::resetRegistry();
+  }
+
+  // Whether the run loop ran (it asks for WMI once).
+  static bool ran() { return host::callCount("CoCreateInstance(WbemLocator)") > 0; }
+  static std::vector<DWORD> reportedStates() {
+    std::vector<DWORD> states;
+    for (const SERVICE_STATUS& status : host::serviceStatusReports()) states.push_back(status.dwCurrentState);
+    return states;
   }
 
   int runWith(const std::string& arguments) {
@@ -60,7 +75,7 @@ class EntryTest : public ::testing::Test {
 
 TEST_F(EntryTest, WithoutTheAppIdKeyTheRunRoadEndsAtOnceWithFileNotFound) {
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, runWith(""));
-  EXPECT_FALSE(reached("Launch"));
+  EXPECT_FALSE(ran());
 }
 
 TEST_F(EntryTest, WithoutTheAppIdGuidKeyTheRunRoadEndsWithFileNotFound) {
@@ -68,7 +83,7 @@ TEST_F(EntryTest, WithoutTheAppIdGuidKeyTheRunRoadEndsWithFileNotFound) {
   ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_CLASSES_ROOT, kAppIdKeyName, KEY_ALL_ACCESS, appId));
   appId.reset();
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, runWith(""));
-  EXPECT_FALSE(reached("Launch"));
+  EXPECT_FALSE(ran());
 }
 
 TEST_F(EntryTest, AnAppIdKeyThatCannotBeReadGivesItsCodeAsTheExitCode) {
@@ -79,15 +94,26 @@ TEST_F(EntryTest, AnAppIdKeyThatCannotBeReadGivesItsCodeAsTheExitCode) {
 
 TEST_F(EntryTest, ALocalServiceStringSelectsServiceMode) {
   setLocalService(std::string("KstvCardReader", 15));
+  host::setStartedByServiceManager(true);
   EXPECT_EQ(0, runWith(""));
-  EXPECT_TRUE(reached("Launch"));
+  EXPECT_TRUE(ran());
   EXPECT_TRUE(theServiceModule.serviceMode);
+  EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOPPED}), reportedStates());
 }
 
 TEST_F(EntryTest, ALocalServiceOfAnyTextAndExactly260BytesStillSelectsServiceMode) {
   setLocalService(std::string(259, 'x') + '\0');
+  host::setStartedByServiceManager(true);
   EXPECT_EQ(0, runWith(""));
   EXPECT_TRUE(theServiceModule.serviceMode);
+}
+
+TEST_F(EntryTest, StartedFromACommandPromptWithLocalServiceItRunsInProcess) {
+  setLocalService(std::string("KstvCardReader", 15));
+  EXPECT_EQ(0, runWith(""));  // the dispatcher refuses: not started by the manager
+  EXPECT_TRUE(ran());
+  EXPECT_FALSE(theServiceModule.serviceMode);
+  EXPECT_TRUE(reportedStates().empty());
 }
 
 TEST_F(EntryTest, WithoutAProperLocalServiceStringTheProgramRunsInProcess) {
@@ -101,9 +127,12 @@ TEST_F(EntryTest, WithoutAProperLocalServiceStringTheProgramRunsInProcess) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     setLocalService(c.data, c.type);
+    host::setStartedByServiceManager(true);  // in-process mode never asks the manager
+    host::resetCallCounts();
     EXPECT_EQ(0, runWith(""));
-    EXPECT_TRUE(reached("Launch"));
+    EXPECT_TRUE(ran());
     EXPECT_FALSE(theServiceModule.serviceMode);
+    EXPECT_TRUE(reportedStates().empty());
   }
 }
 
@@ -116,7 +145,7 @@ TEST_F(EntryTest, AMissingLocalServiceValueMeansInProcess) {
 TEST_F(EntryTest, EachWordTakesItsOwnRoad) {
   EXPECT_EQ(E_NOTIMPL, runWith(" /RegServer"));
   EXPECT_TRUE(reached("RegisterApplication"));
-  EXPECT_FALSE(reached("Launch"));
+  EXPECT_FALSE(ran());
 
   EXPECT_EQ(E_NOTIMPL, runWith(" -service"));
   EXPECT_TRUE(reached("RegisterApplication"));

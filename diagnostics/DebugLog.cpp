@@ -1,0 +1,94 @@
+// The debug log (debugger channel, and the log file when bit 1 of DebugLevel is set) and
+// reports to the NT event log.
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "registry/RegistryKey.h"
+#include "service/ServiceModule.h"
+
+namespace kstv {
+namespace {
+
+constexpr char kSettingsKey[] = "SOFTWARE\\Kestrova\\KstvCardReader";
+constexpr char kDebugLevelValue[] = "DebugLevel";
+constexpr char kLogFilePath[] = "C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.log";
+// Lines carry the program's fixed name, not the service name.
+constexpr char kProgramName[] = "KstvCardReader";
+constexpr DWORD kDebugToFile = 0x2;
+constexpr int kMessageCapacity = 256;
+constexpr int kLineCapacity = 1024;
+
+// The run thread closes the file while the control handler's thread may still write a
+// line: both go through this lock, so that no line is written to a closed handle.
+std::mutex logFileLock;
+
+}  // namespace
+
+void ServiceModule::OpenDebugLog() {
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, kKeyRead, &opened) != ERROR_SUCCESS) return;
+  RegistryKey settings;
+  settings.attach(opened);
+  // Cleared first, so that a value shorter than four bytes still gives a defined level.
+  BYTE buffer[MAX_PATH] = {};
+  DWORD type = REG_NONE;
+  DWORD size = sizeof buffer;
+  if (RegQueryValueExA(settings.handle(), kDebugLevelValue, nullptr, &type, buffer, &size) != ERROR_SUCCESS)
+    return;
+  settings.close();
+  std::memcpy(&debugLevel, buffer, sizeof debugLevel);  // the first four bytes, little-endian
+
+  std::lock_guard guard(logFileLock);
+  if ((debugLevel & kDebugToFile) && logFile == INVALID_HANDLE_VALUE) {
+    // Neither truncated nor appended to: writing starts at offset 0.
+    logFile = CreateFileA(kLogFilePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+}
+
+void ServiceModule::CloseDebugLog() {
+  std::lock_guard guard(logFileLock);
+  if (logFile == INVALID_HANDLE_VALUE) return;
+  CloseHandle(logFile);
+  logFile = INVALID_HANDLE_VALUE;
+}
+
+void ServiceModule::DebugPrint(const char* format, ...) {
+  if (debugLevel == 0) return;
+  char message[kMessageCapacity];
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(message, sizeof message, format, arguments);  // cut to fit
+  va_end(arguments);
+  char line[kLineCapacity];
+  std::snprintf(line, sizeof line, "%s: %s", kProgramName, message);
+  OutputDebugStringA(line);
+  if (debugLevel & kDebugToFile) {
+    std::lock_guard guard(logFileLock);
+    DWORD written = 0;
+    WriteFile(logFile, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);  // failures ignored
+  }
+}
+
+void ServiceModule::ReportToEventLog(WORD type, const char* format, ...) {
+  char message[kMessageCapacity];
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(message, sizeof message, format, arguments);
+  va_end(arguments);
+  if (!serviceMode) {
+    std::printf("%s\n", message);
+    std::fflush(stdout);
+    return;
+  }
+  if (HANDLE source = RegisterEventSourceA(nullptr, serviceName)) {
+    LPCSTR strings[] = {message};
+    ReportEventA(source, type, 0, 0, nullptr, 1, 0, strings, nullptr);
+    DeregisterEventSource(source);
+  }
+  DebugPrint("%s\n", message);
+}
+
+}  // namespace kstv
