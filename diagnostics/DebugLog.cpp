@@ -28,14 +28,16 @@ std::mutex logFileLock;
 
 void ServiceModule::OpenDebugLog() {
   HKEY opened = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, kKeyRead, &opened) != ERROR_SUCCESS) return;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, kKeyRead, &opened) != ERROR_SUCCESS)
+    return;
   RegistryKey settings;
   settings.attach(opened);
   // Cleared first, so that a value shorter than four bytes still gives a defined level.
   BYTE buffer[MAX_PATH] = {};
   DWORD type = REG_NONE;
   DWORD size = sizeof buffer;
-  if (RegQueryValueExA(settings.handle(), kDebugLevelValue, nullptr, &type, buffer, &size) != ERROR_SUCCESS)
+  if (RegQueryValueExA(settings.handle(), kDebugLevelValue, nullptr, &type, buffer, &size) !=
+      ERROR_SUCCESS)
     return;
   settings.close();
   std::memcpy(&debugLevel, buffer, sizeof debugLevel);  // the first four bytes, little-endian
@@ -43,8 +45,9 @@ void ServiceModule::OpenDebugLog() {
   std::lock_guard guard(logFileLock);
   if ((debugLevel & kDebugToFile) && logFile == INVALID_HANDLE_VALUE) {
     // Neither truncated nor appended to: writing starts at offset 0.
-    logFile = CreateFileA(kLogFilePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    logFile =
+        CreateFileA(kLogFilePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   }
 }
 
@@ -68,7 +71,8 @@ void ServiceModule::DebugPrint(const char* format, ...) {
   if (debugLevel & kDebugToFile) {
     std::lock_guard guard(logFileLock);
     DWORD written = 0;
-    WriteFile(logFile, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);  // failures ignored
+    WriteFile(logFile, line, static_cast<DWORD>(std::strlen(line)), &written,
+              nullptr);  // failures ignored
   }
 }
 

@@ -25,7 +25,8 @@ void FindModuleFolder(char (&folder)[MAX_PATH]) {
 void RegisterClassObjects(ClassEntry* table) {
   for (ClassEntry* entry = table; entry && entry->classId; ++entry) {
     IUnknown* classObject = nullptr;
-    if (FAILED(entry->getClassObject(*entry->classId, IID_IUnknown, reinterpret_cast<void**>(&classObject))))
+    if (FAILED(entry->getClassObject(*entry->classId, IID_IUnknown,
+                                     reinterpret_cast<void**>(&classObject))))
       return;
     HRESULT result = CoRegisterClassObject(*entry->classId, classObject, CLSCTX_LOCAL_SERVER,
                                            REGCLS_MULTIPLEUSE, &entry->registrationCookie);
@@ -53,7 +54,8 @@ bool ServiceModule::IsSupportedOperatingSystem() {
     }
   }
   return version.dwMajorVersion > kMinimumMajorVersion ||
-         (version.dwMajorVersion == kMinimumMajorVersion && version.dwMinorVersion >= kMinimumMinorVersion);
+         (version.dwMajorVersion == kMinimumMajorVersion &&
+          version.dwMinorVersion >= kMinimumMinorVersion);
 }
 
 void ServiceModule::Run() {
@@ -77,7 +79,8 @@ void ServiceModule::Run() {
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   HRESULT identity = security.InitFromToken(FALSE, TRUE);
   CoInitializeSecurity(SUCCEEDED(identity) ? security.descriptor() : nullptr, -1, nullptr, nullptr,
-                       RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+                       RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE,
+                       nullptr);
   RegisterClassObjects(classTable);
   if (serviceMode) ReportServiceState(*this, SERVICE_RUNNING);
 

@@ -16,9 +16,13 @@ std::mutex statusLock;
 // A stop or shutdown request made before the run thread could receive it.
 std::atomic<bool> stopRequested{false};
 
-std::atomic_ref<DWORD> RunThreadIdOf(ServiceModule& module) { return std::atomic_ref<DWORD>(module.runThreadId); }
+std::atomic_ref<DWORD> RunThreadIdOf(ServiceModule& module) {
+  return std::atomic_ref<DWORD>(module.runThreadId);
+}
 
-void WINAPI ServiceMainEntry(DWORD argc, LPSTR* argv) { CurrentServiceModule()->ServiceEntry(argc, argv); }
+void WINAPI ServiceMainEntry(DWORD argc, LPSTR* argv) {
+  CurrentServiceModule()->ServiceEntry(argc, argv);
+}
 
 DWORD WINAPI HandlerEntry(DWORD control, DWORD eventType, LPVOID eventData, LPVOID) {
   return CurrentServiceModule()->Handler(control, eventType, eventData);

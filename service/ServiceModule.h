@@ -15,7 +15,8 @@ struct ClassEntry {
 
 // Lets the compiler check printf-style arguments (member functions count `this` as 1).
 #if defined(__MINGW32__)
-#define KSTV_PRINTF_FORMAT(formatIndex, first) __attribute__((format(gnu_printf, formatIndex, first)))
+#define KSTV_PRINTF_FORMAT(formatIndex, first) \
+  __attribute__((format(gnu_printf, formatIndex, first)))
 #else
 #define KSTV_PRINTF_FORMAT(formatIndex, first) __attribute__((format(printf, formatIndex, first)))
 #endif

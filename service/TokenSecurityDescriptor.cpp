@@ -115,7 +115,8 @@ HRESULT TokenSecurityDescriptor::CopyTokenIdentity(HANDLE token, PSID* userOut, 
   return S_OK;
 }
 
-HRESULT TokenSecurityDescriptor::CopyThreadIdentity(PSID* userOut, PSID* groupOut, BOOL openAsSelf) {
+HRESULT TokenSecurityDescriptor::CopyThreadIdentity(PSID* userOut, PSID* groupOut,
+                                                    BOOL openAsSelf) {
   if (userOut) *userOut = nullptr;
   if (groupOut) *groupOut = nullptr;
   HANDLE token = nullptr;

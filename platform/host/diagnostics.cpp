@@ -1,7 +1,7 @@
 // The debugger channel and the NT event log of the emulated machine.
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -20,7 +20,9 @@ namespace {
 std::mutex debuggerLock;
 std::vector<std::string> debuggerTexts;  // an in-memory machine's channel
 
-std::string DebuggerFile() { return (std::filesystem::path(machineDirectory()) / "debugger.log").string(); }
+std::string DebuggerFile() {
+  return (std::filesystem::path(machineDirectory()) / "debugger.log").string();
+}
 
 // A registered event source.
 struct EventSource : detail::KernelObject {
@@ -64,15 +66,19 @@ std::vector<std::string> debuggerOutput() {
 std::vector<Event> eventLog() {
   EnsureEventTable();
   detail::MachineCall call(false);
-  detail::SqliteStatement rows(call.db(),
-                               "SELECT source, type, category, event_id, strings FROM events ORDER BY id");
+  detail::SqliteStatement rows(
+      call.db(), "SELECT source, type, category, event_id, strings FROM events ORDER BY id");
   std::vector<Event> events;
   while (rows.step()) {
-    Event event{rows.text(0), static_cast<WORD>(rows.integer(1)), static_cast<WORD>(rows.integer(2)),
-                static_cast<DWORD>(rows.integer(3)), {}};
+    Event event{rows.text(0),
+                static_cast<WORD>(rows.integer(1)),
+                static_cast<WORD>(rows.integer(2)),
+                static_cast<DWORD>(rows.integer(3)),
+                {}};
     std::string strings = rows.text(4);
     std::size_t start = 0;
-    for (std::size_t end; !strings.empty() && (end = strings.find(kUnitSeparator, start)) != std::string::npos;
+    for (std::size_t end;
+         !strings.empty() && (end = strings.find(kUnitSeparator, start)) != std::string::npos;
          start = end + 1)
       event.strings.push_back(strings.substr(start, end - start));
     events.push_back(std::move(event));
@@ -112,8 +118,8 @@ HANDLE WINAPI RegisterEventSourceA(LPCSTR server, LPCSTR source) {
   return detail::KernelHandles::instance().add(std::make_shared<EventSource>(source));
 }
 
-BOOL WINAPI ReportEventA(HANDLE eventLog, WORD type, WORD category, DWORD eventId, PSID, WORD stringCount,
-                         DWORD, LPCSTR* strings, LPVOID) {
+BOOL WINAPI ReportEventA(HANDLE eventLog, WORD type, WORD category, DWORD eventId, PSID,
+                         WORD stringCount, DWORD, LPCSTR* strings, LPVOID) {
   using namespace kstv::host;
   if (auto code = detail::injectedFailure("ReportEventA")) {
     SetLastError(*code);
@@ -128,9 +134,12 @@ BOOL WINAPI ReportEventA(HANDLE eventLog, WORD type, WORD category, DWORD eventI
   for (WORD i = 0; i < stringCount; ++i) (joined += strings[i] ? strings[i] : "") += kUnitSeparator;
   EnsureEventTable();
   detail::MachineCall call(true);
-  detail::SqliteStatement insert(call.db(),
-                                 "INSERT INTO events(source, type, category, event_id, strings) VALUES(?, ?, ?, ?, ?)");
-  insert.bind(source->name).bind(static_cast<std::int64_t>(type)).bind(static_cast<std::int64_t>(category));
+  detail::SqliteStatement insert(
+      call.db(),
+      "INSERT INTO events(source, type, category, event_id, strings) VALUES(?, ?, ?, ?, ?)");
+  insert.bind(source->name)
+      .bind(static_cast<std::int64_t>(type))
+      .bind(static_cast<std::int64_t>(category));
   insert.bind(static_cast<std::int64_t>(eventId)).bind(joined).step();
   call.commit();
   return TRUE;

@@ -50,8 +50,8 @@ HANDLE Fail(DWORD code) {
 }  // namespace
 }  // namespace kstv::host
 
-HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
-                          DWORD, HANDLE) {
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
+                          DWORD disposition, DWORD, HANDLE) {
   using namespace kstv::host;
   if (auto code = detail::injectedFailure("CreateFileA")) return Fail(*code);
   if (!fileName) return Fail(ERROR_INVALID_PARAMETER);
@@ -63,26 +63,40 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRI
   bool existed = stat(path.c_str(), &info) == 0;
   int flags = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
   switch (disposition) {
-    case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
-    case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
-    case OPEN_EXISTING: break;
-    case OPEN_ALWAYS: flags |= O_CREAT; break;
-    case TRUNCATE_EXISTING: flags |= O_TRUNC; break;
-    default: return Fail(ERROR_INVALID_PARAMETER);
+    case CREATE_NEW:
+      flags |= O_CREAT | O_EXCL;
+      break;
+    case CREATE_ALWAYS:
+      flags |= O_CREAT | O_TRUNC;
+      break;
+    case OPEN_EXISTING:
+      break;
+    case OPEN_ALWAYS:
+      flags |= O_CREAT;
+      break;
+    case TRUNCATE_EXISTING:
+      flags |= O_TRUNC;
+      break;
+    default:
+      return Fail(ERROR_INVALID_PARAMETER);
   }
   int fd = open(path.c_str(), flags | O_CLOEXEC, 0644);
-  if (fd < 0) return Fail(errno == ENOENT && !existed && disposition != OPEN_EXISTING &&
-                                  disposition != TRUNCATE_EXISTING
-                              ? ERROR_PATH_NOT_FOUND  // the folder is missing
-                              : (errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorOf(errno)));
+  if (fd < 0)
+    return Fail(errno == ENOENT && !existed && disposition != OPEN_EXISTING &&
+                        disposition != TRUNCATE_EXISTING
+                    ? ERROR_PATH_NOT_FOUND  // the folder is missing
+                    : (errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorOf(errno)));
   auto file = std::make_shared<FileHandle>(fd);
   file->writable = (access & GENERIC_WRITE) != 0;
   // As on Windows: opening an existing file "always" succeeds and says so.
-  SetLastError(existed && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) ? 183 : ERROR_SUCCESS);
+  SetLastError(existed && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS)
+                   ? 183
+                   : ERROR_SUCCESS);
   return detail::KernelHandles::instance().add(file);
 }
 
-BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED) {
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
+                      LPOVERLAPPED) {
   using namespace kstv::host;
   if (bytesWritten) *bytesWritten = 0;
   if (auto code = detail::injectedFailure("WriteFile")) {

@@ -97,8 +97,8 @@ BOOL WINAPI OpenThreadToken(HANDLE thread, DWORD, BOOL, HANDLE* token) {
   if (auto code = injectedFailure("OpenThreadToken")) return Fail(*code);
   if (!token || thread != GetCurrentThread()) return Fail(ERROR_INVALID_PARAMETER);
   if (!threadToken) return Fail(ERROR_NO_TOKEN);
-  *token = detail::KernelHandles::instance().add(std::make_shared<Token>(
-      UnixSid(1, threadToken->user), UnixSid(2, threadToken->group)));
+  *token = detail::KernelHandles::instance().add(
+      std::make_shared<Token>(UnixSid(1, threadToken->user), UnixSid(2, threadToken->group)));
   return TRUE;
 }
 
@@ -111,13 +111,14 @@ BOOL WINAPI OpenProcessToken(HANDLE process, DWORD, HANDLE* token) {
   return TRUE;
 }
 
-BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, LPVOID information,
-                                DWORD length, LPDWORD returnLength) {
+BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass,
+                                LPVOID information, DWORD length, LPDWORD returnLength) {
   using namespace kstv::host;
   if (auto code = injectedFailure("GetTokenInformation")) return Fail(*code);
   auto open = detail::KernelHandles::instance().find<Token>(token);
   if (!open) return Fail(ERROR_INVALID_HANDLE);
-  if (informationClass == TokenUser) return FillSid(open->user, information, length, returnLength, true);
+  if (informationClass == TokenUser)
+    return FillSid(open->user, information, length, returnLength, true);
   if (informationClass == TokenPrimaryGroup)
     return FillSid(open->group, information, length, returnLength, false);
   return Fail(ERROR_INVALID_PARAMETER);
@@ -125,7 +126,8 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informatio
 
 BOOL WINAPI IsValidSid(PSID sid) {
   auto* bytes = static_cast<const BYTE*>(sid);
-  return bytes && bytes[0] == kstv::host::kSidRevision && bytes[1] <= kstv::host::kMaxSubAuthorities;
+  return bytes && bytes[0] == kstv::host::kSidRevision &&
+         bytes[1] <= kstv::host::kMaxSubAuthorities;
 }
 
 DWORD WINAPI GetLengthSid(PSID sid) {
@@ -151,28 +153,32 @@ BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD 
   return TRUE;
 }
 
-BOOL WINAPI SetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID owner, BOOL defaulted) {
+BOOL WINAPI SetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID owner,
+                                       BOOL defaulted) {
   using namespace kstv::host;
   if (auto code = injectedFailure("SetSecurityDescriptorOwner")) return Fail(*code);
   SECURITY_DESCRIPTOR* absolute = DescriptorOf(descriptor);
   if (!absolute) return Fail(1305);
   absolute->Owner = owner;
-  absolute->Control = static_cast<WORD>((absolute->Control & ~SE_OWNER_DEFAULTED) | (defaulted ? SE_OWNER_DEFAULTED : 0));
+  absolute->Control = static_cast<WORD>((absolute->Control & ~SE_OWNER_DEFAULTED) |
+                                        (defaulted ? SE_OWNER_DEFAULTED : 0));
   return TRUE;
 }
 
-BOOL WINAPI SetSecurityDescriptorGroup(PSECURITY_DESCRIPTOR descriptor, PSID group, BOOL defaulted) {
+BOOL WINAPI SetSecurityDescriptorGroup(PSECURITY_DESCRIPTOR descriptor, PSID group,
+                                       BOOL defaulted) {
   using namespace kstv::host;
   if (auto code = injectedFailure("SetSecurityDescriptorGroup")) return Fail(*code);
   SECURITY_DESCRIPTOR* absolute = DescriptorOf(descriptor);
   if (!absolute) return Fail(1305);
   absolute->Group = group;
-  absolute->Control = static_cast<WORD>((absolute->Control & ~SE_GROUP_DEFAULTED) | (defaulted ? SE_GROUP_DEFAULTED : 0));
+  absolute->Control = static_cast<WORD>((absolute->Control & ~SE_GROUP_DEFAULTED) |
+                                        (defaulted ? SE_GROUP_DEFAULTED : 0));
   return TRUE;
 }
 
-HRESULT WINAPI CoInitializeSecurity(PSECURITY_DESCRIPTOR, LONG, SOLE_AUTHENTICATION_SERVICE*, void*, DWORD,
-                                    DWORD, void*, DWORD, void*) {
+HRESULT WINAPI CoInitializeSecurity(PSECURITY_DESCRIPTOR, LONG, SOLE_AUTHENTICATION_SERVICE*, void*,
+                                    DWORD, DWORD, void*, DWORD, void*) {
   using namespace kstv::host;
   if (auto code = injectedFailure("CoInitializeSecurity")) return static_cast<HRESULT>(*code);
   if (comInitializationDepth() == 0) return CO_E_NOTINITIALIZED;

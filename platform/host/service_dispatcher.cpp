@@ -19,7 +19,8 @@ namespace {
 constexpr DWORD kServiceNotActive = 1062;
 constexpr DWORD kServiceDoesNotExist = 1060;
 constexpr auto kDatabasePoll = std::chrono::milliseconds(50);
-SERVICE_STATUS_HANDLE const kStatusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE>(static_cast<ULONG_PTR>(0x5E5));
+SERVICE_STATUS_HANDLE const kStatusHandle =
+    reinterpret_cast<SERVICE_STATUS_HANDLE>(static_cast<ULONG_PTR>(0x5E5));
 
 struct Request {
   DWORD control;
@@ -46,12 +47,13 @@ void EnsureTables() {
   static std::once_flag created;
   std::call_once(created, [] {
     detail::MachineCall call(true);
-    detail::execute(call.db(),
-                    "CREATE TABLE IF NOT EXISTS service_controls(id INTEGER PRIMARY KEY AUTOINCREMENT,"
-                    " control INTEGER NOT NULL, result INTEGER);"
-                    "CREATE TABLE IF NOT EXISTS service_status(id INTEGER PRIMARY KEY AUTOINCREMENT,"
-                    " type INTEGER, state INTEGER, accepted INTEGER, exit_code INTEGER,"
-                    " specific_exit_code INTEGER, check_point INTEGER, wait_hint INTEGER)");
+    detail::execute(
+        call.db(),
+        "CREATE TABLE IF NOT EXISTS service_controls(id INTEGER PRIMARY KEY AUTOINCREMENT,"
+        " control INTEGER NOT NULL, result INTEGER);"
+        "CREATE TABLE IF NOT EXISTS service_status(id INTEGER PRIMARY KEY AUTOINCREMENT,"
+        " type INTEGER, state INTEGER, accepted INTEGER, exit_code INTEGER,"
+        " specific_exit_code INTEGER, check_point INTEGER, wait_hint INTEGER)");
     call.commit();
   });
 }
@@ -78,7 +80,8 @@ void HandleDatabaseControls() {
   std::vector<std::pair<std::int64_t, DWORD>> pending;
   {
     detail::MachineCall call(false);
-    detail::SqliteStatement rows(call.db(), "SELECT id, control FROM service_controls WHERE result IS NULL ORDER BY id");
+    detail::SqliteStatement rows(
+        call.db(), "SELECT id, control FROM service_controls WHERE result IS NULL ORDER BY id");
     while (rows.step()) pending.emplace_back(rows.integer(0), static_cast<DWORD>(rows.integer(1)));
   }
   for (auto [id, control] : pending) {
@@ -95,7 +98,8 @@ void HandleDatabaseControls() {
 std::optional<DWORD> LastState() {
   EnsureTables();
   detail::MachineCall call(false);
-  detail::SqliteStatement row(call.db(), "SELECT state FROM service_status ORDER BY id DESC LIMIT 1");
+  detail::SqliteStatement row(call.db(),
+                              "SELECT state FROM service_status ORDER BY id DESC LIMIT 1");
   if (!row.step()) return std::nullopt;
   return static_cast<DWORD>(row.integer(0));
 }
@@ -147,9 +151,10 @@ DWORD sendServiceControl(DWORD control) {
 std::vector<SERVICE_STATUS> serviceStatusReports() {
   EnsureTables();
   detail::MachineCall call(false);
-  detail::SqliteStatement rows(call.db(),
-                               "SELECT type, state, accepted, exit_code, specific_exit_code, check_point,"
-                               " wait_hint FROM service_status ORDER BY id");
+  detail::SqliteStatement rows(
+      call.db(),
+      "SELECT type, state, accepted, exit_code, specific_exit_code, check_point,"
+      " wait_hint FROM service_status ORDER BY id");
   std::vector<SERVICE_STATUS> reports;
   while (rows.step()) {
     SERVICE_STATUS status;
@@ -237,7 +242,8 @@ BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table) {
   return TRUE;
 }
 
-SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerExA(LPCSTR, LPHANDLER_FUNCTION_EX handler, LPVOID context) {
+SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerExA(LPCSTR, LPHANDLER_FUNCTION_EX handler,
+                                                           LPVOID context) {
   using namespace kstv::host;
   if (auto code = detail::injectedFailure("RegisterServiceCtrlHandlerExA")) {
     SetLastError(*code);
@@ -264,9 +270,10 @@ BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS stat
     return FALSE;
   }
   detail::MachineCall call(true);
-  detail::SqliteStatement insert(call.db(),
-                                 "INSERT INTO service_status(type, state, accepted, exit_code,"
-                                 " specific_exit_code, check_point, wait_hint) VALUES(?, ?, ?, ?, ?, ?, ?)");
+  detail::SqliteStatement insert(
+      call.db(),
+      "INSERT INTO service_status(type, state, accepted, exit_code,"
+      " specific_exit_code, check_point, wait_hint) VALUES(?, ?, ?, ?, ?, ?, ?)");
   const DWORD* fields = &status->dwServiceType;
   for (int i = 0; i < 7; ++i) insert.bind(static_cast<std::int64_t>(fields[i]));
   insert.step();

@@ -13,7 +13,10 @@ std::atomic<DWORD> minorVersion{0};
 
 DWORD BuildOf(DWORD major, DWORD minor) {
   if (major >= 10) return 19045;
-  return major == 6 && minor == 3 ? 9600 : major == 6 && minor == 2 ? 9200 : major == 6 && minor == 1 ? 7601 : 6002;
+  return major == 6 && minor == 3   ? 9600
+         : major == 6 && minor == 2 ? 9200
+         : major == 6 && minor == 1 ? 7601
+                                    : 6002;
 }
 
 }  // namespace

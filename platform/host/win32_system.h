@@ -86,8 +86,13 @@ BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPAR
 #define SE_GROUP_DEFAULTED 0x0002
 #define RPC_E_TOO_LATE static_cast<HRESULT>(0x80010119L)
 
-enum TOKEN_INFORMATION_CLASS { TokenUser = 1, TokenGroups = 2, TokenPrivileges = 3, TokenOwner = 4,
-                               TokenPrimaryGroup = 5 };
+enum TOKEN_INFORMATION_CLASS {
+  TokenUser = 1,
+  TokenGroups = 2,
+  TokenPrivileges = 3,
+  TokenOwner = 4,
+  TokenPrimaryGroup = 5
+};
 struct SID_IDENTIFIER_AUTHORITY {
   BYTE Value[6];
 };
@@ -148,7 +153,8 @@ HRESULT WINAPI CoRegisterClassObject(REFCLSID classId, IUnknown* object, DWORD c
                                      LPDWORD cookie);
 HRESULT WINAPI CoRevokeClassObject(DWORD cookie);
 
-// --- The service dispatcher's side ------------------------------------------------------------------
+// --- The service dispatcher's side
+// ------------------------------------------------------------------
 #define ERROR_FAILED_SERVICE_CONTROLLER_CONNECT 1063L
 #define ERROR_SERVICE_ALREADY_RUNNING 1056L
 typedef void(WINAPI* LPSERVICE_MAIN_FUNCTIONA)(DWORD argc, LPSTR* argv);
@@ -160,6 +166,6 @@ struct SERVICE_TABLE_ENTRYA {
 };
 BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table);
 SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerExA(LPCSTR serviceName,
-                                                          LPHANDLER_FUNCTION_EX handler,
-                                                          LPVOID context);
+                                                           LPHANDLER_FUNCTION_EX handler,
+                                                           LPVOID context);
 BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);

@@ -40,7 +40,8 @@ class EntryTest : public ::testing::Test {
   static bool ran() { return host::callCount("CoCreateInstance(WbemLocator)") > 0; }
   static std::vector<DWORD> reportedStates() {
     std::vector<DWORD> states;
-    for (const SERVICE_STATUS& status : host::serviceStatusReports()) states.push_back(status.dwCurrentState);
+    for (const SERVICE_STATUS& status : host::serviceStatusReports())
+      states.push_back(status.dwCurrentState);
     return states;
   }
 
@@ -98,7 +99,8 @@ TEST_F(EntryTest, ALocalServiceStringSelectsServiceMode) {
   EXPECT_EQ(0, runWith(""));
   EXPECT_TRUE(ran());
   EXPECT_TRUE(theServiceModule.serviceMode);
-  EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOPPED}), reportedStates());
+  EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOPPED}),
+            reportedStates());
 }
 
 TEST_F(EntryTest, ALocalServiceOfAnyTextAndExactly260BytesStillSelectsServiceMode) {

@@ -1,0 +1,172 @@
+// The debug log and event-log reports on the emulated machine.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tests/support/ServiceHarness.h"
+
+namespace kstv::test {
+namespace {
+
+class DebugLogTest : public ::testing::Test {
+ protected:
+  DebugLogTest() {
+    module.Initialize(theClassTable, GetModuleHandleA(nullptr));
+    module.debugLevel = 0;
+    module.logFile = INVALID_HANDLE_VALUE;
+    debuggerBefore_ = host::debuggerOutput().size();
+    eventsBefore_ = host::eventLog().size();
+    std::filesystem::remove_all(host::hostPathOf("C:\\Program Files\\Kestrova"));
+  }
+  ~DebugLogTest() override {
+    module.CloseDebugLog();
+    theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
+  }
+
+  static void makeLogFolder() {
+    std::filesystem::create_directories(
+        host::hostPathOf("C:\\Program Files\\Kestrova\\MemoryCard"));
+  }
+  static std::string logText() {
+    std::ifstream file(host::hostPathOf(kLogFile), std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+  }
+  std::vector<std::string> newDebuggerLines() const {
+    auto all = host::debuggerOutput();
+    return std::vector<std::string>(all.begin() + static_cast<long>(debuggerBefore_), all.end());
+  }
+  std::vector<host::Event> newEvents() const {
+    auto all = host::eventLog();
+    return std::vector<host::Event>(all.begin() + static_cast<long>(eventsBefore_), all.end());
+  }
+
+  CleanMachine machine;
+  ServiceModule module{};
+
+ private:
+  std::size_t debuggerBefore_ = 0;
+  std::size_t eventsBefore_ = 0;
+};
+
+TEST_F(DebugLogTest, LevelZeroOrNoValueWritesNothingAnywhere) {
+  makeLogFolder();
+  module.OpenDebugLog();  // no key at all
+  module.DebugPrint("first %d\n", 1);
+  setDebugLevel(0);
+  module.OpenDebugLog();
+  module.DebugPrint("second\n");
+  EXPECT_EQ(0u, module.debugLevel);
+  EXPECT_TRUE(newDebuggerLines().empty());
+  EXPECT_FALSE(std::filesystem::exists(host::hostPathOf(kLogFile)));
+}
+
+TEST_F(DebugLogTest, LevelOneWritesToTheDebuggerOnly) {
+  makeLogFolder();
+  setDebugLevel(1);
+  module.OpenDebugLog();
+  module.DebugPrint("value %d\n", 42);
+  EXPECT_EQ(std::vector<std::string>{"KstvCardReader: value 42\n"}, newDebuggerLines());
+  EXPECT_EQ(INVALID_HANDLE_VALUE, module.logFile);
+  EXPECT_FALSE(std::filesystem::exists(host::hostPathOf(kLogFile)));
+}
+
+TEST_F(DebugLogTest, LevelsTwoAndThreeAlsoWriteTheFile) {
+  makeLogFolder();
+  for (DWORD level : {2u, 3u}) {
+    setDebugLevel(level);
+    module.debugLevel = 0;
+    module.OpenDebugLog();
+    module.DebugPrint("level %u\n", static_cast<unsigned>(level));
+    module.CloseDebugLog();
+    EXPECT_EQ("KstvCardReader: level " + std::to_string(level) + "\n", logText());
+  }
+  EXPECT_EQ(2u, newDebuggerLines().size());
+}
+
+TEST_F(DebugLogTest, AnOlderLongerLogKeepsItsTail) {
+  makeLogFolder();
+  const std::string older = "an older run wrote this much longer line\n";
+  std::ofstream(host::hostPathOf(kLogFile)) << older;
+  setDebugLevel(2);
+  module.OpenDebugLog();
+  module.DebugPrint("new\n");
+  module.CloseDebugLog();
+  const std::string line = "KstvCardReader: new\n";
+  EXPECT_EQ(line + older.substr(line.size()), logText());
+}
+
+TEST_F(DebugLogTest, AMissingFolderLeavesTheFileClosedAndTheDebuggerWritten) {
+  setDebugLevel(2);
+  module.OpenDebugLog();
+  EXPECT_EQ(INVALID_HANDLE_VALUE, module.logFile);
+  module.DebugPrint("still here\n");
+  EXPECT_EQ(std::vector<std::string>{"KstvCardReader: still here\n"}, newDebuggerLines());
+}
+
+TEST_F(DebugLogTest, TheLevelIsTheFirstFourBytesWhateverTheType) {
+  UniqueKey key;
+  ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_LOCAL_MACHINE, kSettingsKeyPath, KEY_ALL_ACCESS, key));
+  ASSERT_EQ(ERROR_SUCCESS,
+            setString(key.get(), "DebugLevel", std::string("\x01\x00\x00\x00zz", 6), REG_SZ));
+  module.OpenDebugLog();
+  EXPECT_EQ(1u, module.debugLevel);
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), "DebugLevel", 0, REG_BINARY,
+                                          reinterpret_cast<const BYTE*>("\x03"), 1));
+  module.debugLevel = 0;
+  module.OpenDebugLog();
+  EXPECT_EQ(3u, module.debugLevel);  // a short value: the rest of the level is 0
+}
+
+TEST_F(DebugLogTest, AnOverLongMessageIsCutToItsBuffer) {
+  setDebugLevel(1);
+  module.OpenDebugLog();
+  module.DebugPrint("%s\n", std::string(400, 'm').c_str());
+  auto lines = newDebuggerLines();
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_EQ("KstvCardReader: " + std::string(255, 'm'), lines[0]);
+}
+
+TEST_F(DebugLogTest, InServiceModeAReportGoesToTheEventLogAndTheDebugLog) {
+  setDebugLevel(1);
+  module.OpenDebugLog();
+  module.serviceMode = TRUE;
+  module.ReportToEventLog(EVENTLOG_WARNING_TYPE, "Bad %s", "service request");
+  auto events = newEvents();
+  ASSERT_EQ(1u, events.size());
+  EXPECT_EQ("KstvCardReader", events[0].source);
+  EXPECT_EQ(EVENTLOG_WARNING_TYPE, events[0].type);
+  EXPECT_EQ(0, events[0].category);
+  EXPECT_EQ(0u, events[0].eventId);
+  EXPECT_EQ(std::vector<std::string>{"Bad service request"}, events[0].strings);
+  EXPECT_EQ(std::vector<std::string>{"KstvCardReader: Bad service request\n"}, newDebuggerLines());
+}
+
+TEST_F(DebugLogTest, InProcessAReportGoesToStandardOutputOnly) {
+  setDebugLevel(1);
+  module.OpenDebugLog();
+  module.serviceMode = FALSE;
+  testing::internal::CaptureStdout();
+  module.ReportToEventLog(EVENTLOG_ERROR_TYPE, "Service is not applicable for this OS.");
+  EXPECT_EQ("Service is not applicable for this OS.\n", testing::internal::GetCapturedStdout());
+  EXPECT_TRUE(newEvents().empty());
+  EXPECT_TRUE(newDebuggerLines().empty());
+}
+
+TEST_F(DebugLogTest, AnEventSourceThatCannotBeRegisteredStillLeavesTheDebugLine) {
+  setDebugLevel(1);
+  module.OpenDebugLog();
+  module.serviceMode = TRUE;
+  host::failCall("RegisterEventSourceA", ERROR_ACCESS_DENIED, 1);
+  module.ReportToEventLog(EVENTLOG_ERROR_TYPE, "Handler not installed");
+  EXPECT_TRUE(newEvents().empty());
+  EXPECT_EQ(std::vector<std::string>{"KstvCardReader: Handler not installed\n"},
+            newDebuggerLines());
+}
+
+}  // namespace
+}  // namespace kstv::test

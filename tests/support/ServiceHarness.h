@@ -1,0 +1,86 @@
+// Runs the program's entry on the emulated machine as the service manager would start it,
+// on a thread of its own, and cleans the machine up afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <string>
+#include <vector>
+
+#include "platform/host/control.h"
+#include "service/Entry.h"
+#include "service/ServiceModule.h"
+#include "tests/support/ScratchKey.h"
+
+namespace kstv::test {
+
+inline constexpr char kAppIdGuidKeyPath[] = "AppID\\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}";
+inline constexpr char kSettingsKeyPath[] = "SOFTWARE\\Kestrova\\KstvCardReader";
+inline constexpr char kLogFile[] = "C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.log";
+
+inline void registerAsService() {
+  UniqueKey key;
+  ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_CLASSES_ROOT, kAppIdGuidKeyPath, KEY_ALL_ACCESS, key));
+  ASSERT_EQ(ERROR_SUCCESS, setString(key.get(), "LocalService", std::string("KstvCardReader", 15)));
+}
+
+inline void setDebugLevel(DWORD level) {
+  UniqueKey key;
+  ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_LOCAL_MACHINE, kSettingsKeyPath, KEY_ALL_ACCESS, key));
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), "DebugLevel", 0, REG_DWORD,
+                                          reinterpret_cast<const BYTE*>(&level), sizeof level));
+}
+
+inline std::vector<DWORD> reportedStates() {
+  std::vector<DWORD> states;
+  for (const SERVICE_STATUS& status : host::serviceStatusReports())
+    states.push_back(status.dwCurrentState);
+  return states;
+}
+
+// The program's entry started with no words, running on its own thread.
+class ServiceRun {
+ public:
+  explicit ServiceRun(const std::string& arguments = "") {
+    host::setCommandLine("\"C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.exe\"" +
+                         arguments);
+    exit_ = std::async(std::launch::async, [] {
+      return Entry(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWDEFAULT);
+    });
+  }
+  ~ServiceRun() {
+    if (exit_.valid() && exit_.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
+      ADD_FAILURE() << "the run did not end";
+  }
+  // The exit code, once the run has ended (-1 when it did not within 10 seconds).
+  int exitCode() {
+    if (exit_.wait_for(std::chrono::seconds(10)) != std::future_status::ready) return -1;
+    return exit_.get();
+  }
+
+ private:
+  std::future<int> exit_;
+};
+
+// A fresh emulated machine for one test: registry, reports, COM security, failures.
+class CleanMachine {
+ public:
+  CleanMachine() { reset(); }
+  ~CleanMachine() { reset(); }
+
+ private:
+  static void reset() {
+    host::clearFailures();
+    host::resetRegistry();
+    host::resetComSecurity();
+    host::clearServiceReports();
+    host::setStartedByServiceManager(false);
+    host::setWindowsVersion(10, 0);
+    host::setModulePath("C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.exe");
+    for (const host::Volume& volume : host::volumes())
+      if (volume.letter != 'C') host::removeVolume(volume.letter);
+  }
+};
+
+}  // namespace kstv::test
