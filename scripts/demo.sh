@@ -1,7 +1,7 @@
 #!/bin/sh
-# The main job, on a fresh emulated machine (host build): the program's start without
-# registration, then the card monitor following cards that a second process inserts
-# and removes.
+# The main job, on a fresh emulated machine (host build): KstvCardReader without
+# registration, then registered and run as a service that badges the cards a second
+# process inserts, until it is stopped.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/build.sh >/dev/null
@@ -12,59 +12,55 @@ rm -rf "$KSTV_MACHINE"
 program=build/service/KstvCardReader
 machine=build/tools/kstvmachine
 drives='HKCR\Applications\explorer.exe\Drives'
+say() { printf '\n== %s\n' "$*"; }
+show() { printf '$ %s\n' "$*"; "$@" 2>&1 || true; }
 
-run() {
-  echo "\$ KstvCardReader $*"
-  set +e
-  "$program" "$@" 2>&1
-  code=$?
-  set -e
-  echo "exit code $code"
-}
+say "KstvCardReader on a machine where it was never registered"
+set +e
+"$program"
+echo "exit code $?: the AppID key HKCR\\AppID\\{6B1D2E47-...} does not exist"
+set -e
 
-echo "== KstvCardReader on a machine where it was never registered"
-run
-echo "   The AppID key HKCR\\AppID\\{6B1D2E47-...} does not exist: exit code 2 at once."
-echo
+say "Registration: the AppID script, the LocalService value, the debug level"
+show build/tools/kstvreg register resources/KstvCardReader.rgs
+"$machine" reg add 'HKCR\AppID\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}' /v LocalService /d KstvCardReader
+"$machine" reg add 'HKLM\SOFTWARE\Kestrova\KstvCardReader' /v DebugLevel /t REG_DWORD /d 2
+mkdir -p "$KSTV_MACHINE/drive_c/Program Files/Kestrova/MemoryCard"
+show build/tools/kstvreg export 'HKCR\AppID\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}'
 
-echo "== The card monitor (kstvmonitor runs it in a console until the service loop lands)"
-build/tools/kstvmonitor &
-monitor=$!
-trap 'kill "$monitor" 2>/dev/null || true' EXIT
-sleep 0.5
-echo "\$ kstvmachine volume add E: removable Kestrova \"SDHC Reader\"    (a card goes in)"
-"$machine" volume add E: removable Kestrova "SDHC Reader"
+say "The service manager starts KstvCardReader"
+show "$machine" service start "$program"
 sleep 0.3
-"$machine" reg query "$drives\\E\\DefaultIcon"
-"$machine" reg query "$drives\\E\\DefaultLabel"
-echo
-echo "\$ kstvmachine volume add F: removable Generic \"USB Flash Disk\"    (no card of the reader)"
-"$machine" volume add F: removable Generic "USB Flash Disk"
-sleep 1.2
-"$machine" reg query "$drives" | sed -n '1,3p'
-echo
-echo "\$ kstvmachine volume remove E:    (the card comes out)"
-"$machine" volume remove E:
-sleep 1.2
-"$machine" reg query "$drives"
-echo
-echo "\$ kstvmachine volume add G: removable Kestrova MSPro    (a Memory Stick goes in)"
-"$machine" volume add G: removable Kestrova MSPro
+
+say "An SD card goes into drive E:"
+show "$machine" volume add E: removable Kestrova "SDHC Reader"
 sleep 0.3
-"$machine" reg query "$drives\\G\\DefaultLabel"
-echo "   ... and the monitor stops with the stick still inserted:"
-kill -TERM "$monitor"
-wait "$monitor" || true
-trap - EXIT
-"$machine" reg query "$drives"
+show "$machine" reg query "$drives\\E\\DefaultIcon"
+show "$machine" reg query "$drives\\E\\DefaultLabel"
+
+say "A USB stick that is no card of the reader goes into F: (no badge)"
+show "$machine" volume add F: removable Generic "USB Flash Disk"
+sleep 1.2
+show "$machine" reg query "$drives"
+
+say "The card comes out of E:"
+show "$machine" volume remove E:
+sleep 1.2
+show "$machine" reg query "$drives"
+
+say "A Memory Stick goes into G:, and the service is stopped with it inside"
+show "$machine" volume add G: removable Kestrova MSPro
+sleep 0.3
+show "$machine" reg query "$drives\\G\\DefaultLabel"
+show "$machine" service stop
+show "$machine" reg query "$drives"
+
+say "What the service wrote: its debug log, and its standard output"
+cat "$KSTV_MACHINE/drive_c/Program Files/Kestrova/MemoryCard/KstvCardReader.log"
+cat "$KSTV_MACHINE/service.log"
+
+say "KstvCardReader -UnregServer removes the AppID entries again"
+show "$program" -UnregServer
+show build/tools/kstvreg export 'HKCR\AppID\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}'
 echo
-echo "== The registration script, tried with kstvreg on the same machine"
-echo "\$ kstvreg register resources/KstvCardReader.rgs"
-build/tools/kstvreg register resources/KstvCardReader.rgs
-echo "\$ kstvreg export 'HKCR\\AppID'"
-build/tools/kstvreg export 'HKCR\AppID'
-echo "\$ KstvCardReader -UnregServer    (its registrar step removes the AppID entries again)"
-"$program" -UnregServer 2>&1 || true
-build/tools/kstvreg export 'HKCR\AppID'
-echo
-echo "The emulated machine is in $KSTV_MACHINE (registry and volumes: machine.db)."
+echo "The emulated machine is in $KSTV_MACHINE (registry, volumes, event log: machine.db)."

@@ -1,6 +1,11 @@
 // kstvmachine: looks at and changes the emulated machine (the directory KSTV_MACHINE
 // names) from the command line, while KstvCardReader runs on it or before it starts.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <chrono>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +26,9 @@ constexpr const char* kUsage =
     "       kstvmachine volume add X: [TYPE [VENDOR [PRODUCT]]]   insert a volume (a card)\n"
     "       kstvmachine volume remove X:\n"
     "       kstvmachine volume list\n"
+    "       kstvmachine service start PROGRAM [ARGS...]   start PROGRAM as the service manager does\n"
+    "       kstvmachine service stop | shutdown | interrogate | control CODE\n"
+    "       kstvmachine service status                    every status the service reported\n"
     "KEY is ROOT\\path, ROOT one of HKCR HKCU HKLM HKU HKCC (or their long names).\n"
     "TYPE is REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ (items separated by \\0),\n"
     "REG_DWORD (decimal or 0x hex) or REG_BINARY (hex digits).\n"
@@ -290,10 +298,94 @@ int volume(int argc, char** argv) {
   return 0;
 }
 
+const char* StateName(DWORD state) {
+  switch (state) {
+    case SERVICE_STOPPED: return "STOPPED";
+    case SERVICE_START_PENDING: return "START_PENDING";
+    case SERVICE_STOP_PENDING: return "STOP_PENDING";
+    case SERVICE_RUNNING: return "RUNNING";
+    default: return "OTHER";
+  }
+}
+
+void PrintStatuses(std::size_t from) {
+  auto reports = kstv::host::serviceStatusReports();
+  for (std::size_t i = from; i < reports.size(); ++i)
+    std::printf("service: %s (exit code %u)\n", StateName(reports[i].dwCurrentState),
+                static_cast<unsigned>(reports[i].dwWin32ExitCode));
+}
+
+// Starts the program in a process of its own, as the service manager would, with its
+// output in service.log in the machine directory, and waits until it runs or stops.
+int StartService(int argc, char** argv) {
+  if (argc < 4) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  if (kstv::host::machineDirectory().empty()) {
+    std::fprintf(stderr, "kstvmachine: a service needs a machine directory (KSTV_MACHINE)\n");
+    return 2;
+  }
+  kstv::host::clearServiceReports();
+  pid_t child = fork();
+  if (child < 0) return 1;
+  if (child == 0) {
+    setsid();
+    std::string log = kstv::host::machineDirectory() + "/service.log";
+    int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (out >= 0) {
+      dup2(out, STDOUT_FILENO);
+      dup2(out, STDERR_FILENO);
+      close(out);
+    }
+    setenv("KSTV_STARTED_BY_SCM", "1", 1);
+    execv(argv[3], argv + 3);
+    _exit(127);
+  }
+  for (int i = 0; i < 1000; ++i) {
+    for (const SERVICE_STATUS& status : kstv::host::serviceStatusReports()) {
+      if (status.dwCurrentState == SERVICE_RUNNING || status.dwCurrentState == SERVICE_STOPPED) {
+        PrintStatuses(0);
+        std::printf("service: process %d\n", static_cast<int>(child));
+        return status.dwCurrentState == SERVICE_RUNNING ? 0 : 1;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::fprintf(stderr, "kstvmachine: the service did not start\n");
+  return 1;
+}
+
+int ControlService(DWORD control) {
+  std::size_t before = kstv::host::serviceStatusReports().size();
+  DWORD result = kstv::host::sendServiceControl(control);
+  std::printf("service: control %u answered %u\n", static_cast<unsigned>(control), static_cast<unsigned>(result));
+  if (result == 0 && (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN))
+    kstv::host::waitForServiceState(SERVICE_STOPPED);
+  PrintStatuses(before);
+  return result == 0 ? 0 : 1;
+}
+
+int Service(int argc, char** argv) {
+  std::string verb = argc > 2 ? argv[2] : "";
+  if (verb == "start") return StartService(argc, argv);
+  if (verb == "stop" && argc == 3) return ControlService(SERVICE_CONTROL_STOP);
+  if (verb == "shutdown" && argc == 3) return ControlService(SERVICE_CONTROL_SHUTDOWN);
+  if (verb == "interrogate" && argc == 3) return ControlService(SERVICE_CONTROL_INTERROGATE);
+  if (verb == "control" && argc == 4) return ControlService(static_cast<DWORD>(std::strtoul(argv[3], nullptr, 0)));
+  if (verb == "status" && argc == 3) {
+    PrintStatuses(0);
+    return 0;
+  }
+  std::fputs(kUsage, stderr);
+  return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3 || (std::strcmp(argv[1], "reg") != 0 && std::strcmp(argv[1], "volume") != 0)) {
+  if (argc < 3 || (std::strcmp(argv[1], "reg") != 0 && std::strcmp(argv[1], "volume") != 0 &&
+                   std::strcmp(argv[1], "service") != 0)) {
     std::fputs(kUsage, stderr);
     return 2;
   }
@@ -302,6 +394,7 @@ int main(int argc, char** argv) {
         stderr,
         "kstvmachine: KSTV_MACHINE is not set: this machine lives only as long as this command\n");
   if (std::strcmp(argv[1], "volume") == 0) return volume(argc, argv);
+  if (std::strcmp(argv[1], "service") == 0) return Service(argc, argv);
   if (argc < 4) {
     std::fputs(kUsage, stderr);
     return 2;

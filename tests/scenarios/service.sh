@@ -1,0 +1,44 @@
+#!/bin/sh
+# KstvCardReader run as a service on a machine in a directory, controlled from a second
+# process: it starts, badges an SD card inserted at E:, and on a stop request reports
+# stop-pending, removes the badge and reports stopped with exit code 0; the debug log file
+# holds the handler's line.
+# Usage: service.sh KSTVCARDREADER KSTVMACHINE
+set -u
+program=$1
+tool=$2
+KSTV_MACHINE=$(mktemp -d)
+export KSTV_MACHINE
+trap '"$tool" service stop >/dev/null 2>&1; rm -rf "$KSTV_MACHINE"' EXIT
+failures=0
+passed=0
+check() { # check DESCRIPTION CONDITION...
+  what=$1; shift
+  if "$@"; then echo "ok: $what"; passed=$((passed + 1)); else echo "FAILED: $what"; failures=$((failures + 1)); fi
+}
+eventually() {
+  for _ in $(seq 50); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+has_label() { "$tool" reg query 'HKCR\Applications\explorer.exe\Drives\E\DefaultLabel' 2>/dev/null | grep -q 'Secure Digital'; }
+no_drives() { ! "$tool" reg query 'HKCR\Applications\explorer.exe\Drives\E' >/dev/null 2>&1; }
+
+"$tool" reg add 'HKCR\AppID\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}' /v LocalService /d KstvCardReader
+"$tool" reg add 'HKLM\SOFTWARE\Kestrova\KstvCardReader' /v DebugLevel /t REG_DWORD /d 2
+log="$KSTV_MACHINE/drive_c/Program Files/Kestrova/MemoryCard/KstvCardReader.log"
+mkdir -p "$(dirname "$log")"
+
+started=$("$tool" service start "$program")
+check "the service starts and reports running" sh -c "echo '$started' | grep -q 'service: RUNNING'"
+sleep 0.3  # running is reported before the subscription starts
+"$tool" volume add E: removable Kestrova "SDHC Reader"
+check "an SD card inserted at E: gets its badge" eventually has_label
+stopped=$("$tool" service stop)
+check "a stop request reports stop-pending, then stopped with exit code 0" \
+  sh -c "echo '$stopped' | tr '\n' ' ' | grep -q 'STOP_PENDING (exit code 0) service: STOPPED (exit code 0)'"
+check "the stop removed the badge" no_drives
+check "the debug log file holds the handler's line" \
+  grep -qx 'KstvCardReader: Handler() SERVICE_CONTROL_STOP post WM_QUIT' "$log"
+
+echo "$passed passed, $failures failed"
+[ "$failures" -eq 0 ]
