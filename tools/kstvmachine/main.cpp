@@ -5,11 +5,11 @@
 
 #include <cctype>
 #include <chrono>
-#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/handles.h"
@@ -26,7 +26,8 @@ constexpr const char* kUsage =
     "       kstvmachine volume add X: [TYPE [VENDOR [PRODUCT]]]   insert a volume (a card)\n"
     "       kstvmachine volume remove X:\n"
     "       kstvmachine volume list\n"
-    "       kstvmachine service start PROGRAM [ARGS...]   start PROGRAM as the service manager does\n"
+    "       kstvmachine service start PROGRAM [ARGS...]   start PROGRAM as the service manager "
+    "does\n"
     "       kstvmachine service stop | shutdown | interrogate | control CODE\n"
     "       kstvmachine service status                    every status the service reported\n"
     "KEY is ROOT\\path, ROOT one of HKCR HKCU HKLM HKU HKCC (or their long names).\n"
@@ -300,11 +301,16 @@ int volume(int argc, char** argv) {
 
 const char* StateName(DWORD state) {
   switch (state) {
-    case SERVICE_STOPPED: return "STOPPED";
-    case SERVICE_START_PENDING: return "START_PENDING";
-    case SERVICE_STOP_PENDING: return "STOP_PENDING";
-    case SERVICE_RUNNING: return "RUNNING";
-    default: return "OTHER";
+    case SERVICE_STOPPED:
+      return "STOPPED";
+    case SERVICE_START_PENDING:
+      return "START_PENDING";
+    case SERVICE_STOP_PENDING:
+      return "STOP_PENDING";
+    case SERVICE_RUNNING:
+      return "RUNNING";
+    default:
+      return "OTHER";
   }
 }
 
@@ -359,7 +365,8 @@ int StartService(int argc, char** argv) {
 int ControlService(DWORD control) {
   std::size_t before = kstv::host::serviceStatusReports().size();
   DWORD result = kstv::host::sendServiceControl(control);
-  std::printf("service: control %u answered %u\n", static_cast<unsigned>(control), static_cast<unsigned>(result));
+  std::printf("service: control %u answered %u\n", static_cast<unsigned>(control),
+              static_cast<unsigned>(result));
   if (result == 0 && (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN))
     kstv::host::waitForServiceState(SERVICE_STOPPED);
   PrintStatuses(before);
@@ -372,7 +379,8 @@ int Service(int argc, char** argv) {
   if (verb == "stop" && argc == 3) return ControlService(SERVICE_CONTROL_STOP);
   if (verb == "shutdown" && argc == 3) return ControlService(SERVICE_CONTROL_SHUTDOWN);
   if (verb == "interrogate" && argc == 3) return ControlService(SERVICE_CONTROL_INTERROGATE);
-  if (verb == "control" && argc == 4) return ControlService(static_cast<DWORD>(std::strtoul(argv[3], nullptr, 0)));
+  if (verb == "control" && argc == 4)
+    return ControlService(static_cast<DWORD>(std::strtoul(argv[3], nullptr, 0)));
   if (verb == "status" && argc == 3) {
     PrintStatuses(0);
     return 0;
