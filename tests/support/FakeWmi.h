@@ -10,22 +10,17 @@
 #include "platform/handles.h"
 #include "platform/text16.h"
 #include "platform/win32.h"
+#include "tests/support/ComBase.h"
 
 namespace kstv::test {
 
 // A WMI object with properties set by the test; Get copies them out. Counts its live
 // instances so that tests can see every reference was given back.
-class FakeClassObject final : public IWbemClassObject {
+class FakeClassObject final : public ComBase<IWbemClassObject> {
  public:
-  static std::atomic<int>& live() {
-    static std::atomic<int> count{0};
-    return count;
-  }
-
-  FakeClassObject() { ++live(); }
-  ~FakeClassObject() {
+  FakeClassObject() : ComBase(IID_IWbemClassObject) {}
+  ~FakeClassObject() override {
     for (auto& property : properties_) VariantClear(&property.second);
-    --live();
   }
 
   // An __InstanceCreationEvent or __InstanceDeletionEvent whose TargetInstance is a
@@ -59,22 +54,6 @@ class FakeClassObject final : public IWbemClassObject {
     VARIANT& value = slot(name);
     value.vt = VT_I4;
     value.lVal = number;
-  }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IWbemClassObject)) {
-      *object = static_cast<IWbemClassObject*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG remaining = --references_;
-    if (remaining == 0) delete this;
-    return remaining;
   }
 
   HRESULT STDMETHODCALLTYPE Get(LPCWSTR name, LONG, VARIANT* value, CIMTYPE*, LONG*) override {
@@ -118,7 +97,6 @@ class FakeClassObject final : public IWbemClassObject {
     return value;
   }
 
-  std::atomic<ULONG> references_{1};
   std::map<WideString, VARIANT> properties_;
 };
 

@@ -8,34 +8,15 @@
 
 #include "platform/win32.h"
 #include "service/Entry.h"
+#include "tests/support/ComBase.h"
 
 namespace {
 
-std::atomic<long> liveObjects{0};
-
+// Each double answers for its own interface.
 template <typename Interface>
-class Double : public Interface {
+class Double : public kstv::test::ComBase<Interface> {
  public:
-  Double() { ++liveObjects; }
-  virtual ~Double() { --liveObjects; }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(Interface))) {
-      *object = static_cast<Interface*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG remaining = --references_;
-    if (remaining == 0) delete this;
-    return remaining;
-  }
-
- private:
-  std::atomic<ULONG> references_{1};
+  Double() : kstv::test::ComBase<Interface>(__uuidof(Interface)) {}
 };
 
 // Also a client-security object, as WMI's proxy is: CoSetProxyBlanket asks for that.
@@ -54,11 +35,12 @@ class Services final : public Double<IWbemServices>, public IClientSecurity {
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return Double<IWbemServices>::AddRef(); }
   ULONG STDMETHODCALLTYPE Release() override { return Double<IWbemServices>::Release(); }
-  HRESULT STDMETHODCALLTYPE QueryBlanket(IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*, void**,
-                                         DWORD*) override {
+  HRESULT STDMETHODCALLTYPE QueryBlanket(IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*,
+                                         void**, DWORD*) override {
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE SetBlanket(IUnknown*, DWORD, DWORD, OLECHAR*, DWORD, DWORD, void*, DWORD) override {
+  HRESULT STDMETHODCALLTYPE SetBlanket(IUnknown*, DWORD, DWORD, OLECHAR*, DWORD, DWORD, void*,
+                                       DWORD) override {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE CopyProxy(IUnknown*, IUnknown**) override { return E_NOTIMPL; }
@@ -82,30 +64,38 @@ class Services final : public Double<IWbemServices>, public IClientSecurity {
   }
 #define KSTV_DOUBLE_NOT_SUPPORTED(signature) \
   HRESULT STDMETHODCALLTYPE signature override { return WBEM_E_NOT_SUPPORTED; }
-  KSTV_DOUBLE_NOT_SUPPORTED(OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**, IWbemCallResult**))
+  KSTV_DOUBLE_NOT_SUPPORTED(OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**,
+                                          IWbemCallResult**))
   KSTV_DOUBLE_NOT_SUPPORTED(QueryObjectSink(LONG, IWbemObjectSink**))
-  KSTV_DOUBLE_NOT_SUPPORTED(GetObject(const BSTR, LONG, IWbemContext*, IWbemClassObject**, IWbemCallResult**))
+  KSTV_DOUBLE_NOT_SUPPORTED(GetObject(const BSTR, LONG, IWbemContext*, IWbemClassObject**,
+                                      IWbemCallResult**))
   KSTV_DOUBLE_NOT_SUPPORTED(GetObjectAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
   KSTV_DOUBLE_NOT_SUPPORTED(PutClass(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**))
   KSTV_DOUBLE_NOT_SUPPORTED(PutClassAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*))
   KSTV_DOUBLE_NOT_SUPPORTED(DeleteClass(const BSTR, LONG, IWbemContext*, IWbemCallResult**))
   KSTV_DOUBLE_NOT_SUPPORTED(DeleteClassAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
-  KSTV_DOUBLE_NOT_SUPPORTED(CreateClassEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
+  KSTV_DOUBLE_NOT_SUPPORTED(CreateClassEnum(const BSTR, LONG, IWbemContext*,
+                                            IEnumWbemClassObject**))
   KSTV_DOUBLE_NOT_SUPPORTED(CreateClassEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
   KSTV_DOUBLE_NOT_SUPPORTED(PutInstance(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**))
-  KSTV_DOUBLE_NOT_SUPPORTED(PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*))
+  KSTV_DOUBLE_NOT_SUPPORTED(PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*,
+                                             IWbemObjectSink*))
   KSTV_DOUBLE_NOT_SUPPORTED(DeleteInstance(const BSTR, LONG, IWbemContext*, IWbemCallResult**))
   KSTV_DOUBLE_NOT_SUPPORTED(DeleteInstanceAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
-  KSTV_DOUBLE_NOT_SUPPORTED(CreateInstanceEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
-  KSTV_DOUBLE_NOT_SUPPORTED(CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
-  KSTV_DOUBLE_NOT_SUPPORTED(ExecQuery(const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
-  KSTV_DOUBLE_NOT_SUPPORTED(ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  KSTV_DOUBLE_NOT_SUPPORTED(CreateInstanceEnum(const BSTR, LONG, IWbemContext*,
+                                               IEnumWbemClassObject**))
+  KSTV_DOUBLE_NOT_SUPPORTED(CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*,
+                                                    IWbemObjectSink*))
+  KSTV_DOUBLE_NOT_SUPPORTED(ExecQuery(const BSTR, const BSTR, LONG, IWbemContext*,
+                                      IEnumWbemClassObject**))
+  KSTV_DOUBLE_NOT_SUPPORTED(ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
+                                           IWbemObjectSink*))
   KSTV_DOUBLE_NOT_SUPPORTED(ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*,
                                                   IEnumWbemClassObject**))
-  KSTV_DOUBLE_NOT_SUPPORTED(ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
-                                       IWbemClassObject**, IWbemCallResult**))
-  KSTV_DOUBLE_NOT_SUPPORTED(ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
-                                            IWbemObjectSink*))
+  KSTV_DOUBLE_NOT_SUPPORTED(ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*,
+                                       IWbemClassObject*, IWbemClassObject**, IWbemCallResult**))
+  KSTV_DOUBLE_NOT_SUPPORTED(ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext*,
+                                            IWbemClassObject*, IWbemObjectSink*))
 #undef KSTV_DOUBLE_NOT_SUPPORTED
 
  private:
@@ -115,8 +105,9 @@ class Services final : public Double<IWbemServices>, public IClientSecurity {
 
 class Locator final : public Double<IWbemLocator> {
  public:
-  HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR, const BSTR, const BSTR, const BSTR, LONG, const BSTR,
-                                          IWbemContext*, IWbemServices** services) override {
+  HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR, const BSTR, const BSTR, const BSTR, LONG,
+                                          const BSTR, IWbemContext*,
+                                          IWbemServices** services) override {
     *services = new Services;
     return WBEM_S_NO_ERROR;
   }
@@ -152,9 +143,10 @@ int main() {
   DWORD locatorCookie = 0, apartmentCookie = 0;
   auto* locator = new Factory<Locator>;
   auto* apartment = new Factory<Apartment>;
-  CoRegisterClassObject(CLSID_WbemLocator, locator, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &locatorCookie);
-  CoRegisterClassObject(CLSID_UnsecuredApartment, apartment, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
-                        &apartmentCookie);
+  CoRegisterClassObject(CLSID_WbemLocator, locator, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                        &locatorCookie);
+  CoRegisterClassObject(CLSID_UnsecuredApartment, apartment, CLSCTX_LOCAL_SERVER,
+                        REGCLS_MULTIPLEUSE, &apartmentCookie);
   int exitCode = kstv::Entry(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWDEFAULT);
   CoRevokeClassObject(locatorCookie);
   CoRevokeClassObject(apartmentCookie);
