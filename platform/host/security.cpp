@@ -153,28 +153,34 @@ BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD 
   return TRUE;
 }
 
+namespace kstv::host {
+namespace {
+
+// Points the descriptor's owner or group at `sid` and sets or clears its defaulted flag.
+BOOL SetDescriptorSid(const char* call, PSECURITY_DESCRIPTOR descriptor, PSID sid, BOOL defaulted,
+                      PSID SECURITY_DESCRIPTOR::*field, WORD defaultedFlag) {
+  if (auto code = injectedFailure(call)) return Fail(*code);
+  SECURITY_DESCRIPTOR* absolute = DescriptorOf(descriptor);
+  if (!absolute) return Fail(1305);  // ERROR_UNKNOWN_REVISION
+  absolute->*field = sid;
+  absolute->Control =
+      static_cast<WORD>((absolute->Control & ~defaultedFlag) | (defaulted ? defaultedFlag : 0));
+  return TRUE;
+}
+
+}  // namespace
+}  // namespace kstv::host
+
 BOOL WINAPI SetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID owner,
                                        BOOL defaulted) {
-  using namespace kstv::host;
-  if (auto code = injectedFailure("SetSecurityDescriptorOwner")) return Fail(*code);
-  SECURITY_DESCRIPTOR* absolute = DescriptorOf(descriptor);
-  if (!absolute) return Fail(1305);
-  absolute->Owner = owner;
-  absolute->Control = static_cast<WORD>((absolute->Control & ~SE_OWNER_DEFAULTED) |
-                                        (defaulted ? SE_OWNER_DEFAULTED : 0));
-  return TRUE;
+  return kstv::host::SetDescriptorSid("SetSecurityDescriptorOwner", descriptor, owner, defaulted,
+                                      &SECURITY_DESCRIPTOR::Owner, SE_OWNER_DEFAULTED);
 }
 
 BOOL WINAPI SetSecurityDescriptorGroup(PSECURITY_DESCRIPTOR descriptor, PSID group,
                                        BOOL defaulted) {
-  using namespace kstv::host;
-  if (auto code = injectedFailure("SetSecurityDescriptorGroup")) return Fail(*code);
-  SECURITY_DESCRIPTOR* absolute = DescriptorOf(descriptor);
-  if (!absolute) return Fail(1305);
-  absolute->Group = group;
-  absolute->Control = static_cast<WORD>((absolute->Control & ~SE_GROUP_DEFAULTED) |
-                                        (defaulted ? SE_GROUP_DEFAULTED : 0));
-  return TRUE;
+  return kstv::host::SetDescriptorSid("SetSecurityDescriptorGroup", descriptor, group, defaulted,
+                                      &SECURITY_DESCRIPTOR::Group, SE_GROUP_DEFAULTED);
 }
 
 HRESULT WINAPI CoInitializeSecurity(PSECURITY_DESCRIPTOR, LONG, SOLE_AUTHENTICATION_SERVICE*, void*,
