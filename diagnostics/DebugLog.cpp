@@ -1,5 +1,6 @@
 // The debug log (debugger channel, and the log file when bit 1 of DebugLevel is set) and
 // reports to the NT event log.
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +25,9 @@ constexpr int kLineCapacity = 1024;
 // line: both go through this lock, so that no line is written to a closed handle.
 std::mutex logFileLock;
 
+// The level is set by the run thread and read by the control handler's thread.
+std::atomic_ref<DWORD> LevelOf(ServiceModule& module) { return std::atomic_ref<DWORD>(module.debugLevel); }
+
 }  // namespace
 
 void ServiceModule::OpenDebugLog() {
@@ -40,10 +44,12 @@ void ServiceModule::OpenDebugLog() {
       ERROR_SUCCESS)
     return;
   settings.close();
-  std::memcpy(&debugLevel, buffer, sizeof debugLevel);  // the first four bytes, little-endian
+  DWORD level;
+  std::memcpy(&level, buffer, sizeof level);  // the first four bytes, little-endian
+  LevelOf(*this).store(level);
 
   std::lock_guard guard(logFileLock);
-  if ((debugLevel & kDebugToFile) && logFile == INVALID_HANDLE_VALUE) {
+  if ((level & kDebugToFile) && logFile == INVALID_HANDLE_VALUE) {
     // Neither truncated nor appended to: writing starts at offset 0.
     logFile =
         CreateFileA(kLogFilePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -58,8 +64,15 @@ void ServiceModule::CloseDebugLog() {
   logFile = INVALID_HANDLE_VALUE;
 }
 
+void ServiceModule::ResetDebugLog() {
+  LevelOf(*this).store(0);
+  std::lock_guard guard(logFileLock);
+  logFile = INVALID_HANDLE_VALUE;
+}
+
 void ServiceModule::DebugPrint(const char* format, ...) {
-  if (debugLevel == 0) return;
+  const DWORD level = LevelOf(*this).load();
+  if (level == 0) return;
   char message[kMessageCapacity];
   va_list arguments;
   va_start(arguments, format);
@@ -68,7 +81,7 @@ void ServiceModule::DebugPrint(const char* format, ...) {
   char line[kLineCapacity];
   std::snprintf(line, sizeof line, "%s: %s", kProgramName, message);
   OutputDebugStringA(line);
-  if (debugLevel & kDebugToFile) {
+  if (level & kDebugToFile) {
     std::lock_guard guard(logFileLock);
     DWORD written = 0;
     WriteFile(logFile, line, static_cast<DWORD>(std::strlen(line)), &written,

@@ -60,8 +60,7 @@ bool ServiceModule::IsSupportedOperatingSystem() {
 
 void ServiceModule::Run() {
   FindModuleFolder(moduleFolder);
-  debugLevel = 0;
-  logFile = INVALID_HANDLE_VALUE;
+  ResetDebugLog();
   OpenDebugLog();
   if (!IsSupportedOperatingSystem()) {
     ReportToEventLog(EVENTLOG_ERROR_TYPE, "Service is not applicable for this OS.");

@@ -60,8 +60,13 @@ void ServiceModule::ServiceEntry(DWORD, LPSTR*) {
   stopRequested = false;
   WithdrawRunThread(*this);
   status.dwCurrentState = SERVICE_START_PENDING;
-  statusHandle = RegisterServiceCtrlHandlerExA(serviceName, HandlerEntry, this);
-  if (!statusHandle) {
+  SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerExA(serviceName, HandlerEntry, this);
+  {
+    // The handler may already be answering an interrogation on the dispatcher's thread.
+    std::lock_guard guard(statusLock);
+    statusHandle = handle;
+  }
+  if (!handle) {
     ReportToEventLog(EVENTLOG_ERROR_TYPE, "Handler not installed");
     return;
   }

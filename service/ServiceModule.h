@@ -54,7 +54,9 @@ struct ServiceModule {
   void Run();
   bool IsSupportedOperatingSystem();
 
-  // Debug log and event log.
+  // Debug log and event log. ResetDebugLog sets the level to 0 and forgets the file, as
+  // a run or a registration does before OpenDebugLog.
+  void ResetDebugLog();
   void OpenDebugLog();
   void CloseDebugLog();
   void DebugPrint(const char* format, ...) KSTV_PRINTF_FORMAT(2, 3);
