@@ -71,9 +71,13 @@ void ServiceModule::ServiceEntry(DWORD, LPSTR*) {
     return;
   }
   ReportServiceState(*this, SERVICE_START_PENDING);
-  status.dwWin32ExitCode = 0;
-  status.dwCheckPoint = 0;
-  status.dwWaitHint = 0;
+  {
+    // A stop may be answered on the dispatcher's thread from here on.
+    std::lock_guard guard(statusLock);
+    status.dwWin32ExitCode = 0;
+    status.dwCheckPoint = 0;
+    status.dwWaitHint = 0;
+  }
   Run();
   ReportServiceState(*this, SERVICE_STOPPED);
 }
