@@ -23,6 +23,7 @@ using UniqueLocalMemory = Unique<HLOCAL, LocalFree>;
 using UniqueBstr = Unique<BSTR, SysFreeString>;
 using UniqueTaskMemory = Unique<LPVOID, CoTaskMemFree>;
 using UniqueLibrary = Unique<HMODULE, FreeLibrary>;
+using UniqueServiceHandle = Unique<SC_HANDLE, CloseServiceHandle>;
 
 template <typename Interface>
 void ReleaseInterface(Interface* object) {

@@ -28,6 +28,7 @@
 #include "platform/host/win32_storage.h"
 #include "platform/host/win32_system.h"
 #include "platform/host/win32_text.h"
+#include "platform/host/win32_typelib.h"
 #include "platform/host/win32_types.h"
 #include "platform/host/win32_wmi.h"
 #define KSTV_W(text) u##text

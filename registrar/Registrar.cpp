@@ -5,18 +5,13 @@
 #include "platform/handles.h"
 #include "platform/heap.h"
 #include "platform/text16.h"
+#include "registrar/ModulePath.h"
 #include "registrar/RegistrarParser.h"
 
 namespace kstv {
 namespace {
 
 constexpr OLECHAR kModuleName[] = KSTV_W("Module");
-
-// The last error as an HRESULT; a failure whatever the error says.
-HRESULT LastErrorResult() {
-  HRESULT result = HRESULT_FROM_WIN32(GetLastError());
-  return FAILED(result) ? result : E_FAIL;
-}
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 #include "registrar/ScriptSources.h"
 
 #include "platform/text16.h"
+#include "registrar/ModulePath.h"
 #include "registrar/Registrar.h"
 #include "service/ServiceModule.h"
 
@@ -8,7 +9,6 @@ namespace kstv {
 namespace {
 
 constexpr OLECHAR kRegistryResourceType[] = KSTV_W("REGISTRY");
-constexpr HRESULT kPathTooLong = HRESULT_FROM_WIN32(ERROR_BUFFER_OVERFLOW);  // 0x8007006F
 
 }  // namespace
 
@@ -16,12 +16,8 @@ HRESULT applyRegistrationScript(UINT resourceId, BOOL doRegister, const Replacem
   Registrar registrar;
   const ServiceModule* module = CurrentServiceModule();
   char path[MAX_PATH];
-  DWORD length = GetModuleFileNameA(module ? module->instance : nullptr, path, MAX_PATH);
-  if (length == MAX_PATH) return kPathTooLong;
-  if (length == 0) {
-    HRESULT error = HRESULT_FROM_WIN32(GetLastError());
-    return FAILED(error) ? error : E_FAIL;
-  }
+  HRESULT pathResult = ReadModulePath(module ? module->instance : nullptr, path);
+  if (FAILED(pathResult)) return pathResult;
   WCHAR widePath[MAX_PATH];
   if (MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH) == 0) return E_OUTOFMEMORY;
 

@@ -1,12 +1,124 @@
 #include "registrar/TypeLibraryRegistration.h"
 
-#include "service/Unavailable.h"
+#include <cstring>
+
+#include "platform/handles.h"
+#include "registrar/ModulePath.h"
 
 namespace kstv {
+namespace {
 
-HRESULT unregisterServerEntries(const ServiceModule&, BOOL) {
-  ReportUnavailable("unregisterServerEntries");
-  return E_NOTIMPL;
+constexpr char kTypeLibraryExtension[] = ".tlb";
+constexpr char kOleAutomationLibrary[] = "oleaut32.dll";
+constexpr char kUnRegisterTypeLibName[] = "UnRegisterTypeLib";
+// The longest path a type library is registered under, in characters.
+constexpr UINT kMaxRegisteredPathLength = MAX_PATH - 1;
+
+using UnRegisterTypeLibProc = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
+
+bool ToWide(const char* path, WCHAR (&widePath)[MAX_PATH]) {
+  return MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH) != 0;
+}
+
+// Replaces the extension of the path's last component by ".tlb", or appends it when
+// there is none. Double-byte characters are stepped over whole.
+HRESULT DeriveLibraryFileName(char (&path)[MAX_PATH]) {
+  char* extension = nullptr;
+  char* position = path;
+  for (; *position; position = CharNextA(position)) {
+    if (*position == '.')
+      extension = position;
+    else if (*position == '\\' || *position == '/')
+      extension = nullptr;
+  }
+  if (!extension) extension = position;
+  if (static_cast<std::size_t>(extension - path) + sizeof kTypeLibraryExtension > MAX_PATH)
+    return E_FAIL;
+  std::memcpy(extension, kTypeLibraryExtension, sizeof kTypeLibraryExtension);
+  return S_OK;
+}
+
+// The help directory: the path up to and including its last backslash, slash or colon;
+// empty when it has none.
+void HelpDirectoryOf(BSTR path, WCHAR (&directory)[MAX_PATH]) {
+  UINT length = SysStringLen(path);
+  UINT end = 0;
+  for (UINT i = 0; i < length; ++i)
+    if (path[i] == KSTV_W('\\') || path[i] == KSTV_W('/') || path[i] == KSTV_W(':')) end = i + 1;
+  std::memcpy(directory, path, end * sizeof(WCHAR));
+  directory[end] = 0;
+}
+
+}  // namespace
+
+HRESULT locateOwnTypeLibrary(const ServiceModule& module, BSTR* path, ITypeLib** library) {
+  *path = nullptr;
+  *library = nullptr;
+  char modulePath[MAX_PATH];
+  HRESULT result = ReadModulePath(module.typeLibraryInstance, modulePath);
+  if (FAILED(result)) return result;
+
+  WCHAR widePath[MAX_PATH];
+  if (!ToWide(modulePath, widePath)) return E_OUTOFMEMORY;
+  UniqueInterface<ITypeLib> found;
+  // The program's own file first: it carries the library as a resource.
+  result = LoadTypeLib(widePath, found.put());
+  if (FAILED(result)) {
+    // The error of this first attempt is not reported.
+    result = DeriveLibraryFileName(modulePath);
+    if (FAILED(result)) return result;
+    if (!ToWide(modulePath, widePath)) return E_OUTOFMEMORY;
+    result = LoadTypeLib(widePath, found.put());
+    if (FAILED(result)) return result;
+  }
+  // Success is never reported without a path.
+  UniqueBstr foundPath(SysAllocString(widePath));
+  if (!foundPath) return E_OUTOFMEMORY;
+  *path = foundPath.release();
+  *library = found.release();
+  return result;
+}
+
+HRESULT registerOwnTypeLibrary(const ServiceModule& module) {
+  UniqueBstr path;
+  UniqueInterface<ITypeLib> library;
+  HRESULT result = locateOwnTypeLibrary(module, path.put(), library.put());
+  if (FAILED(result)) return result;
+  if (SysStringLen(path.get()) > kMaxRegisteredPathLength) return CO_E_PATHTOOLONG;
+  WCHAR helpDirectory[MAX_PATH];
+  HelpDirectoryOf(path.get(), helpDirectory);
+  return RegisterTypeLib(library.get(), path.get(), helpDirectory);
+}
+
+HRESULT unregisterOwnTypeLibrary(const ServiceModule& module) {
+  UniqueBstr path;
+  UniqueInterface<ITypeLib> library;
+  HRESULT result = locateOwnTypeLibrary(module, path.put(), library.put());
+  if (FAILED(result)) return result;
+  TLIBATTR* attributes = nullptr;
+  result = library.get()->GetLibAttr(&attributes);
+  if (FAILED(result)) return result;
+
+  UniqueLibrary oleAutomation(LoadLibraryA(kOleAutomationLibrary));
+  if (oleAutomation) {
+    // A procedure's address is untyped; it is typed again through void(*)().
+    auto unregister = reinterpret_cast<UnRegisterTypeLibProc>(reinterpret_cast<void (*)()>(
+        GetProcAddress(oleAutomation.get(), kUnRegisterTypeLibName)));
+    if (unregister)
+      result = unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
+                          attributes->lcid, attributes->syskind);
+  }
+  library.get()->ReleaseTLibAttr(attributes);
+  return result;
+}
+
+HRESULT registerServerEntries(const ServiceModule& module, BOOL withTypeLibrary) {
+  return withTypeLibrary ? registerOwnTypeLibrary(module) : S_OK;
+}
+
+HRESULT unregisterServerEntries(const ServiceModule& module, BOOL withTypeLibrary) {
+  if (withTypeLibrary) unregisterOwnTypeLibrary(module);
+  return S_OK;
 }
 
 }  // namespace kstv

@@ -1,10 +1,26 @@
-// Registration of the program's type library, the only server entry it has.
+// Registration of the program's type library, the only server entry it has: found in
+// the program's own file, or in a .tlb file of the same name beside it.
 #pragma once
 
 #include "platform/win32.h"
 #include "service/ServiceModule.h"
 
 namespace kstv {
+
+// Loads the library for `typeLibraryInstance`: from the module's own file, else from the
+// ".tlb" name derived from that path. On success the caller owns both outputs (the path
+// through SysFreeString, the library through Release); on failure both are null.
+HRESULT locateOwnTypeLibrary(const ServiceModule& module, BSTR* path, ITypeLib** library);
+
+// RegisterTypeLib with the path found and its folder as the help directory.
+HRESULT registerOwnTypeLibrary(const ServiceModule& module);
+
+// UnRegisterTypeLib, reached through oleaut32.dll, with the library's own attributes;
+// S_OK without removing anything when that entry point cannot be had.
+HRESULT unregisterOwnTypeLibrary(const ServiceModule& module);
+
+// Registers the type library when withTypeLibrary is set (the class table is empty).
+HRESULT registerServerEntries(const ServiceModule& module, BOOL withTypeLibrary);
 
 // Unregisters the type library when withTypeLibrary is set; S_OK whatever happens.
 HRESULT unregisterServerEntries(const ServiceModule& module, BOOL withTypeLibrary);

@@ -43,6 +43,8 @@ struct ServiceModule {
 
   // Installation and AppID registration.
   HRESULT RegisterApplication(BOOL registerTypeLibrary, BOOL asService);
+  bool ServiceExists();
+  bool InstallService();
   bool RemoveService();
 
   // Service control: under the dispatcher when serviceMode, else Run on this thread.

@@ -132,6 +132,47 @@ void clearServiceReports();
 // Waits until the service reports `state` (any time since the dispatcher started).
 bool waitForServiceState(DWORD state, double timeoutSeconds = 10);
 
+// --- Service entries ----------------------------------------------------------------
+// An entry of the service database, as CreateServiceA made it.
+struct ServiceEntry {
+  std::string name;
+  std::string displayName;
+  DWORD type = SERVICE_WIN32_OWN_PROCESS;
+  DWORD startType = SERVICE_DEMAND_START;
+  DWORD errorControl = SERVICE_ERROR_NORMAL;
+  std::string imagePath;
+  std::vector<std::string> dependencies;
+  std::string account = "LocalSystem";
+};
+void addServiceEntry(const ServiceEntry& entry);
+std::optional<ServiceEntry> serviceEntry(const std::string& name);
+// Makes OpenSCManagerA refuse any access beyond a user's (connect, enumerate, lock
+// status) with ERROR_ACCESS_DENIED, as for a user without administrator rights.
+void refuseServiceManagerFullAccess(bool refuse);
+// Every ControlService call this process made, in order.
+struct ServiceControlSent {
+  std::string service;
+  DWORD control;
+};
+std::vector<ServiceControlSent> serviceControlsSent();
+std::size_t openServiceHandleCount();
+// Forgets every entry, the recorded controls and the refusal.
+void resetServiceManager();
+
+// --- Message boxes and other libraries ----------------------------------------------------
+struct MessageBoxShown {
+  std::string caption;
+  std::string text;
+  UINT type;
+  bool hasOwner;
+};
+std::vector<MessageBoxShown> messageBoxes();
+void clearMessageBoxes();
+// LoadLibraryA loads not yet freed ("oleaut32.dll" is the only library there is).
+std::size_t loadedLibraries();
+// Library attributes handed out by ITypeLib::GetLibAttr and not yet released.
+std::size_t liveTypeLibraryAttributes();
+
 // --- The machine ---------------------------------------------------------------------
 // The machine directory named by KSTV_MACHINE, or empty for an in-memory machine.
 const std::string& machineDirectory();

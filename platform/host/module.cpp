@@ -36,6 +36,10 @@ HMODULE const kOwnModule = reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(0x14
 // The program's own file loaded as data: like Windows, the base with its low bit set.
 HMODULE const kOwnDataModule = reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(0x140000001ULL));
 std::atomic<long> dataLoads{0};
+// oleaut32.dll, the one other library a program can load here.
+HMODULE const kOleAutomationModule =
+    reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(0x7FF800000000ULL));
+std::atomic<long> libraryLoads{0};
 
 bool isOwnModule(HMODULE module) { return module == nullptr || module == kOwnModule; }
 bool hasOwnResources(HMODULE module) { return isOwnModule(module) || module == kOwnDataModule; }
@@ -59,6 +63,7 @@ bool registerOwnModuleResources(const ResourceTable& table) {
 }
 
 std::size_t loadedDataModules() { return static_cast<std::size_t>(dataLoads.load()); }
+std::size_t loadedLibraries() { return static_cast<std::size_t>(libraryLoads.load()); }
 
 void setModulePath(const std::string& path) {
   std::lock_guard guard(state().lock);
@@ -73,6 +78,25 @@ void setCommandLine(const std::string& commandLine) {
 namespace detail {
 
 HMODULE ownModule() { return kOwnModule; }
+
+std::string ownModulePath() {
+  std::lock_guard guard(state().lock);
+  return state().path;
+}
+
+bool ownResource(const char* typeName, WORD id, const unsigned char** bytes, std::size_t* size) {
+  const ResourceTable* table = state().resources;
+  if (!table) return false;
+  for (std::size_t i = 0; i < table->resourceCount; ++i) {
+    const EmbeddedResource& resource = table->resources[i];
+    if (resource.typeName && lstrcmpiA(resource.typeName, typeName) == 0 && resource.id == id) {
+      *bytes = resource.bytes;
+      *size = resource.size;
+      return true;
+    }
+  }
+  return false;
+}
 
 void setCommandLineFromArguments(int argc, char** argv) {
   std::string line;
@@ -222,7 +246,41 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE, DWORD flags) {
   return kstv::host::kOwnDataModule;
 }
 
+HMODULE WINAPI LoadLibraryA(LPCSTR fileName) {
+  if (auto code = injectedFailure("LoadLibraryA")) {
+    SetLastError(*code);
+    return nullptr;
+  }
+  if (!fileName || lstrcmpiA(fileName, "oleaut32.dll") != 0) {
+    SetLastError(126);  // ERROR_MOD_NOT_FOUND
+    return nullptr;
+  }
+  ++kstv::host::libraryLoads;
+  return kstv::host::kOleAutomationModule;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
+  if (auto code = injectedFailure("GetProcAddress")) {
+    SetLastError(*code);
+    return nullptr;
+  }
+  if (module != kstv::host::kOleAutomationModule || kstv::host::libraryLoads.load() == 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  if (IS_INTRESOURCE(procName) || std::strcmp(procName, "UnRegisterTypeLib") != 0) {
+    SetLastError(127);  // ERROR_PROC_NOT_FOUND
+    return nullptr;
+  }
+  // Through void(*)() as Windows code does: a procedure's address is untyped.
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&UnRegisterTypeLib));
+}
+
 BOOL WINAPI FreeLibrary(HMODULE module) {
+  if (module == kstv::host::kOleAutomationModule && kstv::host::libraryLoads.load() > 0) {
+    --kstv::host::libraryLoads;
+    return TRUE;
+  }
   if (module != kstv::host::kOwnDataModule || kstv::host::dataLoads.load() == 0) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;

@@ -24,3 +24,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
 // Only the program's own file loads, as data; its resources are the embedded ones.
 HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE reserved, DWORD flags);
 BOOL WINAPI FreeLibrary(HMODULE module);
+
+// Other libraries: only "oleaut32.dll" loads, and only its UnRegisterTypeLib resolves.
+typedef LONG_PTR(WINAPI* FARPROC)();
+HMODULE WINAPI LoadLibraryA(LPCSTR fileName);
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);

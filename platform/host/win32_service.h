@@ -31,3 +31,34 @@ typedef SERVICE_STATUS* LPSERVICE_STATUS;
 #define SERVICE_CONTROL_CONTINUE 3UL
 #define SERVICE_CONTROL_INTERROGATE 4UL
 #define SERVICE_CONTROL_SHUTDOWN 5UL
+
+// --- The service control manager ---------------------------------------------------
+KSTV_DECLARE_HANDLE(SC_HANDLE);
+
+#define DELETE 0x00010000UL
+#define SC_MANAGER_ALL_ACCESS 0xF003FUL
+#define SERVICE_QUERY_CONFIG 0x0001UL
+#define SERVICE_STOP 0x0020UL
+#define SERVICE_ALL_ACCESS 0xF01FFUL
+
+#define SERVICE_AUTO_START 0x2UL
+#define SERVICE_DEMAND_START 0x3UL
+#define SERVICE_ERROR_NORMAL 0x1UL
+
+#define ERROR_SERVICE_DOES_NOT_EXIST 1060L
+#define ERROR_SERVICE_NOT_ACTIVE 1062L
+#define ERROR_SERVICE_MARKED_FOR_DELETE 1072L
+#define ERROR_SERVICE_EXISTS 1073L
+#define ERROR_INVALID_NAME 123L
+#define ERROR_INVALID_SERVICE_CONTROL 1052L
+
+SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access);
+SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access);
+SC_HANDLE WINAPI CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayName,
+                                DWORD access, DWORD serviceType, DWORD startType,
+                                DWORD errorControl, LPCSTR binaryPathName, LPCSTR loadOrderGroup,
+                                LPDWORD tagId, LPCSTR dependencies, LPCSTR serviceStartName,
+                                LPCSTR password);
+BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
+BOOL WINAPI DeleteService(SC_HANDLE service);
+BOOL WINAPI CloseServiceHandle(SC_HANDLE handle);

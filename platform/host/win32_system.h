@@ -169,3 +169,11 @@ SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerExA(LPCSTR serviceName,
                                                            LPHANDLER_FUNCTION_EX handler,
                                                            LPVOID context);
 BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);
+
+// --- Message boxes
+// ------------------------------------------------------------------
+#define MB_OK 0x0UL
+#define IDOK 1
+// No window on the host: the caption and text go to standard error and to the record
+// that the control API reads, and the box is "closed" with OK at once.
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);

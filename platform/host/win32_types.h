@@ -11,6 +11,7 @@
 typedef int BOOL;
 typedef unsigned char BYTE;
 typedef unsigned short WORD;
+typedef unsigned short USHORT;
 typedef std::uint32_t DWORD;
 typedef std::int32_t LONG;
 typedef std::uint32_t ULONG;

@@ -22,6 +22,7 @@ class EntryTest : public ::testing::Test {
   EntryTest() {
     host::resetRegistry();
     host::resetComSecurity();
+    host::resetServiceManager();
     host::clearServiceReports();
     // Runs end at once: without WMI the subscription fails and the run tears down.
     host::failCall("CoCreateInstance(WbemLocator)", static_cast<DWORD>(REGDB_E_CLASSNOTREG));
@@ -33,6 +34,7 @@ class EntryTest : public ::testing::Test {
     EXPECT_EQ(0, host::comInitializationDepth()) << "COM left initialised";
     host::clearFailures();
     host::setStartedByServiceManager(false);
+    host::resetServiceManager();
     host::resetRegistry();
   }
 
@@ -62,10 +64,6 @@ class EntryTest : public ::testing::Test {
     UniqueKey key;
     ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_CLASSES_ROOT, kAppIdGuidPath, KEY_ALL_ACCESS, key));
     ASSERT_EQ(ERROR_SUCCESS, setString(key.get(), kLocalServiceValueName, data, type));
-  }
-
-  bool reached(const char* operation) const {
-    return stderrText_.find(std::string(operation) + " is not available") != std::string::npos;
   }
 
   std::string stderrText_;
@@ -145,24 +143,27 @@ TEST_F(EntryTest, AMissingLocalServiceValueMeansInProcess) {
 }
 
 TEST_F(EntryTest, EachWordTakesItsOwnRoad) {
-  EXPECT_EQ(E_NOTIMPL, runWith(" /RegServer"));
-  EXPECT_TRUE(reached("RegisterApplication"));
+  EXPECT_EQ(S_OK, runWith(" /RegServer"));
+  EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, kAppIdGuidPath));
+  EXPECT_EQ(1u, host::callCount("RegisterTypeLib"));
+  EXPECT_FALSE(host::serviceEntry("KstvCardReader"));
   EXPECT_FALSE(ran());
 
-  EXPECT_EQ(E_NOTIMPL, runWith(" -service"));
-  EXPECT_TRUE(reached("RegisterApplication"));
+  EXPECT_EQ(S_OK, runWith(" -service"));
+  EXPECT_TRUE(host::serviceEntry("KstvCardReader"));
+  EXPECT_EQ(2u, host::callCount("RegisterTypeLib"));
 
-  registerAppId();
   EXPECT_EQ(0, runWith(" -UnregServer"));
   EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kAppIdGuidPath));  // the script's unregistration
-  EXPECT_TRUE(reached("RemoveService"));
-  EXPECT_TRUE(reached("unregisterServerEntries"));
-  EXPECT_FALSE(reached("RegisterApplication"));
+  EXPECT_FALSE(host::serviceEntry("KstvCardReader"));
+  EXPECT_EQ(1u, host::callCount("UnRegisterTypeLib"));
+  EXPECT_EQ(2u, host::callCount("RegisterTypeLib"));
+  EXPECT_FALSE(ran());
 }
 
 TEST_F(EntryTest, AWordFollowedByABlankTakesTheRunRoad) {
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, runWith(" /RegServer "));
-  EXPECT_FALSE(reached("RegisterApplication"));
+  EXPECT_EQ(0u, host::callCount("RegisterTypeLib"));
 }
 
 TEST_F(EntryTest, TheUnregisterRoadEndsWithTheCodeOfAFailedCoInitialize) {
