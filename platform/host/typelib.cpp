@@ -96,7 +96,7 @@ std::optional<LibraryInfo> ParseLibrary(const std::vector<unsigned char>& bytes)
   info.attributes.syskind = static_cast<SYSKIND>(*varFlags & 0xF);
   info.attributes.wMajorVerNum = static_cast<WORD>(*version & 0xFFFF);
   info.attributes.wMinorVerNum = static_cast<WORD>(*version >> 16);
-  info.attributes.wLibFlags = static_cast<WORD>(*flags);
+  info.attributes.wLibFlags = static_cast<WORD>(*flags | LIBFLAG_FHASDISKIMAGE);
 
   // A string entry: its length in 16 bits, then that many ANSI bytes.
   auto [strings, stringsLength] = segment(kStringSegment);

@@ -40,6 +40,7 @@
 #define E_UNEXPECTED static_cast<HRESULT>(0x8000FFFFL)
 #define E_OUTOFMEMORY static_cast<HRESULT>(0x8007000EL)
 #define E_INVALIDARG static_cast<HRESULT>(0x80070057L)
+#define E_ACCESSDENIED static_cast<HRESULT>(0x80070005L)
 #define RPC_E_CHANGED_MODE static_cast<HRESULT>(0x80010106L)
 
 #define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)

@@ -18,6 +18,9 @@ struct TLIBATTR {
 };
 typedef TLIBATTR* LPTLIBATTR;
 
+// Set on every library loaded from a file, as Windows reports it.
+#define LIBFLAG_FHASDISKIMAGE 0x8
+
 struct ITypeInfo;
 struct ITypeComp;
 typedef DWORD TYPEKIND;

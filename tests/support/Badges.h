@@ -5,6 +5,7 @@
 #include <string>
 
 #include "monitor/DriveBadges.h"
+#include "tests/support/RegistryValues.h"
 #include "tests/support/ScratchKey.h"
 
 namespace kstv::test {
@@ -14,20 +15,6 @@ inline constexpr char kDrivesKey[] = "Applications\\explorer.exe\\Drives";
 inline std::string badgeKey(char letter, const char* below = nullptr) {
   std::string path = std::string(kDrivesKey) + "\\" + letter;
   return below ? path + "\\" + below : path;
-}
-
-// The default value of a key below HKEY_CLASSES_ROOT, if the key and value are there.
-inline std::optional<std::string> defaultValue(const std::string& path) {
-  UniqueKey key;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
-    return std::nullopt;
-  char data[512];
-  DWORD size = sizeof data, type = 0;
-  if (RegQueryValueExA(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
-          ERROR_SUCCESS ||
-      type != REG_SZ || size == 0)
-    return std::nullopt;
-  return std::string(data, size - 1);
 }
 
 inline std::optional<std::string> badgeIcon(char letter) {

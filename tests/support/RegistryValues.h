@@ -1,0 +1,32 @@
+// Reading string values back from the registry in tests.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/handles.h"
+
+namespace kstv::test {
+
+// A REG_SZ value of a key below `root` (the default value when `name` is null), if the
+// key and the value are there.
+inline std::optional<std::string> stringValue(HKEY root, const std::string& path,
+                                              const char* name) {
+  UniqueKey key;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+    return std::nullopt;
+  char data[1024];
+  DWORD size = sizeof data, type = 0;
+  if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_SZ || size == 0)
+    return std::nullopt;
+  return std::string(data, size - 1);
+}
+
+// The default value of a key below HKEY_CLASSES_ROOT.
+inline std::optional<std::string> defaultValue(const std::string& path) {
+  return stringValue(HKEY_CLASSES_ROOT, path, nullptr);
+}
+
+}  // namespace kstv::test
