@@ -1,0 +1,201 @@
+// The registration roads on the emulated machine: RegServer, Service and UnregServer
+// leave the AppID values, the service entry and the type library as they should, and
+// the service manager's refusals reach the user as message boxes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/host/control.h"
+#include "service/AppId.h"
+#include "service/Entry.h"
+#include "service/ServiceModule.h"
+#include "tests/support/RegistryValues.h"
+#include "tests/support/ScratchKey.h"
+
+namespace kstv::test {
+namespace {
+
+constexpr char kProgramPath[] = "C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.exe";
+constexpr char kAppIdGuidPath[] = "AppID\\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}";
+constexpr char kLibraryKey[] = "TypeLib\\{2C7E9A15-B4D3-4F08-8E61-5A0F93D7C2B4}";
+constexpr char kServiceName[] = "KstvCardReader";
+constexpr HRESULT kUnsupportedOperatingSystem = static_cast<HRESULT>(0x80110449L);
+
+class InstallationTest : public ::testing::Test {
+ protected:
+  InstallationTest() {
+    host::resetRegistry();
+    host::resetServiceManager();
+    host::clearMessageBoxes();
+    registryHandles_ = host::openRegistryHandleCount();
+  }
+  ~InstallationTest() override {
+    EXPECT_EQ(registryHandles_, host::openRegistryHandleCount()) << "a registry handle leaked";
+    EXPECT_EQ(0u, host::openServiceHandleCount()) << "a service handle leaked";
+    EXPECT_EQ(0u, host::loadedLibraries());
+    host::clearFailures();
+    host::clearReadOnlyMarks();
+    host::setWindowsVersion(10, 0);
+    host::resetServiceManager();
+    host::clearMessageBoxes();
+    host::resetRegistry();
+  }
+
+  static int run(const char* word) {
+    host::setCommandLine(std::string("\"") + kProgramPath + "\" " + word);
+    testing::internal::CaptureStderr();
+    int code = Entry(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWDEFAULT);
+    testing::internal::GetCapturedStderr();
+    return code;
+  }
+
+  static std::optional<std::string> appIdValue(const char* name) {
+    return stringValue(HKEY_CLASSES_ROOT, kAppIdGuidPath, name);
+  }
+  static std::vector<std::string> boxTexts() {
+    std::vector<std::string> texts;
+    for (const host::MessageBoxShown& box : host::messageBoxes()) {
+      EXPECT_EQ(kServiceName, box.caption);
+      EXPECT_EQ(MB_OK, box.type);
+      EXPECT_FALSE(box.hasOwner);
+      texts.push_back(box.text);
+    }
+    return texts;
+  }
+  static void addOldService() {
+    host::ServiceEntry old;
+    old.name = kServiceName;
+    old.displayName = "An older installation";
+    old.imagePath = "C:\\Old\\KstvCardReader.exe";
+    host::addServiceEntry(old);
+  }
+
+ private:
+  std::size_t registryHandles_ = 0;
+};
+
+TEST_F(InstallationTest, ServiceRegistersTheAppIdTheTypeLibraryAndAnAutoStartService) {
+  EXPECT_EQ(0, run("-Service"));
+  EXPECT_EQ("KstvCardReader", appIdValue(kLocalServiceValueName));
+  EXPECT_EQ("-Service", appIdValue(kServiceParametersValueName));
+  EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
+
+  auto entry = host::serviceEntry(kServiceName);
+  ASSERT_TRUE(entry);
+  EXPECT_EQ("Kestrova Card Reader Service", entry->displayName);
+  EXPECT_EQ(SERVICE_WIN32_OWN_PROCESS, entry->type);
+  EXPECT_EQ(SERVICE_AUTO_START, entry->startType);
+  EXPECT_EQ(SERVICE_ERROR_NORMAL, entry->errorControl);
+  EXPECT_EQ(std::vector<std::string>{"RPCSS"}, entry->dependencies);
+  EXPECT_EQ("LocalSystem", entry->account);
+  EXPECT_TRUE(boxTexts().empty());
+}
+
+TEST_F(InstallationTest, TheImagePathIsQuotedSoThatItsBlanksCannotSplitIt) {
+  ASSERT_EQ(0, run("-Service"));
+  auto entry = host::serviceEntry(kServiceName);
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(std::string("\"") + kProgramPath + "\"", entry->imagePath);
+}
+
+TEST_F(InstallationTest, ServiceOverAnExistingServiceStopsDeletesAndCreatesItAnew) {
+  addOldService();
+  EXPECT_EQ(0, run("-Service"));
+  ASSERT_EQ(1u, host::serviceControlsSent().size());
+  EXPECT_EQ(SERVICE_CONTROL_STOP, host::serviceControlsSent()[0].control);
+  auto entry = host::serviceEntry(kServiceName);
+  ASSERT_TRUE(entry);
+  EXPECT_EQ("Kestrova Card Reader Service", entry->displayName);
+  EXPECT_EQ(std::string("\"") + kProgramPath + "\"", entry->imagePath);
+  EXPECT_TRUE(boxTexts().empty());
+}
+
+TEST_F(InstallationTest, RegServerAfterServiceRemovesTheServiceAndLocalServiceOnly) {
+  ASSERT_EQ(0, run("-Service"));
+  EXPECT_EQ(0, run("-RegServer"));
+  EXPECT_FALSE(host::serviceEntry(kServiceName));
+  EXPECT_FALSE(appIdValue(kLocalServiceValueName));
+  EXPECT_EQ("-Service", appIdValue(kServiceParametersValueName));
+  EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
+}
+
+TEST_F(InstallationTest, UnregServerRemovesEverythingButTheAppIdKey) {
+  ASSERT_EQ(0, run("-Service"));
+  EXPECT_EQ(0, run("-UnregServer"));
+  EXPECT_FALSE(host::serviceEntry(kServiceName));
+  EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kAppIdGuidPath));
+  EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, "AppID\\KstvCardReader.EXE"));
+  EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
+  EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, kAppIdKeyName));
+}
+
+TEST_F(InstallationTest, AFailedCreationChangesNeitherTheExitCodeNorTheAppIdValues) {
+  host::failCall("CreateServiceA", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(0, run("-Service"));
+  EXPECT_EQ("KstvCardReader", appIdValue(kLocalServiceValueName));
+  EXPECT_EQ("-Service", appIdValue(kServiceParametersValueName));
+  EXPECT_EQ(std::vector<std::string>{"Couldn't create service"}, boxTexts());
+}
+
+TEST_F(InstallationTest, WithoutAdministratorRightsOnlyTheServiceIsMissing) {
+  host::refuseServiceManagerFullAccess(true);
+  EXPECT_EQ(0, run("-RegServer"));
+  EXPECT_TRUE(boxTexts().empty());  // nothing to remove as far as it can tell
+  EXPECT_EQ(0, run("-Service"));
+  EXPECT_EQ(std::vector<std::string>{"Couldn't open service manager"}, boxTexts());
+  EXPECT_FALSE(host::serviceEntry(kServiceName));
+  EXPECT_EQ("KstvCardReader", appIdValue(kLocalServiceValueName));
+  EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
+}
+
+TEST_F(InstallationTest, OnWindows7NothingIsRegisteredOrRemoved) {
+  addOldService();
+  host::setWindowsVersion(6, 1);
+  EXPECT_EQ(kUnsupportedOperatingSystem, run("-Service"));
+  CoUninitialize();  // left initialised on this road until the process ends
+  EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kAppIdGuidPath));
+  EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
+  ASSERT_TRUE(host::serviceEntry(kServiceName));
+  EXPECT_EQ("C:\\Old\\KstvCardReader.exe", host::serviceEntry(kServiceName)->imagePath);
+  EXPECT_TRUE(host::serviceControlsSent().empty());
+  EXPECT_TRUE(boxTexts().empty());
+}
+
+TEST_F(InstallationTest, AServiceThatCannotBeOpenedForRemovalIsReported) {
+  addOldService();
+  theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
+  host::failCall("OpenServiceA", ERROR_ACCESS_DENIED, 1, 1);  // after the existence check
+  EXPECT_FALSE(theServiceModule.RemoveService());
+  EXPECT_EQ(std::vector<std::string>{"Couldn't open service"}, boxTexts());
+  EXPECT_TRUE(host::serviceEntry(kServiceName));
+}
+
+TEST_F(InstallationTest, AServiceThatCannotBeDeletedIsReported) {
+  addOldService();
+  host::failCall("DeleteService", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(0, run("-RegServer"));
+  EXPECT_EQ(std::vector<std::string>{"Service could not be deleted"}, boxTexts());
+}
+
+TEST_F(InstallationTest, RemovingWhenNoServiceIsThereSucceedsQuietly) {
+  theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
+  EXPECT_TRUE(theServiceModule.RemoveService());
+  EXPECT_EQ(0u, host::callCount("DeleteService"));
+  EXPECT_TRUE(boxTexts().empty());
+}
+
+TEST_F(InstallationTest, AnAppIdKeyThatCannotBeWrittenIsTheExitCodeAndStopsTheRoad) {
+  {
+    UniqueKey guidKey;
+    ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_CLASSES_ROOT, kAppIdGuidPath, KEY_ALL_ACCESS, guidKey));
+  }
+  ASSERT_TRUE(host::markKeyReadOnly(HKEY_CLASSES_ROOT, kAppIdGuidPath));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, run("-Service"));
+  EXPECT_FALSE(host::serviceEntry(kServiceName));
+  EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
+  EXPECT_EQ(0, host::comInitializationDepth());
+}
+
+}  // namespace
+}  // namespace kstv::test
