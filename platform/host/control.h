@@ -104,7 +104,8 @@ struct Event {
 std::vector<Event> eventLog();
 
 // --- Version --------------------------------------------------------------------------------
-// The version GetVersionExA reports (10.0 unless set).
+// The version GetVersionExA reports: 10.0 unless set here or, at start, by the
+// environment variable KSTV_WINDOWS_VERSION (for example 6.1).
 void setWindowsVersion(DWORD major, DWORD minor);
 
 // --- Security ---------------------------------------------------------------------------

@@ -10,6 +10,8 @@
 #include "platform/host/control.h"
 #include "platform/host/failures.h"
 #include "platform/host/machine_database.h"
+#include "platform/host/registry_store.h"
+#include "platform/host/text.h"
 
 namespace kstv::host {
 namespace {
@@ -36,44 +38,84 @@ Manager& manager() {
   return instance;
 }
 
-void EnsureServiceTable() {
-  static std::once_flag created;
-  std::call_once(created, [] {
-    detail::MachineCall call(true);
-    detail::execute(call.db(),
-                    "CREATE TABLE IF NOT EXISTS services(name TEXT PRIMARY KEY COLLATE NOCASE,"
-                    " display_name TEXT NOT NULL, type INTEGER NOT NULL,"
-                    " start_type INTEGER NOT NULL, error_control INTEGER NOT NULL,"
-                    " image_path TEXT NOT NULL, dependencies BLOB NOT NULL,"
-                    " account TEXT NOT NULL)");
-    call.commit();
-  });
+// Entries live where Windows keeps them: a key per service below
+// HKLM\System\CurrentControlSet\Services, read and written without the registry calls'
+// failure injection (the manager is another process on Windows).
+constexpr const char16_t* kServicesPath[] = {u"System", u"CurrentControlSet", u"Services"};
+
+using detail::KeyId;
+using detail::RegistryStore;
+
+std::optional<KeyId> ServicesKey(bool create) {
+  RegistryStore& store = RegistryStore::instance();
+  std::optional<KeyId> key = store.predefinedKey(HKEY_LOCAL_MACHINE);
+  for (const char16_t* name : kServicesPath) {
+    std::optional<KeyId> child = store.findChild(*key, name);
+    if (!child && !create) return std::nullopt;
+    key = child ? child : store.addChild(*key, name);
+  }
+  return key;
+}
+
+std::optional<KeyId> EntryKey(const std::string& name) {
+  std::optional<KeyId> services = ServicesKey(false);
+  if (!services) return std::nullopt;
+  return RegistryStore::instance().findChild(*services, detail::ansiToWide(name));
+}
+
+// Values are kept as the ANSI calls write them: the bytes and their NUL.
+std::optional<std::string> TextValue(KeyId key, const char16_t* name) {
+  auto value = RegistryStore::instance().findValue(key, name);
+  if (!value) return std::nullopt;
+  std::string text(value->data.begin(), value->data.end());
+  while (!text.empty() && text.back() == '\0') text.pop_back();
+  return text;
+}
+
+DWORD NumberValue(KeyId key, const char16_t* name) {
+  auto value = RegistryStore::instance().findValue(key, name);
+  DWORD number = 0;
+  if (value && value->data.size() == sizeof number) std::memcpy(&number, value->data.data(), 4);
+  return number;
+}
+
+void SetText(KeyId key, const char16_t* name, DWORD type, const std::string& text) {
+  RegistryStore::instance().setValue(key, name, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                                     static_cast<DWORD>(text.size() + 1));
+}
+
+void SetNumber(KeyId key, const char16_t* name, DWORD number) {
+  RegistryStore::instance().setValue(key, name, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+                                     sizeof number);
+}
+
+void RemoveTree(KeyId key) {
+  RegistryStore& store = RegistryStore::instance();
+  while (auto child = store.childNameAt(key, 0)) RemoveTree(*store.findChild(key, *child));
+  store.removeKey(key);
 }
 
 std::optional<ServiceEntry> FindEntry(const std::string& name) {
-  EnsureServiceTable();
   detail::MachineCall call(false);
-  detail::SqliteStatement row(call.db(),
-                              "SELECT name, display_name, type, start_type, error_control,"
-                              " image_path, dependencies, account FROM services WHERE name = ?");
-  if (!row.bind(name).step()) return std::nullopt;
+  std::optional<KeyId> key = EntryKey(name);
+  if (!key) return std::nullopt;
   ServiceEntry entry;
-  entry.name = row.text(0);
-  entry.displayName = row.text(1);
-  entry.type = static_cast<DWORD>(row.integer(2));
-  entry.startType = static_cast<DWORD>(row.integer(3));
-  entry.errorControl = static_cast<DWORD>(row.integer(4));
-  entry.imagePath = row.text(5);
-  std::vector<unsigned char> list = row.blob(6);
+  entry.name = name;
+  entry.displayName = TextValue(*key, u"DisplayName").value_or(name);
+  entry.type = NumberValue(*key, u"Type");
+  entry.startType = NumberValue(*key, u"Start");
+  entry.errorControl = NumberValue(*key, u"ErrorControl");
+  entry.imagePath = TextValue(*key, u"ImagePath").value_or("");
+  entry.account = TextValue(*key, u"ObjectName").value_or("");
   // A list of names, each ending in a NUL, the list in an empty name.
-  for (std::size_t start = 0; start < list.size();) {
-    std::size_t end = start;
-    while (end < list.size() && list[end]) ++end;
-    if (end == start) break;
-    entry.dependencies.emplace_back(reinterpret_cast<const char*>(list.data()) + start, end - start);
-    start = end + 1;
+  if (auto list = TextValue(*key, u"DependOnService")) {
+    for (std::size_t start = 0; start < list->size();) {
+      std::size_t end = list->find('\0', start);
+      if (end == std::string::npos) end = list->size();
+      if (end > start) entry.dependencies.push_back(list->substr(start, end - start));
+      start = end + 1;
+    }
   }
-  entry.account = row.text(7);
   return entry;
 }
 
@@ -112,24 +154,22 @@ void refuseServiceManagerFullAccess(bool refuse) {
 }
 
 void addServiceEntry(const ServiceEntry& entry) {
-  EnsureServiceTable();
-  std::string list;
-  for (const std::string& name : entry.dependencies) list += name + '\0';
-  list += '\0';
   detail::MachineCall call(true);
-  detail::SqliteStatement(call.db(),
-                          "INSERT OR REPLACE INTO services(name, display_name, type, start_type,"
-                          " error_control, image_path, dependencies, account)"
-                          " VALUES(?, ?, ?, ?, ?, ?, ?, ?)")
-      .bind(entry.name)
-      .bind(entry.displayName)
-      .bind(static_cast<std::int64_t>(entry.type))
-      .bind(static_cast<std::int64_t>(entry.startType))
-      .bind(static_cast<std::int64_t>(entry.errorControl))
-      .bind(entry.imagePath)
-      .bindBlob(list.data(), list.size())
-      .bind(entry.account)
-      .step();
+  RegistryStore& store = RegistryStore::instance();
+  KeyId services = *ServicesKey(true);
+  std::u16string name = detail::ansiToWide(entry.name);
+  if (auto old = store.findChild(services, name)) RemoveTree(*old);
+  KeyId key = store.addChild(services, name);
+  SetText(key, u"DisplayName", REG_SZ, entry.displayName);
+  SetNumber(key, u"Type", entry.type);
+  SetNumber(key, u"Start", entry.startType);
+  SetNumber(key, u"ErrorControl", entry.errorControl);
+  SetText(key, u"ImagePath", REG_SZ, entry.imagePath);
+  SetText(key, u"ObjectName", REG_SZ, entry.account);
+  // Each name ends in a NUL; SetText adds the list's closing one.
+  std::string list;
+  for (const std::string& dependency : entry.dependencies) list += dependency + '\0';
+  if (!list.empty()) SetText(key, u"DependOnService", REG_MULTI_SZ, list);
   call.commit();
 }
 
@@ -146,10 +186,13 @@ std::size_t openServiceHandleCount() {
 }
 
 void resetServiceManager() {
-  EnsureServiceTable();
   {
     detail::MachineCall call(true);
-    detail::execute(call.db(), "DELETE FROM services");
+    if (auto services = ServicesKey(false)) {
+      RegistryStore& store = RegistryStore::instance();
+      while (auto child = store.childNameAt(*services, 0))
+        RemoveTree(*store.findChild(*services, *child));
+    }
     call.commit();
   }
   std::lock_guard guard(manager().lock);
@@ -238,13 +281,12 @@ BOOL WINAPI DeleteService(SC_HANDLE service) {
   auto record = Lookup(service, false);
   if (!record) return Fail(ERROR_INVALID_HANDLE);
   if (!(record->access & DELETE)) return Fail(ERROR_ACCESS_DENIED);
-  EnsureServiceTable();
   detail::MachineCall call(true);
-  detail::SqliteStatement remove(call.db(), "DELETE FROM services WHERE name = ?");
-  remove.bind(record->serviceName).step();
-  bool removed = sqlite3_changes(call.db()) > 0;
+  std::optional<KeyId> key = EntryKey(record->serviceName);
+  if (!key) return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
+  RemoveTree(*key);
   call.commit();
-  return removed ? TRUE : Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
+  return TRUE;
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {

@@ -1,5 +1,6 @@
 // GetVersionExA with a version the tests set: Windows 10 unless told otherwise.
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/host/control.h"
@@ -8,8 +9,18 @@
 namespace kstv::host {
 namespace {
 
-std::atomic<DWORD> majorVersion{10};
-std::atomic<DWORD> minorVersion{0};
+// KSTV_WINDOWS_VERSION=MAJOR.MINOR sets the start value, for a program run by a scenario.
+DWORD StartVersion(bool major) {
+  const char* text = std::getenv("KSTV_WINDOWS_VERSION");
+  if (!text || !*text) return major ? 10 : 0;
+  char* dot = nullptr;
+  unsigned long value = std::strtoul(text, &dot, 10);
+  if (major) return static_cast<DWORD>(value);
+  return *dot == '.' ? static_cast<DWORD>(std::strtoul(dot + 1, nullptr, 10)) : 0;
+}
+
+std::atomic<DWORD> majorVersion{StartVersion(true)};
+std::atomic<DWORD> minorVersion{StartVersion(false)};
 
 DWORD BuildOf(DWORD major, DWORD minor) {
   if (major >= 10) return 19045;

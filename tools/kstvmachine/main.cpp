@@ -102,7 +102,10 @@ void printValue(const char* name, DWORD type, const std::vector<BYTE>& data) {
                 static_cast<int>(strnlen(reinterpret_cast<const char*>(data.data()), data.size())),
                 reinterpret_cast<const char*>(data.data()));
   } else if (type == REG_MULTI_SZ) {
-    for (std::size_t i = 0; i + 1 < data.size(); ++i)
+    // Items separated by \0, as reg prints them: the list's closing NULs are not shown.
+    std::size_t end = data.size();
+    while (end > 0 && data[end - 1] == 0) --end;
+    for (std::size_t i = 0; i < end; ++i)
       std::fputs(data[i] ? std::string(1, data[i]).c_str() : "\\0", stdout);
   } else if (type == REG_DWORD && data.size() == 4) {
     DWORD number;

@@ -1,0 +1,106 @@
+#!/bin/sh
+# The registration roads of the real program, checked the same way on Wine and on the
+# emulated machine: -RegServer, -Service, -RegServer after -Service, -UnregServer, and a
+# registration on Windows 7 that changes nothing.
+# Usage: roads.sh wine WINE-RUN KstvCardReader.exe
+#        roads.sh host KSTVMACHINE KstvCardReader
+# On Wine the program is installed in C:\Program Files\Kestrova\MemoryCard\ (a path with
+# blanks); on the emulated machine that is where the program always lies. Wine's sc has
+# no qc, so the service entry is read where both keep it: the Services key.
+set -u
+platform=$1
+tool=$2
+program=$3
+failures=0
+passed=0
+check() { # check DESCRIPTION CONDITION...
+  what=$1; shift
+  if "$@"; then echo "ok: $what"; passed=$((passed + 1)); else echo "FAILED: $what"; failures=$((failures + 1)); fi
+}
+
+folder='C:\Program Files\Kestrova\MemoryCard'
+path="$folder\\KstvCardReader.exe"
+appid='HKCR\AppID\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}'
+exekey='HKCR\AppID\KstvCardReader.EXE'
+typelib='HKCR\TypeLib\{2C7E9A15-B4D3-4F08-8E61-5A0F93D7C2B4}'
+service='HKLM\System\CurrentControlSet\Services\KstvCardReader'
+
+case "$platform" in
+wine)
+  install_dir="$("$tool" winepath -u "$folder" | tr -d '\r')"
+  mkdir -p "$install_dir" && cp "$program" "$install_dir/KstvCardReader.exe" || exit 1
+  reg_query() { "$tool" reg query "$1" 2>/dev/null | tr -d '\r'; }
+  has_key() { "$tool" reg query "$1" >/dev/null 2>&1; }
+  road() { "$tool" "$path" "$1" >/dev/null 2>&1; }
+  windows() { "$tool" reg add 'HKCU\Software\Wine' /v Version /d "$1" /f >/dev/null 2>&1; }
+  on_windows_7() { windows win7; }
+  on_windows_10() { windows win10; }
+  cleanup() { on_windows_10; "$tool" sc delete KstvCardReader >/dev/null 2>&1; rm -rf "$install_dir"; }
+  ;;
+host)
+  KSTV_MACHINE=$(mktemp -d)
+  export KSTV_MACHINE
+  reg_query() { "$tool" reg query "$1" 2>/dev/null; }
+  has_key() { "$tool" reg query "$1" >/dev/null 2>&1; }
+  road() { "$program" "$1" >/dev/null 2>&1; }
+  on_windows_7() { KSTV_WINDOWS_VERSION=6.1; export KSTV_WINDOWS_VERSION; }
+  on_windows_10() { unset KSTV_WINDOWS_VERSION; }
+  cleanup() { rm -rf "$KSTV_MACHINE"; }
+  ;;
+*)
+  echo "usage: roads.sh wine|host TOOL PROGRAM" >&2
+  exit 2 ;;
+esac
+trap cleanup EXIT
+
+# value KEY NAME: the data of a value as reg query prints it ("(Default)" for the default).
+value() { reg_query "$1" | awk -F '    ' -v name="$2" '$2 == name { print $4; exit }'; }
+lacks_key() { ! has_key "$1"; }
+is() { [ "$1" = "$2" ]; }
+
+road -RegServer
+check "-RegServer: exit code 0" is $? 0
+check "the AppID key names the program" is "$(value "$appid" '(Default)')" KstvCardReader
+check "KstvCardReader.EXE points to the AppID" \
+  is "$(value "$exekey" AppID)" '{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}'
+check "the type library is registered with the program's path" \
+  is "$(value "$typelib\\1.0\\409\\win32" '(Default)')" "$path"
+check "with its folder as help directory" \
+  is "$(value "$typelib\\1.0\\HELPDIR" '(Default)')" "$folder\\"
+check "no service entry" lacks_key "$service"
+check "no LocalService" is "$(value "$appid" LocalService)" ""
+
+road -Service
+check "-Service: exit code 0" is $? 0
+check "LocalService names the service" is "$(value "$appid" LocalService)" KstvCardReader
+check "ServiceParameters is -Service" is "$(value "$appid" ServiceParameters)" -Service
+check "the service runs in its own process" is "$(value "$service" Type)" 0x10
+check "it starts automatically" is "$(value "$service" Start)" 0x2
+check "its error control is normal" is "$(value "$service" ErrorControl)" 0x1
+check "it depends on RPCSS" is "$(value "$service" DependOnService)" RPCSS
+check "its image path is quoted (a path with blanks)" is "$(value "$service" ImagePath)" "\"$path\""
+
+on_windows_7
+road -RegServer
+check "on Windows 7: exit code 0x80110449 (its low byte, 0x49, as the shell sees it)" is $? 73
+check "and the service is still there" has_key "$service"
+check "and LocalService too" is "$(value "$appid" LocalService)" KstvCardReader
+on_windows_10
+
+road -RegServer
+check "-RegServer after -Service: exit code 0" is $? 0
+check "the service entry is gone" lacks_key "$service"
+check "LocalService is gone" is "$(value "$appid" LocalService)" ""
+check "ServiceParameters stays" is "$(value "$appid" ServiceParameters)" -Service
+
+road -Service
+road -UnregServer
+check "-UnregServer: exit code 0" is $? 0
+check "the AppID GUID key is gone" lacks_key "$appid"
+check "KstvCardReader.EXE is gone" lacks_key "$exekey"
+check "the service entry is gone" lacks_key "$service"
+check "the type library is gone" lacks_key "$typelib"
+check "the AppID key stays" has_key 'HKCR\AppID'
+
+echo "$passed passed, $failures failed"
+[ "$failures" -eq 0 ]
