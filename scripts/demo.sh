@@ -1,7 +1,7 @@
 #!/bin/sh
 # The main job, on a fresh emulated machine (host build): KstvCardReader without
-# registration, then registered and run as a service that badges the cards a second
-# process inserts, until it is stopped.
+# registration, then registered with -Service and run as a service that badges the cards
+# a second process inserts, until it is stopped; then -UnregServer.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/build.sh >/dev/null
@@ -21,12 +21,18 @@ set +e
 echo "exit code $?: the AppID key HKCR\\AppID\\{6B1D2E47-...} does not exist"
 set -e
 
-say "Registration: the AppID script, the LocalService value, the debug level"
-show build/tools/kstvreg register resources/KstvCardReader.rgs
-"$machine" reg add 'HKCR\AppID\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}' /v LocalService /d KstvCardReader
+say "KstvCardReader -Service: AppID entries, type library, service entry"
+printf '$ %s -Service\n' "$program"
+set +e
+"$program" -Service
+echo "exit code $?"
+set -e
+show "$machine" reg query 'HKCR\AppID\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}'
+show "$machine" reg query 'HKLM\System\CurrentControlSet\Services\KstvCardReader'
+show "$machine" reg query 'HKCR\TypeLib\{2C7E9A15-B4D3-4F08-8E61-5A0F93D7C2B4}\1.0\409\win32'
+say "A debug level of 2, so that the service keeps its log file"
 "$machine" reg add 'HKLM\SOFTWARE\Kestrova\KstvCardReader' /v DebugLevel /t REG_DWORD /d 2
 mkdir -p "$KSTV_MACHINE/drive_c/Program Files/Kestrova/MemoryCard"
-show build/tools/kstvreg export 'HKCR\AppID\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}'
 
 say "The service manager starts KstvCardReader"
 show "$machine" service start "$program"
@@ -59,8 +65,14 @@ say "What the service wrote: its debug log, and its standard output"
 cat "$KSTV_MACHINE/drive_c/Program Files/Kestrova/MemoryCard/KstvCardReader.log"
 cat "$KSTV_MACHINE/service.log"
 
-say "KstvCardReader -UnregServer removes the AppID entries again"
-show "$program" -UnregServer
-show build/tools/kstvreg export 'HKCR\AppID\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}'
+say "KstvCardReader -UnregServer removes the AppID entries, the service and the type library"
+printf '$ %s -UnregServer\n' "$program"
+set +e
+"$program" -UnregServer
+echo "exit code $?"
+set -e
+show "$machine" reg query 'HKCR\AppID\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}'
+show "$machine" reg query 'HKLM\System\CurrentControlSet\Services\KstvCardReader'
+show "$machine" reg query 'HKCR\TypeLib\{2C7E9A15-B4D3-4F08-8E61-5A0F93D7C2B4}'
 echo
 echo "The emulated machine is in $KSTV_MACHINE (registry, volumes, event log: machine.db)."

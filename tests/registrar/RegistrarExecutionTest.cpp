@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tests/support/DesignScript.h"
+#include "tests/support/ExpectedScript.h"
 #include "tests/support/ScriptRunner.h"
 
 namespace kstv::test {

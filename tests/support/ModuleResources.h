@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "platform/win32.h"
-#include "tests/support/DesignScript.h"
+#include "tests/support/ExpectedScript.h"
 
 namespace kstv::test {
 
