@@ -1,0 +1,92 @@
+// The emulated service manager: the codes its calls give, as Windows gives them, the
+// access a handle carries, and no handle left behind.
+#include <gtest/gtest.h>
+
+#include "platform/handles.h"
+#include "platform/host/control.h"
+
+namespace kstv::test {
+namespace {
+
+constexpr DWORD kManagerConnect = 0x0001;
+
+class HostServiceManagerTest : public ::testing::Test {
+ protected:
+  HostServiceManagerTest() { host::resetServiceManager(); }
+  ~HostServiceManagerTest() override {
+    EXPECT_EQ(0u, host::openServiceHandleCount());
+    host::clearFailures();
+    host::resetServiceManager();
+  }
+
+  static SC_HANDLE create(SC_HANDLE manager, const char* name) {
+    return CreateServiceA(manager, name, "Display", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                          SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "C:\\x.exe", nullptr,
+                          nullptr, "A\0B\0", nullptr, nullptr);
+  }
+};
+
+TEST_F(HostServiceManagerTest, AServiceIsCreatedOnceAndOpensWithoutRegardToCase) {
+  UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  ASSERT_TRUE(manager);
+  UniqueServiceHandle first(create(manager.get(), "Probe"));
+  ASSERT_TRUE(first);
+  EXPECT_EQ(nullptr, create(manager.get(), "PROBE"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_EXISTS), GetLastError());
+  UniqueServiceHandle opened(OpenServiceA(manager.get(), "probe", SERVICE_QUERY_CONFIG));
+  EXPECT_TRUE(opened);
+  auto entry = host::serviceEntry("Probe");
+  ASSERT_TRUE(entry);
+  EXPECT_EQ((std::vector<std::string>{"A", "B"}), entry->dependencies);
+  EXPECT_EQ("LocalSystem", entry->account);
+}
+
+TEST_F(HostServiceManagerTest, AMissingServiceDoesNotOpen) {
+  UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  EXPECT_EQ(nullptr, OpenServiceA(manager.get(), "Nothing", SERVICE_QUERY_CONFIG));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), GetLastError());
+}
+
+TEST_F(HostServiceManagerTest, DeletionNeedsDeleteAccessAndHappensOnce) {
+  UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  UniqueServiceHandle(create(manager.get(), "Probe"));
+  UniqueServiceHandle query(OpenServiceA(manager.get(), "Probe", SERVICE_QUERY_CONFIG));
+  EXPECT_FALSE(DeleteService(query.get()));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  UniqueServiceHandle one(OpenServiceA(manager.get(), "Probe", DELETE));
+  UniqueServiceHandle two(OpenServiceA(manager.get(), "Probe", DELETE));
+  EXPECT_TRUE(DeleteService(one.get()));
+  EXPECT_FALSE(DeleteService(two.get()));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE), GetLastError());
+  EXPECT_FALSE(host::serviceEntry("Probe"));
+}
+
+TEST_F(HostServiceManagerTest, AServiceThatDoesNotRunCannotBeStoppedButTheRequestIsSeen) {
+  UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  UniqueServiceHandle service(create(manager.get(), "Probe"));
+  SERVICE_STATUS status;
+  EXPECT_FALSE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE), GetLastError());
+  ASSERT_EQ(1u, host::serviceControlsSent().size());
+  EXPECT_EQ("Probe", host::serviceControlsSent()[0].service);
+}
+
+TEST_F(HostServiceManagerTest, WithoutAdministratorRightsOnlyAUsersAccessIsGranted) {
+  host::refuseServiceManagerFullAccess(true);
+  EXPECT_EQ(nullptr, OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, kManagerConnect));
+  ASSERT_TRUE(manager);
+  EXPECT_EQ(nullptr, create(manager.get(), "Probe"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+}
+
+TEST_F(HostServiceManagerTest, AHandleClosesOnce) {
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  EXPECT_TRUE(CloseServiceHandle(manager));
+  EXPECT_FALSE(CloseServiceHandle(manager));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+}
+
+}  // namespace
+}  // namespace kstv::test
