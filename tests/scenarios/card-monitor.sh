@@ -12,12 +12,7 @@ log=$KSTV_MACHINE/monitor.log
 "$monitor" >"$log" 2>&1 &
 pid=$!
 trap 'kill "$pid" 2>/dev/null; rm -rf "$KSTV_MACHINE"' EXIT
-failures=0
-passed=0
-check() { # check DESCRIPTION CONDITION...
-  what=$1; shift
-  if "$@"; then echo "ok: $what"; passed=$((passed + 1)); else echo "FAILED: $what"; failures=$((failures + 1)); fi
-}
+. "$(dirname "$0")/checks.sh"
 label() { "$tool" reg query 'HKCR\Applications\explorer.exe\Drives\'"$1"'\DefaultLabel' 2>/dev/null; }
 # Waits up to 5 seconds for a condition.
 eventually() {
@@ -41,5 +36,4 @@ wait "$pid"
 check "the monitor stops cleanly" grep -q stopped "$log"
 check "the stick left in the reader loses its badge at the stop" no_drive_key F
 
-echo "$passed passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

@@ -9,12 +9,7 @@ work=$(mktemp -d ./kstvreg-scenario.XXXXXX)
 KSTV_MACHINE=$(pwd)/$work/machine  # used by the host program only
 export KSTV_MACHINE
 trap 'rm -rf "$work"' EXIT
-failures=0
-passed=0
-check() { # check DESCRIPTION CONDITION...
-  what=$1; shift
-  if "$@"; then echo "ok: $what"; passed=$((passed + 1)); else echo "FAILED: $what"; failures=$((failures + 1)); fi
-}
+. "$(dirname "$0")/checks.sh"
 # Runs the tool: its output, carriage returns dropped, in $out; its exit code in $code.
 run_tool() {
   "$@" >"$work/out" 2>"$work/stderr"
@@ -65,5 +60,4 @@ check "an unreadable file: exit 2 and a message" test "$code" -eq 2 -a -s "$work
 run_tool "$@" register
 check "a usage error: exit 2" test "$code" -eq 2
 
-echo "$passed passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

@@ -11,12 +11,7 @@ set -u
 platform=$1
 tool=$2
 program=$3
-failures=0
-passed=0
-check() { # check DESCRIPTION CONDITION...
-  what=$1; shift
-  if "$@"; then echo "ok: $what"; passed=$((passed + 1)); else echo "FAILED: $what"; failures=$((failures + 1)); fi
-}
+. "$(dirname "$0")/checks.sh"
 
 folder='C:\Program Files\Kestrova\MemoryCard'
 path="$folder\\KstvCardReader.exe"
@@ -102,5 +97,4 @@ check "the service entry is gone" lacks_key "$service"
 check "the type library is gone" lacks_key "$typelib"
 check "the AppID key stays" has_key 'HKCR\AppID'
 
-echo "$passed passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

@@ -10,12 +10,7 @@ tool=$2
 KSTV_MACHINE=$(mktemp -d)
 export KSTV_MACHINE
 trap '"$tool" service stop >/dev/null 2>&1; rm -rf "$KSTV_MACHINE"' EXIT
-failures=0
-passed=0
-check() { # check DESCRIPTION CONDITION...
-  what=$1; shift
-  if "$@"; then echo "ok: $what"; passed=$((passed + 1)); else echo "FAILED: $what"; failures=$((failures + 1)); fi
-}
+. "$(dirname "$0")/checks.sh"
 eventually() {
   for _ in $(seq 50); do "$@" && return 0; sleep 0.1; done
   return 1
@@ -40,5 +35,4 @@ check "the stop removed the badge" no_drives
 check "the debug log file holds the handler's line" \
   grep -qx 'KstvCardReader: Handler() SERVICE_CONTROL_STOP post WM_QUIT' "$log"
 
-echo "$passed passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

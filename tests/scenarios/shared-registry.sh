@@ -9,11 +9,7 @@ KSTV_MACHINE=$(mktemp -d)
 export KSTV_MACHINE
 trap 'rm -rf "$KSTV_MACHINE"' EXIT
 key='HKLM\Software\KstvSharedTest'
-failures=0
-check() { # check DESCRIPTION CONDITION...
-  what=$1; shift
-  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
-}
+. "$(dirname "$0")/checks.sh"
 
 "$tool" reg add "$key" /v Written /d by-one >/dev/null
 check "a value written by one process is read by the next" \
@@ -43,5 +39,4 @@ check "the values it left have no gap (v0 to v$last)" test "$values" -eq "$((${l
 check "the registry takes writes again after the kill" \
   sh -c "'$tool' reg query '$key' | grep -q 'After    REG_SZ    kill'"
 
-echo "$((5 - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

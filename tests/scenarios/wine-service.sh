@@ -11,12 +11,7 @@ set -u
 wine=$1
 doubles=$2
 product=$3
-failures=0
-passed=0
-check() { # check DESCRIPTION CONDITION...
-  what=$1; shift
-  if "$@"; then echo "ok: $what"; passed=$((passed + 1)); else echo "FAILED: $what"; failures=$((failures + 1)); fi
-}
+. "$(dirname "$0")/checks.sh"
 quiet() { "$@" >/dev/null 2>&1; }
 state() { "$wine" sc query KstvCardReader 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $4}'; }
 exit_code() { "$wine" sc query KstvCardReader 2>/dev/null | tr -d '\r' | awk '/WIN32_EXIT_CODE/ {print $3}'; }
@@ -79,5 +74,4 @@ check "and never reports RUNNING (seen: $seen)" test "$running" = no
 # A service that never ran would show 1077 (never started) here.
 check "it ran and reported its own stop, exit code 0" test "$(exit_code)" = 0
 
-echo "$passed passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

@@ -1,0 +1,13 @@
+# Sourced by the scenario scripts. check DESCRIPTION CONDITION... runs the condition and
+# says "ok:" or "FAILED:" with the description; finish prints the tally and gives the
+# script's status.
+failures=0
+passed=0
+check() {
+  what=$1; shift
+  if "$@"; then echo "ok: $what"; passed=$((passed + 1)); else echo "FAILED: $what"; failures=$((failures + 1)); fi
+}
+finish() {
+  echo "$passed passed, $failures failed"
+  [ "$failures" -eq 0 ]
+}
