@@ -110,6 +110,11 @@ void RegistryStore::removeKey(KeyId key) {
   readOnly_.erase(key);
 }
 
+void RegistryStore::removeTree(KeyId key) {
+  while (auto child = childNameAt(key, 0)) removeTree(*findChild(key, *child));
+  removeKey(key);
+}
+
 std::optional<ValueRecord> RegistryStore::findValue(KeyId key, std::u16string_view name) {
   SqliteStatement query(db(), "SELECT name, type, data FROM reg_values WHERE key = ? AND fold = ?");
   if (!query.bind(key).bind(folded(name)).step()) return std::nullopt;

@@ -45,6 +45,8 @@ class RegistryStore {
   std::optional<std::u16string> childNameAt(KeyId parent, DWORD index);
   bool hasChildren(KeyId key);
   void removeKey(KeyId key);
+  // Removes a key with everything below it.
+  void removeTree(KeyId key);
 
   std::optional<ValueRecord> findValue(KeyId key, std::u16string_view name);
   std::optional<ValueRecord> valueAt(KeyId key, DWORD index);

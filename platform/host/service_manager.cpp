@@ -1,6 +1,6 @@
 // The service control manager's database side: opening the manager and services,
-// creating, deleting and controlling service entries. Entries live in the machine
-// database, so that kstvmachine and the program see the same ones.
+// creating, deleting and controlling service entries. Entries live in the emulated
+// registry, so that kstvmachine and the program see the same ones.
 #include <cstring>
 #include <map>
 #include <memory>
@@ -89,12 +89,6 @@ void SetNumber(KeyId key, const char16_t* name, DWORD number) {
                                      sizeof number);
 }
 
-void RemoveTree(KeyId key) {
-  RegistryStore& store = RegistryStore::instance();
-  while (auto child = store.childNameAt(key, 0)) RemoveTree(*store.findChild(key, *child));
-  store.removeKey(key);
-}
-
 std::optional<ServiceEntry> FindEntry(const std::string& name) {
   detail::MachineCall call(false);
   std::optional<KeyId> key = EntryKey(name);
@@ -158,7 +152,7 @@ void addServiceEntry(const ServiceEntry& entry) {
   RegistryStore& store = RegistryStore::instance();
   KeyId services = *ServicesKey(true);
   std::u16string name = detail::ansiToWide(entry.name);
-  if (auto old = store.findChild(services, name)) RemoveTree(*old);
+  if (auto old = store.findChild(services, name)) store.removeTree(*old);
   KeyId key = store.addChild(services, name);
   SetText(key, u"DisplayName", REG_SZ, entry.displayName);
   SetNumber(key, u"Type", entry.type);
@@ -188,11 +182,7 @@ std::size_t openServiceHandleCount() {
 void resetServiceManager() {
   {
     detail::MachineCall call(true);
-    if (auto services = ServicesKey(false)) {
-      RegistryStore& store = RegistryStore::instance();
-      while (auto child = store.childNameAt(*services, 0))
-        RemoveTree(*store.findChild(*services, *child));
-    }
+    if (auto services = ServicesKey(false)) RegistryStore::instance().removeTree(*services);
     call.commit();
   }
   std::lock_guard guard(manager().lock);
@@ -239,6 +229,8 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE managerHandle, LPCSTR serviceName, LPC
   if (!serviceName || !*serviceName || std::strpbrk(serviceName, "/\\"))
     return FailHandle(ERROR_INVALID_NAME);
   if (!binaryPathName || !*binaryPathName || tagId) return FailHandle(ERROR_INVALID_PARAMETER);
+  // The check and the creation in one transaction: another process cannot come between.
+  detail::MachineCall call(true);
   if (FindEntry(serviceName)) return FailHandle(ERROR_SERVICE_EXISTS);
   ServiceEntry entry;
   entry.name = serviceName;
@@ -251,6 +243,7 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE managerHandle, LPCSTR serviceName, LPC
     entry.dependencies.emplace_back(name);
   entry.account = serviceStartName ? serviceStartName : "LocalSystem";
   addServiceEntry(entry);
+  call.commit();
   return NewHandle(false, entry.name, access);
 }
 
@@ -284,7 +277,7 @@ BOOL WINAPI DeleteService(SC_HANDLE service) {
   detail::MachineCall call(true);
   std::optional<KeyId> key = EntryKey(record->serviceName);
   if (!key) return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
-  RemoveTree(*key);
+  RegistryStore::instance().removeTree(*key);
   call.commit();
   return TRUE;
 }

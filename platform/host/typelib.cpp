@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/handles.h"
 #include "platform/host/com_object.h"
 #include "platform/host/control.h"
 #include "platform/host/failures.h"
@@ -206,61 +207,40 @@ std::string LocaleName(LCID locale) {
 }
 
 bool SetDefaultValue(const std::string& keyPath, const std::string& text) {
-  HKEY key;
-  if (RegCreateKeyExA(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS)
+  UniqueKey key;
+  if (RegCreateKeyExA(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                      key.put(), nullptr) != ERROR_SUCCESS)
     return false;
-  LONG result = RegSetValueExA(key, nullptr, 0, REG_SZ,
-                               reinterpret_cast<const BYTE*>(text.c_str()),
-                               static_cast<DWORD>(text.size() + 1));
-  RegCloseKey(key);
-  return result == ERROR_SUCCESS;
+  return RegSetValueExA(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                        static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
 }
 
-DWORD SubkeyCount(const std::string& keyPath) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-    return 0;
-  DWORD count = 0;
-  RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr,
-                   nullptr, nullptr, nullptr);
-  RegCloseKey(key);
-  return count;
+// The names of a key's subkeys; none when it cannot be opened.
+std::vector<std::string> SubkeyNames(const std::string& keyPath) {
+  std::vector<std::string> names;
+  UniqueKey key;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+    return names;
+  char name[256];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = sizeof name;
+    if (RegEnumKeyExA(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
+    names.emplace_back(name, length);
+  }
+  return names;
 }
 
 // Whether a version key still holds a locale (a subkey named by a hexadecimal number).
 bool HoldsLocale(const std::string& versionPath) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, versionPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-    return false;
-  bool found = false;
-  char name[256];
-  for (DWORD index = 0; !found; ++index) {
-    DWORD length = sizeof name;
-    if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS)
-      break;
-    found = std::strspn(name, "0123456789abcdefABCDEF") == length;
-  }
-  RegCloseKey(key);
-  return found;
+  for (const std::string& name : SubkeyNames(versionPath))
+    if (name.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos) return true;
+  return false;
 }
 
 void DeleteTree(const std::string& keyPath) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
-    std::vector<std::string> children;
-    char name[256];
-    for (DWORD index = 0;; ++index) {
-      DWORD length = sizeof name;
-      if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-          ERROR_SUCCESS)
-        break;
-      children.emplace_back(name, length);
-    }
-    RegCloseKey(key);
-    for (const std::string& child : children) DeleteTree(keyPath + "\\" + child);
-  }
+  for (const std::string& child : SubkeyNames(keyPath)) DeleteTree(keyPath + "\\" + child);
   RegDeleteKeyA(HKEY_CLASSES_ROOT, keyPath.c_str());
 }
 
@@ -317,10 +297,10 @@ HRESULT WINAPI UnRegisterTypeLib(REFGUID libraryId, WORD majorVersion, WORD mino
   std::string localeKey = version + "\\" + LocaleName(locale);
   if (RegDeleteKeyA(HKEY_CLASSES_ROOT, (localeKey + "\\" + kindName).c_str()) != ERROR_SUCCESS)
     return TYPE_E_REGISTRYACCESS;
-  if (SubkeyCount(localeKey) == 0) RegDeleteKeyA(HKEY_CLASSES_ROOT, localeKey.c_str());
+  if (SubkeyNames(localeKey).empty()) RegDeleteKeyA(HKEY_CLASSES_ROOT, localeKey.c_str());
   // The version goes when no locale of it is left; the library when no version is.
   if (!HoldsLocale(version)) DeleteTree(version);
   std::string library = version.substr(0, version.rfind('\\'));
-  if (SubkeyCount(library) == 0) RegDeleteKeyA(HKEY_CLASSES_ROOT, library.c_str());
+  if (SubkeyNames(library).empty()) RegDeleteKeyA(HKEY_CLASSES_ROOT, library.c_str());
   return S_OK;
 }
