@@ -1,11 +1,14 @@
 # Sourced by the scenario scripts. check DESCRIPTION CONDITION... runs the condition and
 # says "ok:" or "FAILED:" with the description; finish prints the tally and gives the
-# script's status.
+# script's status. A script may define on_failure to print what it saw when a check fails.
 failures=0
 passed=0
 check() {
   what=$1; shift
-  if "$@"; then echo "ok: $what"; passed=$((passed + 1)); else echo "FAILED: $what"; failures=$((failures + 1)); fi
+  if "$@"; then echo "ok: $what"; passed=$((passed + 1)); else
+    echo "FAILED: $what"; failures=$((failures + 1))
+    if command -v on_failure >/dev/null 2>&1; then on_failure; fi
+  fi
 }
 finish() {
   echo "$passed passed, $failures failed"

@@ -15,6 +15,13 @@ run_tool() {
   "$@" >"$work/out" 2>"$work/stderr"
   code=$?
   out=$(tr -d '\r' <"$work/out")
+  last="$*"
+}
+on_failure() {
+  echo "  last run: $last"
+  echo "  exit code: $code"
+  echo "  output: $out"
+  sed 's/^/  standard error: /' "$work/stderr"
 }
 
 cp "$source_dir/resources/KstvCardReader.rgs" "$work/system.rgs"
@@ -48,8 +55,9 @@ run_tool "$@" export 'HKCU\Software\KstvRegScenario'
 check "unregistration removes it: a missing key prints nothing, exit 1" test -z "$out" -a "$code" -eq 1
 
 run_tool "$@" unregister "$work/system.rgs"
+check "the system script unregisters: S_OK, exit 0" test "$out" = "0x00000000 S_OK" -a "$code" -eq 0
 run_tool "$@" export 'HKCR\AppID\KstvCardReader.EXE'
-check "the system script unregisters" test -z "$out" -a "$code" -eq 1
+check "after it, its key is gone" test -z "$out" -a "$code" -eq 1
 
 printf 'HKCR\r\n{\r\n\tKey = x value\r\n}\r\n' >"$work/bad.rgs"
 run_tool "$@" register "$work/bad.rgs"
