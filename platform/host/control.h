@@ -38,6 +38,9 @@ void resetRegistry();
 void setAnsiCodePage(UINT codePage);
 
 // --- The program's module --------------------------------------------------------------
+// Where the program lives on the emulated machine unless a test says otherwise.
+inline constexpr char kDefaultModulePath[] =
+    "C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.exe";
 // The path GetModuleFileNameA reports for the program's own module.
 void setModulePath(const std::string& path);
 // The text GetCommandLineA returns.

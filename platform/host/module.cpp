@@ -16,10 +16,6 @@
 namespace kstv::host {
 namespace {
 
-// Where the program lives on the emulated machine unless a test says otherwise.
-constexpr const char* kDefaultModulePath =
-    "C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.exe";
-
 struct ModuleState {
   std::mutex lock;
   std::string path = kDefaultModulePath;

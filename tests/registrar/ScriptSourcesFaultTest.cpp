@@ -12,7 +12,6 @@
 namespace kstv::test {
 namespace {
 
-constexpr char kDefaultPath[] = "C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.exe";
 
 class ScriptSourcesFaultTest : public ::testing::Test {
  protected:
@@ -22,7 +21,7 @@ class ScriptSourcesFaultTest : public ::testing::Test {
   }
   ~ScriptSourcesFaultTest() override {
     host::clearFailures();
-    host::setModulePath(kDefaultPath);
+    host::setModulePath(host::kDefaultModulePath);
     applyRegistrationScript(100, FALSE, nullptr);
     EXPECT_EQ(0u, host::loadedDataModules()) << "the program's file stayed loaded";
     EXPECT_EQ(task_, host::liveTaskAllocations()) << "the replacement map was not emptied";

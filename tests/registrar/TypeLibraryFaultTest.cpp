@@ -18,7 +18,6 @@
 namespace kstv::test {
 namespace {
 
-constexpr char kDefaultPath[] = "C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.exe";
 constexpr char kLibraryKey[] = "TypeLib\\{2C7E9A15-B4D3-4F08-8E61-5A0F93D7C2B4}";
 constexpr char kVersionKey[] = "TypeLib\\{2C7E9A15-B4D3-4F08-8E61-5A0F93D7C2B4}\\1.0";
 constexpr HRESULT kCannotLoad = TYPE_E_CANTLOADLIBRARY;
@@ -38,7 +37,7 @@ class TypeLibraryFaultTest : public ::testing::Test {
   ~TypeLibraryFaultTest() override {
     host::clearFailures();
     host::setAnsiCodePage(1252);
-    host::setModulePath(kDefaultPath);
+    host::setModulePath(host::kDefaultModulePath);
     removeTree(HKEY_CLASSES_ROOT, kLibraryKey);
     for (const std::string& file : files_) std::filesystem::remove(host::hostPathOf(file));
     EXPECT_EQ(bstrs_, host::liveBstrCount()) << "a path string leaked";
@@ -143,7 +142,7 @@ TEST_F(TypeLibraryFaultTest, ModulePathsThatDoNotFitOrCannotBeReadAreTheirErrors
   std::string path;
   host::setModulePath("C:\\" + std::string(300, 'p') + ".exe");
   EXPECT_EQ(static_cast<HRESULT>(0x8007006F), locate(path));
-  host::setModulePath(kDefaultPath);
+  host::setModulePath(host::kDefaultModulePath);
   host::failCall("GetModuleFileNameA", ERROR_ACCESS_DENIED, 1);
   EXPECT_EQ(static_cast<HRESULT>(0x80070005), locate(path));
   // A failure that leaves no error is still a failure, never a success without a path.

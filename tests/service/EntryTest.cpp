@@ -14,7 +14,6 @@
 namespace kstv::test {
 namespace {
 
-constexpr char kProgram[] = "\"C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.exe\"";
 constexpr char kAppIdGuidPath[] = "AppID\\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}";
 
 class EntryTest : public ::testing::Test {
@@ -48,7 +47,7 @@ class EntryTest : public ::testing::Test {
   }
 
   int runWith(const std::string& arguments) {
-    host::setCommandLine(std::string(kProgram) + arguments);
+    host::setCommandLine(std::string("\"") + host::kDefaultModulePath + "\"" + arguments);
     testing::internal::CaptureStderr();
     int code = Entry(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWDEFAULT);
     stderrText_ = testing::internal::GetCapturedStderr();

@@ -16,7 +16,6 @@
 namespace kstv::test {
 namespace {
 
-constexpr char kProgramPath[] = "C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.exe";
 constexpr char kAppIdGuidPath[] = "AppID\\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}";
 constexpr char kLibraryKey[] = "TypeLib\\{2C7E9A15-B4D3-4F08-8E61-5A0F93D7C2B4}";
 constexpr char kServiceName[] = "KstvCardReader";
@@ -43,7 +42,7 @@ class InstallationTest : public ::testing::Test {
   }
 
   static int run(const char* word) {
-    host::setCommandLine(std::string("\"") + kProgramPath + "\" " + word);
+    host::setCommandLine(std::string("\"") + host::kDefaultModulePath + "\" " + word);
     testing::internal::CaptureStderr();
     int code = Entry(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWDEFAULT);
     testing::internal::GetCapturedStderr();
@@ -96,7 +95,7 @@ TEST_F(InstallationTest, TheImagePathIsQuotedSoThatItsBlanksCannotSplitIt) {
   ASSERT_EQ(0, run("-Service"));
   auto entry = host::serviceEntry(kServiceName);
   ASSERT_TRUE(entry);
-  EXPECT_EQ(std::string("\"") + kProgramPath + "\"", entry->imagePath);
+  EXPECT_EQ(std::string("\"") + host::kDefaultModulePath + "\"", entry->imagePath);
 }
 
 TEST_F(InstallationTest, ServiceOverAnExistingServiceStopsDeletesAndCreatesItAnew) {
@@ -107,7 +106,7 @@ TEST_F(InstallationTest, ServiceOverAnExistingServiceStopsDeletesAndCreatesItAne
   auto entry = host::serviceEntry(kServiceName);
   ASSERT_TRUE(entry);
   EXPECT_EQ("Kestrova Card Reader Service", entry->displayName);
-  EXPECT_EQ(std::string("\"") + kProgramPath + "\"", entry->imagePath);
+  EXPECT_EQ(std::string("\"") + host::kDefaultModulePath + "\"", entry->imagePath);
   EXPECT_TRUE(boxTexts().empty());
 }
 

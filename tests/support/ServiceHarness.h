@@ -43,8 +43,7 @@ inline std::vector<DWORD> reportedStates() {
 class ServiceRun {
  public:
   explicit ServiceRun(const std::string& arguments = "") {
-    host::setCommandLine("\"C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.exe\"" +
-                         arguments);
+    host::setCommandLine(std::string("\"") + host::kDefaultModulePath + "\"" + arguments);
     exit_ = std::async(std::launch::async, [] {
       return Entry(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWDEFAULT);
     });
@@ -77,7 +76,7 @@ class CleanMachine {
     host::clearServiceReports();
     host::setStartedByServiceManager(false);
     host::setWindowsVersion(10, 0);
-    host::setModulePath("C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.exe");
+    host::setModulePath(host::kDefaultModulePath);
     for (const host::Volume& volume : host::volumes())
       if (volume.letter != 'C') host::removeVolume(volume.letter);
   }
