@@ -6,7 +6,9 @@
 #        roads.sh host KSTVMACHINE KstvCardReader
 # On Wine the program is installed in C:\Program Files\Kestrova\MemoryCard\ (a path with
 # blanks); on the emulated machine that is where the program always lies. Wine's sc has
-# no qc, so the service entry is read where both keep it: the Services key.
+# no qc, so the service entry is read where both keep it: the Services key. On Wine the
+# scenario runs in one session (wine-run.sh --hold-session) that starts before the service
+# is registered, so Wine never starts the service on its own in the middle of the roads.
 set -u
 platform=$1
 tool=$2
@@ -22,6 +24,7 @@ service='HKLM\System\CurrentControlSet\Services\KstvCardReader'
 
 case "$platform" in
 wine)
+  "$tool" --hold-session || exit 1
   install_dir="$("$tool" winepath -u "$folder" | tr -d '\r')"
   mkdir -p "$install_dir" && cp "$program" "$install_dir/KstvCardReader.exe" || exit 1
   reg_query() { "$tool" reg query "$1" 2>/dev/null | tr -d '\r'; }
@@ -30,7 +33,12 @@ wine)
   windows() { "$tool" reg add 'HKCU\Software\Wine' /v Version /d "$1" /f >/dev/null 2>&1; }
   on_windows_7() { windows win7; }
   on_windows_10() { windows win10; }
-  cleanup() { on_windows_10; "$tool" sc delete KstvCardReader >/dev/null 2>&1; rm -rf "$install_dir"; }
+  cleanup() {
+    on_windows_10
+    "$tool" sc delete KstvCardReader >/dev/null 2>&1
+    "$tool" --end-session
+    rm -rf "$install_dir"
+  }
   ;;
 host)
   KSTV_MACHINE=$(mktemp -d)
@@ -51,6 +59,13 @@ trap cleanup EXIT
 # value KEY NAME: the data of a value as reg query prints it ("(Default)" for the default).
 value() { reg_query "$1" | awk -F '    ' -v name="$2" '$2 == name { print $4; exit }'; }
 lacks_key() { ! has_key "$1"; }
+# What the registry held when a check failed.
+on_failure() {
+  for key in "$service" "$appid"; do
+    echo "  $key:"
+    reg_query "$key" | sed 's/^/    /'
+  done
+}
 is() { [ "$1" = "$2" ]; }
 
 road -RegServer

@@ -5,8 +5,8 @@
 #     file holds the handler's line.
 #  2. The real KstvCardReader.exe with Windows 7 configured never reports RUNNING.
 # Usage: wine-service.sh WINE-RUN SERVICE-WITH-DOUBLES.exe KstvCardReader.exe
-# Wine ends a prefix's service processes about 1.5 s after the last other process of the
-# prefix exits, so a keeper process runs for the whole script.
+# The whole script runs in one Wine session (wine-run.sh --hold-session): Wine would
+# otherwise end the service processes soon after the last other process of the prefix exits.
 set -u
 wine=$1
 doubles=$2
@@ -27,14 +27,12 @@ wait_state() {
   return 1
 }
 
-# Wine ends its service processes once no other process of the prefix runs: keep one.
-"$wine" cmd /c "ping -n 300 127.0.0.1 >nul" >/dev/null 2>&1 &
-keeper=$!
+"$wine" --hold-session || exit 1
 cleanup() {
   quiet "$wine" sc stop KstvCardReader
   quiet "$wine" sc delete KstvCardReader
   quiet "$wine" reg add 'HKCU\Software\Wine' /v Version /d win10 /f
-  kill "$keeper" 2>/dev/null
+  "$wine" --end-session
 }
 trap cleanup EXIT
 
