@@ -12,7 +12,6 @@
 namespace kstv::test {
 namespace {
 
-
 class ScriptSourcesFaultTest : public ::testing::Test {
  protected:
   ScriptSourcesFaultTest()

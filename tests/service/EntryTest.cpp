@@ -9,6 +9,7 @@
 #include "service/AppId.h"
 #include "service/Entry.h"
 #include "service/ServiceModule.h"
+#include "tests/support/ProgramPath.h"
 #include "tests/support/ScratchKey.h"
 
 namespace kstv::test {
@@ -47,7 +48,7 @@ class EntryTest : public ::testing::Test {
   }
 
   int runWith(const std::string& arguments) {
-    host::setCommandLine(std::string("\"") + host::kDefaultModulePath + "\"" + arguments);
+    host::setCommandLine(quotedProgramPath() + arguments);
     testing::internal::CaptureStderr();
     int code = Entry(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWDEFAULT);
     stderrText_ = testing::internal::GetCapturedStderr();

@@ -11,6 +11,7 @@
 #include "service/Entry.h"
 #include "service/ServiceModule.h"
 #include "tests/support/RegistryValues.h"
+#include "tests/support/ProgramPath.h"
 #include "tests/support/ScratchKey.h"
 
 namespace kstv::test {
@@ -42,7 +43,7 @@ class InstallationTest : public ::testing::Test {
   }
 
   static int run(const char* word) {
-    host::setCommandLine(std::string("\"") + host::kDefaultModulePath + "\" " + word);
+    host::setCommandLine(quotedProgramPath() + " " + word);
     testing::internal::CaptureStderr();
     int code = Entry(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWDEFAULT);
     testing::internal::GetCapturedStderr();
@@ -95,7 +96,7 @@ TEST_F(InstallationTest, TheImagePathIsQuotedSoThatItsBlanksCannotSplitIt) {
   ASSERT_EQ(0, run("-Service"));
   auto entry = host::serviceEntry(kServiceName);
   ASSERT_TRUE(entry);
-  EXPECT_EQ(std::string("\"") + host::kDefaultModulePath + "\"", entry->imagePath);
+  EXPECT_EQ(quotedProgramPath(), entry->imagePath);
 }
 
 TEST_F(InstallationTest, ServiceOverAnExistingServiceStopsDeletesAndCreatesItAnew) {
@@ -106,7 +107,7 @@ TEST_F(InstallationTest, ServiceOverAnExistingServiceStopsDeletesAndCreatesItAne
   auto entry = host::serviceEntry(kServiceName);
   ASSERT_TRUE(entry);
   EXPECT_EQ("Kestrova Card Reader Service", entry->displayName);
-  EXPECT_EQ(std::string("\"") + host::kDefaultModulePath + "\"", entry->imagePath);
+  EXPECT_EQ(quotedProgramPath(), entry->imagePath);
   EXPECT_TRUE(boxTexts().empty());
 }
 

@@ -11,6 +11,7 @@
 #include "platform/host/control.h"
 #include "service/Entry.h"
 #include "service/ServiceModule.h"
+#include "tests/support/ProgramPath.h"
 #include "tests/support/ScratchKey.h"
 
 namespace kstv::test {
@@ -43,7 +44,7 @@ inline std::vector<DWORD> reportedStates() {
 class ServiceRun {
  public:
   explicit ServiceRun(const std::string& arguments = "") {
-    host::setCommandLine(std::string("\"") + host::kDefaultModulePath + "\"" + arguments);
+    host::setCommandLine(quotedProgramPath() + arguments);
     exit_ = std::async(std::launch::async, [] {
       return Entry(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWDEFAULT);
     });
