@@ -14,19 +14,15 @@ machine=build/tools/kstvmachine
 drives='HKCR\Applications\explorer.exe\Drives'
 say() { printf '\n== %s\n' "$*"; }
 show() { printf '$ %s\n' "$*"; "$@" 2>&1 || true; }
+# Runs a command as show does, then says its exit code.
+show_exit() { printf '$ %s\n' "$*"; code=0; "$@" 2>&1 || code=$?; echo "exit code $code"; }
 
 say "KstvCardReader on a machine where it was never registered"
-set +e
-"$program"
-echo "exit code $?: the AppID key HKCR\\AppID\\{6B1D2E47-...} does not exist"
-set -e
+show_exit "$program"
+echo "(2: the AppID key HKCR\\AppID\\{6B1D2E47-...} does not exist)"
 
 say "KstvCardReader -Service: AppID entries, type library, service entry"
-printf '$ %s -Service\n' "$program"
-set +e
-"$program" -Service
-echo "exit code $?"
-set -e
+show_exit "$program" -Service
 show "$machine" reg query 'HKCR\AppID\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}'
 show "$machine" reg query 'HKLM\System\CurrentControlSet\Services\KstvCardReader'
 show "$machine" reg query 'HKCR\TypeLib\{2C7E9A15-B4D3-4F08-8E61-5A0F93D7C2B4}\1.0\409\win32'
@@ -66,11 +62,7 @@ cat "$KSTV_MACHINE/drive_c/Program Files/Kestrova/MemoryCard/KstvCardReader.log"
 cat "$KSTV_MACHINE/service.log"
 
 say "KstvCardReader -UnregServer removes the AppID entries, the service and the type library"
-printf '$ %s -UnregServer\n' "$program"
-set +e
-"$program" -UnregServer
-echo "exit code $?"
-set -e
+show_exit "$program" -UnregServer
 show "$machine" reg query 'HKCR\AppID\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}'
 show "$machine" reg query 'HKLM\System\CurrentControlSet\Services\KstvCardReader'
 show "$machine" reg query 'HKCR\TypeLib\{2C7E9A15-B4D3-4F08-8E61-5A0F93D7C2B4}'

@@ -8,14 +8,14 @@ shift
 work=$(mktemp -d ./kstvreg-scenario.XXXXXX)
 KSTV_MACHINE=$(pwd)/$work/machine  # used by the host program only
 export KSTV_MACHINE
-cleanup() { rm -rf "$work"; }
 # Under Wine the scenario runs in one session (see wine-run.sh).
-case "$1" in
-*wine-run.sh)
-  wine_run=$1
-  "$wine_run" --hold-session || exit 1
-  cleanup() { "$wine_run" --end-session; rm -rf "$work"; } ;;
-esac
+wine_run=""
+case "$1" in *wine-run.sh) wine_run=$1 ;; esac
+if [ -n "$wine_run" ]; then "$wine_run" --hold-session || exit 1; fi
+cleanup() {
+  if [ -n "$wine_run" ]; then "$wine_run" --end-session; fi
+  rm -rf "$work"
+}
 trap cleanup EXIT
 . "$(dirname "$0")/checks.sh"
 # Runs the tool: its output, carriage returns dropped, in $out; its exit code in $code.
