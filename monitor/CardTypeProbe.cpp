@@ -27,6 +27,9 @@ constexpr char kDevicePathPrefix[] = "\\\\.\\";
 constexpr DWORD kAbsentOffset = 0xFFFFFFFF;
 // The descriptor must reach past ProductIdOffset for both offsets to be read.
 constexpr DWORD kOffsetsEnd = offsetof(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset) + sizeof(DWORD);
+// No real device reports a descriptor anywhere near this; a larger Size is refused
+// before anything is allocated for it.
+constexpr DWORD kLargestDescriptor = 64 * 1024;
 
 // A query that fails with one of these still counts as answered (with nothing).
 bool IsToleratedQueryError(DWORD error) {
@@ -90,7 +93,9 @@ CardType ProbeCardType(const WCHAR* driveId) {
 
   STORAGE_DESCRIPTOR_HEADER header;
   if (!QueryDeviceDescriptor(volume.get(), &header, sizeof header)) return CardType::None;
-  if (header.Size == 0) return CardType::None;
+  // A device may report any Size: one too small to hold the fields read below, or an
+  // implausibly large one, is no answer.
+  if (header.Size < kOffsetsEnd || header.Size > kLargestDescriptor) return CardType::None;
 
   UniqueLocalMemory buffer(LocalAlloc(LMEM_ZEROINIT, header.Size));
   if (!buffer) return CardType::None;

@@ -50,10 +50,13 @@ bool MakeStubbedSink(Sink*& sink, IUnknown*& stub, IWbemObjectSink*& stubSink) {
 bool StartQuery(const WCHAR* query, IWbemObjectSink* sink) {
   UniqueBstr language(SysAllocString(kQueryLanguage));
   UniqueBstr text(SysAllocString(query));
-  HRESULT result = language && text
-                       ? wbemServices->ExecNotificationQueryAsync(
-                             language.get(), text.get(), WBEM_FLAG_SEND_STATUS, nullptr, sink)
-                       : E_OUTOFMEMORY;
+  if (!language || !text) {
+    // The query was never made: say what failed instead.
+    std::printf("SysAllocString failed with = 0x%X\n", static_cast<unsigned>(E_OUTOFMEMORY));
+    return false;
+  }
+  HRESULT result = wbemServices->ExecNotificationQueryAsync(language.get(), text.get(),
+                                                            WBEM_FLAG_SEND_STATUS, nullptr, sink);
   if (FAILED(result)) {
     std::printf("ExecNotificationQueryAsync failed with = 0x%X\n", static_cast<unsigned>(result));
     return false;

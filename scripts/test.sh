@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds everything and runs every test: the host tests, the host tests again under the
 # address and undefined-behaviour sanitizers and under the thread sanitizer, the
-# Windows tests under Wine, and the registrar fuzzer for a bounded time.
+# Windows tests under Wine, and the fuzzers (registrar, card-type probe) for a bounded time.
 set -eu
 cd "$(dirname "$0")/.."
 KSTV_SANITIZE=1 sh scripts/build.sh
@@ -16,6 +16,6 @@ echo "== host build with the thread sanitizer"
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j2 || status=1
 echo "== Windows build under Wine"
 ctest --test-dir build-win --output-on-failure || status=1
-echo "== registrar fuzzer, ${KSTV_FUZZ_SECONDS:-60} seconds"
-sh scripts/fuzz.sh "${KSTV_FUZZ_SECONDS:-60}" || status=1
+echo "== fuzzers: registrar ${KSTV_FUZZ_SECONDS:-60} seconds, probe ${KSTV_PROBE_FUZZ_SECONDS:-30} seconds"
+sh scripts/fuzz.sh "${KSTV_FUZZ_SECONDS:-60}" "${KSTV_PROBE_FUZZ_SECONDS:-30}" || status=1
 exit $status

@@ -64,6 +64,10 @@ struct Volume {
   std::optional<DWORD> vendorIdOffset;  // reported instead of the true offsets
   std::optional<DWORD> productIdOffset;
   std::optional<DWORD> descriptorSize;  // reported as Size instead of the true size
+  // Bytes the header query (an 8-byte buffer) or the descriptor query reports instead of
+  // the descriptor built from the fields above, cut to the caller's buffer.
+  std::optional<std::string> headerAnswer;
+  std::optional<std::string> descriptorAnswer;
 };
 // Inserts (or replaces) a volume; a machine starts with C:, fixed, without a vendor.
 void addVolume(const Volume& volume);
@@ -74,8 +78,37 @@ std::vector<Volume> volumes();
 // Waits until every active notification query has looked at the volume table as it is
 // now and delivered what it found. False when that took longer than `timeoutSeconds`.
 bool waitForDiskEvents(double timeoutSeconds = 10);
-// Notification queries started and not yet cancelled.
+// Notification queries started and not yet cancelled. As on Windows, releasing the
+// services object does not end them; only CancelAsyncCall does.
 std::size_t activeNotificationQueries();
+// Cancels every query still active (a test's cleanup after a program that did not) and
+// says how many there were.
+std::size_t cancelAllNotificationQueries();
+
+// --- Call records --------------------------------------------------------------------
+// While recording is on, the calls whose arguments tests pin down are kept in order,
+// each with its arguments as text: numbers as "0x" and upper-case hexadecimal, pointers
+// as "null" or an address, strings as UTF-8 ("null" for none).
+//   CreateFileA (of a volume)   path, access, share mode, security attributes,
+//                               disposition, flags and attributes, template
+//   RegSetValueExA              value name, type, byte count as given
+//   ConnectServer               resource, user, password, locale, security flags,
+//                               authority, context
+//   CoSetProxyBlanket           proxy, authentication service, authorization service,
+//                               principal, authentication level, impersonation level,
+//                               identity, capabilities
+//   ExecNotificationQueryAsync  language, query, flags, context, sink
+//   CancelAsyncCall             sink
+//   Indicate                    sink, object count: a batch a notification query delivered
+struct RecordedCall {
+  std::string call;
+  std::vector<std::string> arguments;
+  bool operator==(const RecordedCall&) const = default;
+};
+// Switching recording on or off forgets what was recorded before.
+void recordCalls(bool on);
+std::vector<RecordedCall> recordedCalls();
+std::vector<RecordedCall> recordedCalls(const std::string& call);
 
 // --- Leak accounting ---------------------------------------------------------------------
 std::size_t openKernelHandleCount();

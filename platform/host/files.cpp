@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/host/call_records.h"
 #include "platform/host/control.h"
 #include "platform/host/failures.h"
 #include "platform/host/kernel_handles.h"
@@ -50,12 +51,19 @@ HANDLE Fail(DWORD code) {
 }  // namespace
 }  // namespace kstv::host
 
-HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
-                          DWORD disposition, DWORD, HANDLE) {
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
+                          LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD attributes,
+                          HANDLE templateFile) {
   using namespace kstv::host;
   if (auto code = detail::injectedFailure("CreateFileA")) return Fail(*code);
   if (!fileName) return Fail(ERROR_INVALID_PARAMETER);
-  if (auto volume = detail::openVolume(fileName)) return *volume;
+  if (detail::isVolumePath(fileName)) {
+    detail::recordCall("CreateFileA",
+                       {fileName, detail::hexArgument(access), detail::hexArgument(shareMode),
+                        detail::pointerArgument(security), detail::hexArgument(disposition),
+                        detail::hexArgument(attributes), detail::pointerArgument(templateFile)});
+    return detail::openVolume(fileName, shareMode, disposition);
+  }
 
   std::string path = hostPathOf(fileName);
   if (path.empty()) return Fail(ERROR_PATH_NOT_FOUND);

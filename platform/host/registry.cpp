@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/host/call_records.h"
 #include "platform/host/control.h"
 #include "platform/host/failures.h"
 #include "platform/host/registry_handles.h"
@@ -216,6 +217,10 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LP
 LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data,
                               DWORD byteCount) {
   if (auto code = injectedFailure("RegSetValueExA")) return static_cast<LSTATUS>(*code);
+  if (kstv::host::detail::recordingCalls())
+    kstv::host::detail::recordCall(
+        "RegSetValueExA", {valueName ? valueName : "null", kstv::host::detail::hexArgument(type),
+                           kstv::host::detail::hexArgument(byteCount)});
   if (!data && byteCount) return ERROR_NOACCESS;
   // As NT does: a string whose terminator stands just behind the given bytes is stored
   // with it.

@@ -20,8 +20,10 @@ constexpr const char* kSchema =
     " letter TEXT PRIMARY KEY, drive_type INTEGER NOT NULL, vendor TEXT, product TEXT,"
     " open_error INTEGER NOT NULL, header_error INTEGER NOT NULL,"
     " descriptor_error INTEGER NOT NULL,"
-    " vendor_offset INTEGER, product_offset INTEGER, descriptor_size INTEGER);"
-    "INSERT INTO volumes VALUES('C', 3, NULL, 'Emulated Disk', 0, 0, 0, NULL, NULL, NULL);";
+    " vendor_offset INTEGER, product_offset INTEGER, descriptor_size INTEGER,"
+    " header_answer BLOB, descriptor_answer BLOB);"
+    "INSERT INTO volumes VALUES('C', 3, NULL, 'Emulated Disk', 0, 0, 0, NULL, NULL, NULL,"
+    " NULL, NULL);";
 
 void ensureSchema() {
   static std::once_flag created;
@@ -48,6 +50,19 @@ std::optional<DWORD> optionalNumber(SqliteStatement& row, int column) {
   return static_cast<DWORD>(row.integer(column));
 }
 
+std::optional<std::string> optionalBytes(SqliteStatement& row, int column) {
+  if (row.isNull(column)) return std::nullopt;
+  std::vector<unsigned char> bytes = row.blob(column);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+void bindOptionalBytes(SqliteStatement& statement, const std::optional<std::string>& bytes) {
+  if (bytes)
+    statement.bindBlob(bytes->data(), bytes->size());
+  else
+    statement.bindOptional(std::optional<std::int64_t>());
+}
+
 }  // namespace
 
 std::optional<Volume> findVolume(char letter) {
@@ -55,8 +70,8 @@ std::optional<Volume> findVolume(char letter) {
   MachineCall call(false);
   SqliteStatement row(call.db(),
                       "SELECT letter, drive_type, vendor, product, open_error, header_error,"
-                      " descriptor_error, vendor_offset, product_offset, descriptor_size"
-                      " FROM volumes WHERE letter = ?");
+                      " descriptor_error, vendor_offset, product_offset, descriptor_size,"
+                      " header_answer, descriptor_answer FROM volumes WHERE letter = ?");
   if (!row.bind(std::string(1, normalized(letter))).step()) return std::nullopt;
   Volume volume;
   volume.letter = row.text(0)[0];
@@ -69,6 +84,8 @@ std::optional<Volume> findVolume(char letter) {
   volume.vendorIdOffset = optionalNumber(row, 7);
   volume.productIdOffset = optionalNumber(row, 8);
   volume.descriptorSize = optionalNumber(row, 9);
+  volume.headerAnswer = optionalBytes(row, 10);
+  volume.descriptorAnswer = optionalBytes(row, 11);
   return volume;
 }
 
@@ -87,7 +104,7 @@ void addVolume(const Volume& volume) {
   detail::ensureSchema();
   detail::MachineCall call(true);
   detail::SqliteStatement insert(
-      call.db(), "INSERT OR REPLACE INTO volumes VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+      call.db(), "INSERT OR REPLACE INTO volumes VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   insert.bind(std::string(1, detail::normalized(volume.letter)));
   insert.bind(static_cast<std::int64_t>(volume.driveType));
   insert.bindOptional(volume.vendor).bindOptional(volume.product);
@@ -95,7 +112,10 @@ void addVolume(const Volume& volume) {
   insert.bind(static_cast<std::int64_t>(volume.headerError));
   insert.bind(static_cast<std::int64_t>(volume.descriptorError));
   insert.bindOptional(volume.vendorIdOffset).bindOptional(volume.productIdOffset);
-  insert.bindOptional(volume.descriptorSize).step();
+  insert.bindOptional(volume.descriptorSize);
+  detail::bindOptionalBytes(insert, volume.headerAnswer);
+  detail::bindOptionalBytes(insert, volume.descriptorAnswer);
+  insert.step();
   call.commit();
 }
 
@@ -172,9 +192,18 @@ std::optional<char> volumePathLetter(LPCSTR name) {
 
 namespace detail {
 
-std::optional<HANDLE> openVolume(LPCSTR name) {
+bool isVolumePath(LPCSTR name) { return volumePathLetter(name).has_value(); }
+
+HANDLE openVolume(LPCSTR name, DWORD shareMode, DWORD disposition) {
   auto letter = volumePathLetter(name);
-  if (!letter) return std::nullopt;
+  if (!letter || disposition != OPEN_EXISTING) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  if ((shareMode & (FILE_SHARE_READ | FILE_SHARE_WRITE)) != (FILE_SHARE_READ | FILE_SHARE_WRITE)) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return INVALID_HANDLE_VALUE;
+  }
   auto volume = findVolume(*letter);
   if (!volume) {
     SetLastError(ERROR_FILE_NOT_FOUND);
@@ -216,7 +245,8 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD controlCode, LPVOID inBuffer, D
   if (!headerOnly && volume->descriptorError) return fail(volume->descriptorError);
   if (!outBuffer || outSize < sizeof(STORAGE_DESCRIPTOR_HEADER))
     return fail(ERROR_INSUFFICIENT_BUFFER);
-  std::string descriptor = kstv::host::deviceDescriptor(*volume);
+  const auto& answer = headerOnly ? volume->headerAnswer : volume->descriptorAnswer;
+  std::string descriptor = answer ? *answer : kstv::host::deviceDescriptor(*volume);
   DWORD copied = std::min<DWORD>(outSize, static_cast<DWORD>(descriptor.size()));
   std::memcpy(outBuffer, descriptor.data(), copied);
   if (bytesReturned) *bytesReturned = copied;

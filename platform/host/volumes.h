@@ -12,8 +12,11 @@ namespace kstv::host::detail {
 std::optional<Volume> findVolume(char letter);
 // The drive letters present now, in alphabetical order.
 std::vector<char> volumeLetters();
-// Opens \\.\X: (nothing for any other name): a handle, or INVALID_HANDLE_VALUE with the
-// last error set.
-std::optional<HANDLE> openVolume(LPCSTR name);
+// True for a device path of the form \\.\X:.
+bool isVolumePath(LPCSTR name);
+// Opens a volume by its device path: a handle, or INVALID_HANDLE_VALUE with the last error
+// set. As Windows documents for volumes, the sharing must allow other readers and writers
+// (the file systems hold the volume open) and the disposition must be OPEN_EXISTING.
+HANDLE openVolume(LPCSTR name, DWORD shareMode, DWORD disposition);
 
 }  // namespace kstv::host::detail

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/host/call_records.h"
 #include "platform/host/com_object.h"
 #include "platform/host/control.h"
 #include "platform/host/failures.h"
@@ -37,7 +38,11 @@ std::size_t liveComObjectCount() {
 namespace {
 
 using detail::ComObject;
+using detail::hexArgument;
 using detail::injectedFailure;
+using detail::pointerArgument;
+using detail::recordCall;
+using detail::textArgument;
 
 // --- Notification queries -------------------------------------------------------------
 
@@ -101,12 +106,19 @@ class NotificationQuery {
   }
 
  private:
+  // Polls on a fixed schedule from the start of the query, as WMI does: the time a
+  // delivery takes does not push the next poll back.
   void run() {
+    auto nextPoll = std::chrono::steady_clock::now() + spec_.interval;
     for (;;) {
       {
         std::unique_lock guard(lock_);
-        changed_.wait_for(guard, spec_.interval, [&] { return stopping_ || wake_; });
+        changed_.wait_until(guard, nextPoll, [&] { return stopping_ || wake_; });
         if (stopping_) break;
+        if (!wake_) {
+          auto now = std::chrono::steady_clock::now();
+          while (nextPoll <= now) nextPoll += spec_.interval;
+        }
         wake_ = false;
         ++pollsStarted_;
       }
@@ -140,6 +152,7 @@ class NotificationQuery {
         spec_.creation ? u"__InstanceCreationEvent" : u"__InstanceDeletionEvent";
     std::vector<IWbemClassObject*> batch;
     for (char letter : letters) batch.push_back(detail::makeDiskEvent(eventClass, letter));
+    recordCall("Indicate", {pointerArgument(sink_), hexArgument(batch.size())});
     sink_->Indicate(static_cast<LONG>(batch.size()), batch.data());
     for (IWbemClassObject* event : batch) event->Release();
   }
@@ -174,15 +187,16 @@ bool equalsIgnoringCase(const BSTR text, const std::u16string& expected) {
 
 // --- ROOT\CIMV2 ----------------------------------------------------------------------
 
+// Queries outlive the services object they were started on: as on Windows, releasing
+// it cancels nothing.
 class Services final : public ComObject<IWbemServices, &IID_IWbemServices> {
  public:
-  ~Services() override {
-    for (auto& query : takeAll()) query->stop();
-  }
-
-  HRESULT STDMETHODCALLTYPE ExecNotificationQueryAsync(const BSTR language, const BSTR query, LONG,
-                                                       IWbemContext*,
+  HRESULT STDMETHODCALLTYPE ExecNotificationQueryAsync(const BSTR language, const BSTR query,
+                                                       LONG flags, IWbemContext* context,
                                                        IWbemObjectSink* handler) override {
+    recordCall("ExecNotificationQueryAsync", {textArgument(language), textArgument(query),
+                                              hexArgument(static_cast<unsigned long>(flags)),
+                                              pointerArgument(context), pointerArgument(handler)});
     if (auto code = injectedFailure("ExecNotificationQueryAsync"))
       return static_cast<HRESULT>(*code);
     if (!language || !query || !handler) return WBEM_E_INVALID_PARAMETER;
@@ -211,6 +225,7 @@ class Services final : public ComObject<IWbemServices, &IID_IWbemServices> {
   }
 
   HRESULT STDMETHODCALLTYPE CancelAsyncCall(IWbemObjectSink* sink) override {
+    recordCall("CancelAsyncCall", {pointerArgument(sink)});
     std::shared_ptr<NotificationQuery> found;
     {
       std::lock_guard guard(lock_);
@@ -256,13 +271,6 @@ class Services final : public ComObject<IWbemServices, &IID_IWbemServices> {
 #undef KSTV_NOT_SUPPORTED
 
  private:
-  std::vector<std::shared_ptr<NotificationQuery>> takeAll() {
-    std::lock_guard guard(lock_);
-    auto all = std::move(queries_);
-    for (auto& query : all) forget(query);
-    return all;
-  }
-
   static void forget(const std::shared_ptr<NotificationQuery>& query) {
     std::lock_guard guard(active().lock);
     auto& queries = active().queries;
@@ -275,9 +283,14 @@ class Services final : public ComObject<IWbemServices, &IID_IWbemServices> {
 
 class Locator final : public ComObject<IWbemLocator, &IID_IWbemLocator> {
  public:
-  HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR resource, const BSTR, const BSTR, const BSTR,
-                                          LONG, const BSTR, IWbemContext*,
+  HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR resource, const BSTR user, const BSTR password,
+                                          const BSTR locale, LONG securityFlags,
+                                          const BSTR authority, IWbemContext* context,
                                           IWbemServices** services) override {
+    recordCall("ConnectServer",
+               {textArgument(resource), textArgument(user), textArgument(password),
+                textArgument(locale), hexArgument(static_cast<unsigned long>(securityFlags)),
+                textArgument(authority), pointerArgument(context)});
     if (!services) return WBEM_E_INVALID_PARAMETER;
     *services = nullptr;
     if (auto code = injectedFailure("ConnectServer")) return static_cast<HRESULT>(*code);
@@ -344,6 +357,17 @@ std::size_t activeNotificationQueries() {
   return active().queries.size();
 }
 
+std::size_t cancelAllNotificationQueries() {
+  std::vector<std::shared_ptr<NotificationQuery>> queries;
+  {
+    std::lock_guard guard(active().lock);
+    queries = std::move(active().queries);
+    active().queries.clear();
+  }
+  for (auto& query : queries) query->stop();
+  return queries.size();
+}
+
 }  // namespace kstv::host
 
 HRESULT WINAPI CoCreateInstance(REFCLSID classId, LPUNKNOWN outer, DWORD context, REFIID iid,
@@ -370,8 +394,14 @@ HRESULT WINAPI CoCreateInstance(REFCLSID classId, LPUNKNOWN outer, DWORD context
   return result;
 }
 
-HRESULT WINAPI CoSetProxyBlanket(IUnknown* proxy, DWORD, DWORD, OLECHAR*, DWORD, DWORD, void*,
-                                 DWORD) {
+HRESULT WINAPI CoSetProxyBlanket(IUnknown* proxy, DWORD authnService, DWORD authzService,
+                                 OLECHAR* principal, DWORD authnLevel, DWORD impLevel,
+                                 void* identity, DWORD capabilities) {
+  using namespace kstv::host::detail;
+  recordCall("CoSetProxyBlanket",
+             {pointerArgument(proxy), hexArgument(authnService), hexArgument(authzService),
+              textArgument(principal), hexArgument(authnLevel), hexArgument(impLevel),
+              pointerArgument(identity), hexArgument(capabilities)});
   if (auto code = kstv::host::detail::injectedFailure("CoSetProxyBlanket"))
     return static_cast<HRESULT>(*code);
   return proxy ? S_OK : E_INVALIDARG;

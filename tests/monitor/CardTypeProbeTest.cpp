@@ -2,8 +2,12 @@
 // descriptors and failing queries; every handle and buffer released on every path.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "monitor/CardTypeProbe.h"
 #include "platform/host/control.h"
+#include "tests/support/RecordedCalls.h"
 
 namespace kstv::test {
 namespace {
@@ -98,15 +102,55 @@ TEST_F(CardTypeProbeTest, AnOffsetOutsideTheDescriptorIsNeverFollowed) {
   beyond.productIdOffset = 5000;
   EXPECT_EQ(CardType::None, probe(beyond));
 
-  // A Size too small to hold the offset fields: the offsets are not read.
-  host::Volume tiny = card();
-  tiny.descriptorSize = 16;
-  EXPECT_EQ(CardType::None, probe(tiny));
-
   // A product id whose terminator lies past the reported Size.
   host::Volume cut = card();
   cut.descriptorSize = 40 + 9 + 2;  // the fixed part, "Kestrova" and its NUL, "SD"
   EXPECT_EQ(CardType::None, probe(cut));
+}
+
+TEST_F(CardTypeProbeTest, ASizeTooSmallForTheFieldsIsNoAnswerAndNothingIsAllocated) {
+  // The header reports the descriptor's own Size: 1 to 7 bytes would not even hold that.
+  for (DWORD size = 1; size < 20; ++size) {
+    SCOPED_TRACE(size);
+    host::resetCallCounts();
+    host::Volume tiny = card();
+    tiny.descriptorSize = size;
+    EXPECT_EQ(CardType::None, probe(tiny));
+    EXPECT_EQ(0u, host::callCount("LocalAlloc"));
+    EXPECT_EQ(1u, host::callCount("DeviceIoControl"));
+  }
+}
+
+TEST_F(CardTypeProbeTest, AnImplausiblyLargeDescriptorIsRefusedBeforeAllocating) {
+  for (DWORD size : {64u * 1024 + 1, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(size);
+    host::resetCallCounts();
+    host::Volume huge = card();
+    huge.headerAnswer =
+        std::string("\x28\0\0\0", 4) + std::string(reinterpret_cast<char*>(&size), 4);
+    EXPECT_EQ(CardType::None, probe(huge));
+    EXPECT_EQ(0u, host::callCount("LocalAlloc"));
+  }
+  // 64 KiB is still a descriptor.
+  host::Volume large = card();
+  large.descriptorSize = 64 * 1024;
+  EXPECT_EQ(CardType::SD, probe(large));
+}
+
+TEST_F(CardTypeProbeTest, AShortHeaderAnswerLeavesTheRestOfTheHeaderZero) {
+  host::Volume cut = card();
+  cut.product = "SD";                                   // a descriptor of 57 bytes
+  cut.headerAnswer = std::string("\x28\0\0\0\x39", 5);  // Size with its low byte only
+  EXPECT_EQ(CardType::SD, probe(cut));
+  cut.headerAnswer = std::string("\x28\0\0", 3);  // no Size at all
+  EXPECT_EQ(CardType::None, probe(cut));
+}
+
+TEST_F(CardTypeProbeTest, TheVolumeIsOpenedForReadingAndWritingSharedAndExisting) {
+  RecordingCalls recording;
+  EXPECT_EQ(CardType::SD, probe(card()));
+  EXPECT_EQ((ArgumentLists{{"\\\\.\\E:", "0xC0000000", "0x3", "null", "0x3", "0x0", "null"}}),
+            argumentsOf("CreateFileA"));
 }
 
 TEST_F(CardTypeProbeTest, ADriveThatCannotBeOpenedIsNeverQueried) {
