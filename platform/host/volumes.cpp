@@ -254,10 +254,6 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD controlCode, LPVOID inBuffer, D
 }
 
 DWORD WINAPI GetLogicalDriveStringsW(DWORD bufferLength, LPWSTR buffer) {
-  if (auto code = injectedFailure("GetLogicalDriveStringsW")) {
-    SetLastError(*code);
-    return 0;
-  }
   std::u16string list;
   for (char letter : kstv::host::detail::volumeLetters()) {
     list += static_cast<char16_t>(letter);
@@ -265,9 +261,18 @@ DWORD WINAPI GetLogicalDriveStringsW(DWORD bufferLength, LPWSTR buffer) {
     list += u'\0';
   }
   auto needed = static_cast<DWORD>(list.size() + 1);
-  if (bufferLength < needed) return needed;  // the size needed, nothing written
-  std::memcpy(buffer, list.data(), list.size() * sizeof(WCHAR));
-  buffer[list.size()] = u'\0';
+  // A failed call promises nothing about the buffer: an injected failure leaves the
+  // listing in it, so that only a caller that looks at the result is safe.
+  bool fits = bufferLength >= needed && buffer;
+  if (fits) {
+    std::memcpy(buffer, list.data(), list.size() * sizeof(WCHAR));
+    buffer[list.size()] = u'\0';
+  }
+  if (auto code = injectedFailure("GetLogicalDriveStringsW")) {
+    SetLastError(*code);
+    return 0;
+  }
+  if (!fits) return needed;  // the size needed, nothing written
   return static_cast<DWORD>(list.size());
 }
 

@@ -96,6 +96,48 @@ TEST_F(DiskEventSinksTest, ATargetInstanceThatIsNoObjectIsSkippedSilently) {
   EXPECT_TRUE(hasDriveKey('E'));
 }
 
+TEST_F(DiskEventSinksTest, ATargetInstanceHeldAsADispatchPointerIsReadAsTheDisk) {
+  PublishDriveBadge(KSTV_W("E:"), CardType::SD);
+  auto* disk = new FakeClassObject;
+  disk->putString(KSTV_W("DeviceID"), KSTV_W("E:"));
+  auto* event = new FakeClassObject;
+  event->putDispatch(KSTV_W("TargetInstance"), disk);
+  disk->Release();
+  EventBatch batch;
+  batch.add(event);
+  EXPECT_EQ("Disk removed...\n", indicate(removal, batch));
+  EXPECT_FALSE(hasDriveKey('E'));
+  EXPECT_EQ(0, BadgedDriveLetter());
+}
+
+TEST_F(DiskEventSinksTest, ADeviceIdThatIsMissingOrNoStringMatchesNoDrive) {
+  PublishDriveBadge(KSTV_W("E:"), CardType::SD);
+  auto eventWith = [](FakeClassObject* disk) {
+    auto* event = new FakeClassObject;
+    event->putObject(KSTV_W("TargetInstance"), disk);
+    disk->Release();
+    return event;
+  };
+  EventBatch batch;
+  batch.add(eventWith(new FakeClassObject));  // no DeviceID: the empty drive id
+  auto* numbered = new FakeClassObject;
+  numbered->putNumber(KSTV_W("DeviceID"), 69);  // converts to "69", not to 'E'
+  batch.add(eventWith(numbered));
+  auto* inconvertible = new FakeClassObject;  // a DeviceID that is no text at all
+  auto* object = new FakeClassObject;
+  inconvertible->putObject(KSTV_W("DeviceID"), object);
+  object->Release();
+  batch.add(eventWith(inconvertible));
+  EXPECT_EQ("Disk removed...\nDisk removed...\nDisk removed...\n", indicate(removal, batch));
+  EXPECT_TRUE(hasDriveKey('E'));
+  EXPECT_EQ(KSTV_W('E'), BadgedDriveLetter());
+
+  EventBatch arrivals;
+  arrivals.add(eventWith(new FakeClassObject));
+  EXPECT_EQ("", indicate(arrival, arrivals));
+  EXPECT_EQ(KSTV_W('E'), BadgedDriveLetter());
+}
+
 TEST_F(DiskEventSinksTest, AnEmptyDeviceIdMatchesNothing) {
   PublishDriveBadge(KSTV_W("E:"), CardType::SD);
   EventBatch batch;
@@ -116,6 +158,8 @@ TEST_F(DiskEventSinksTest, SetStatusReportsCompletionAndProgress) {
   EXPECT_EQ("Call complete. hResult = 0x80041032\n",
             setStatus(WBEM_STATUS_COMPLETE, WBEM_E_CALL_CANCELLED));
   EXPECT_EQ("Call complete. hResult = 0x0\n", setStatus(WBEM_STATUS_COMPLETE, S_OK));
+  EXPECT_EQ("Call complete. hResult = 0x8004100C\n",
+            setStatus(WBEM_STATUS_COMPLETE, WBEM_E_NOT_SUPPORTED));
   EXPECT_EQ("Call in progress.\n", setStatus(WBEM_STATUS_PROGRESS, S_OK));
   EXPECT_EQ("", setStatus(1, S_OK));
 }

@@ -2,16 +2,42 @@
 // a clean unsubscribe, and cards inserted and removed with real event delivery.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <set>
 #include <string>
+#include <thread>
 
 #include "monitor/DiskEventSubscription.h"
 #include "tests/support/Badges.h"
 #include "tests/support/EmulatedVolumes.h"
+#include "tests/support/RecordedCalls.h"
 
 namespace kstv::test {
 namespace {
 
-constexpr char kQueryFailed[] = "ExecNotificationQueryAsync failed with = 0x80041001\n";
+// A code with hexadecimal letters, so that the case of the trace line shows.
+constexpr HRESULT kQueryRefused = WBEM_E_NOT_SUPPORTED;  // 0x8004100C
+constexpr char kQueryFailed[] = "ExecNotificationQueryAsync failed with = 0x8004100C\n";
+constexpr char kCreationQuery[] =
+    "SELECT * FROM __InstanceCreationEvent WITHIN 0.1 WHERE TargetInstance ISA "
+    "'Win32_LogicalDisk'";
+constexpr char kDeletionQuery[] =
+    "SELECT * FROM __InstanceDeletionEvent WITHIN 1 WHERE TargetInstance ISA "
+    "'Win32_LogicalDisk'";
+
+using Clock = std::chrono::steady_clock;
+
+// Seconds until the condition holds, polled every millisecond; -1 past the limit.
+template <typename Condition>
+double secondsUntil(Condition condition, double limit) {
+  const auto start = Clock::now();
+  for (;;) {
+    double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    if (condition()) return elapsed;
+    if (elapsed > limit) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
 
 class DiskEventSubscriptionTest : public ::testing::Test {
  protected:
@@ -24,7 +50,8 @@ class DiskEventSubscriptionTest : public ::testing::Test {
     UnsubscribeDiskEvents();
     host::clearFailures();
     CoUninitialize();
-    EXPECT_EQ(0u, host::activeNotificationQueries());
+    EXPECT_EQ(0u, host::activeNotificationQueries()) << "a query was never cancelled";
+    host::cancelAllNotificationQueries();
     EXPECT_EQ(comObjects_, host::liveComObjectCount()) << "a COM object outlived the subscription";
     EXPECT_EQ(strings_, host::liveBstrCount()) << "a BSTR was not freed";
   }
@@ -70,13 +97,13 @@ TEST_F(DiskEventSubscriptionTest, EachFailureBeforeTheQueriesEndsWithOneAndNoMes
 }
 
 TEST_F(DiskEventSubscriptionTest, AFailedCreationQueryIsReported) {
-  host::failCall("ExecNotificationQueryAsync", static_cast<DWORD>(WBEM_E_FAILED));
+  host::failCall("ExecNotificationQueryAsync", static_cast<DWORD>(kQueryRefused));
   EXPECT_EQ(kQueryFailed, subscribe(1));
   EXPECT_EQ(0u, host::activeNotificationQueries());
 }
 
 TEST_F(DiskEventSubscriptionTest, AFailedDeletionQueryLeavesTheCreationQueryForTheUnsubscribe) {
-  host::failCall("ExecNotificationQueryAsync", static_cast<DWORD>(WBEM_E_FAILED), host::kAlways, 1);
+  host::failCall("ExecNotificationQueryAsync", static_cast<DWORD>(kQueryRefused), host::kAlways, 1);
   EXPECT_EQ(kQueryFailed, subscribe(1));
   EXPECT_EQ(1u, host::activeNotificationQueries());
   // The cancelled creation query reports its end through the arrival sink.
@@ -129,6 +156,83 @@ TEST_F(DiskEventSubscriptionTest, ACardPresentBeforeTheSubscriptionRaisesNoEvent
   subscribe(0);
   ASSERT_TRUE(host::waitForDiskEvents());
   EXPECT_FALSE(hasDriveKey('E'));  // the start-up scan's business, not the subscription's
+}
+
+}  // namespace
+}  // namespace kstv::test
+
+namespace kstv::test {
+namespace {
+
+TEST_F(DiskEventSubscriptionTest, BothQueriesAreAskedOfRootCimv2AsWrittenWithStatusReports) {
+  RecordingCalls recording;
+  subscribe(0);
+  EXPECT_EQ((ArgumentLists{{"ROOT\\CIMV2", "null", "null", "null", "0x0", "null", "null"}}),
+            argumentsOf("ConnectServer"));
+  ArgumentLists queries = argumentsOf("ExecNotificationQueryAsync");
+  ASSERT_EQ(2u, queries.size());
+  EXPECT_EQ((std::vector<std::string>{"WQL", kCreationQuery, "0x80", "null"}),
+            std::vector<std::string>(queries[0].begin(), queries[0].begin() + 4));
+  EXPECT_EQ((std::vector<std::string>{"WQL", kDeletionQuery, "0x80", "null"}),
+            std::vector<std::string>(queries[1].begin(), queries[1].begin() + 4));
+  EXPECT_NE("null", queries[0][4]);
+  EXPECT_NE(queries[0][4], queries[1][4]) << "each query has a sink of its own";
+}
+
+TEST_F(DiskEventSubscriptionTest, TheServicesProxyGetsTheBlanketOfTheMonitor) {
+  RecordingCalls recording;
+  subscribe(0);
+  ArgumentLists blankets = argumentsOf("CoSetProxyBlanket");
+  ASSERT_EQ(1u, blankets.size());
+  // Windows NT authentication, no authorization service, no principal, call-level
+  // authentication, impersonation, no identity, no capabilities.
+  EXPECT_EQ((std::vector<std::string>{"0xA", "0x0", "null", "0x3", "0x3", "null", "0x0"}),
+            std::vector<std::string>(blankets[0].begin() + 1, blankets[0].end()));
+  EXPECT_NE("null", blankets[0][0]);
+}
+
+TEST_F(DiskEventSubscriptionTest, TeardownCancelsEachQueryOnceAndNothingArrivesAfterIt) {
+  RecordingCalls recording;
+  subscribe(0);
+  ArgumentLists queries = argumentsOf("ExecNotificationQueryAsync");
+  ASSERT_EQ(2u, queries.size());
+  unsubscribe();
+  ArgumentLists cancels = argumentsOf("CancelAsyncCall");
+  ASSERT_EQ(2u, cancels.size());
+  EXPECT_EQ((std::set<std::string>{queries[0][4], queries[1][4]}),
+            (std::set<std::string>{cancels[0][0], cancels[1][0]}));
+
+  host::addVolume(cardVolume('E', "SDHC Reader"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(350));
+  host::removeVolume('E');
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  EXPECT_TRUE(argumentsOf("Indicate").empty()) << "an event was delivered after the teardown";
+  EXPECT_FALSE(hasDriveKey('E'));
+}
+
+TEST_F(DiskEventSubscriptionTest, ArrivalsAreSeenWithinATenthAndRemovalsWithinASecond) {
+  subscribe(0);
+  for (int card = 0; card < 3; ++card) {
+    SCOPED_TRACE(card);
+    host::addVolume(cardVolume('E', "SDHC Reader"));
+    double arrival = secondsUntil([] { return hasDriveKey('E'); }, 2);
+    ASSERT_GE(arrival, 0) << "the card was never badged";
+    EXPECT_LE(arrival, 0.3) << "arrivals are polled every 0.1 s";
+    // A disk that comes and goes between two polls of the deletion query is never
+    // reported, by WMI as here: let that query see the card before it goes.
+    ASSERT_TRUE(host::waitForDiskEvents());
+    host::removeVolume('E');
+    double removal = secondsUntil([] { return !hasDriveKey('E'); }, 3);
+    ASSERT_GE(removal, 0) << "the badge was never removed";
+    EXPECT_LE(removal, 1.1) << "removals are polled every second";
+  }
+}
+
+TEST_F(DiskEventSubscriptionTest, AQueryTextThatCannotBeMadeIsReportedAsSuchAndNotAsAQuery) {
+  // The namespace's string is the first, the query language's the second.
+  host::failCall("SysAllocString", 0, 1, 1);
+  EXPECT_EQ("SysAllocString failed with = 0x8007000E\n", subscribe(1));
+  EXPECT_EQ(0u, host::callCount("ExecNotificationQueryAsync"));
 }
 
 }  // namespace

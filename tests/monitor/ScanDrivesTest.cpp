@@ -6,6 +6,7 @@
 #include "tests/support/Badges.h"
 #include "tests/support/EmulatedVolumes.h"
 #include "tests/support/FakeWmi.h"
+#include "tests/support/RecordedCalls.h"
 
 namespace kstv::test {
 namespace {
@@ -70,6 +71,14 @@ TEST_F(ScanDrivesTest, TheArrivalSinkDoesNotLookAtTheDriveType) {
   sink->Indicate(batch.count(), batch.objects());
   EXPECT_EQ("xD Picture", badgeLabel('E'));
   sink->Release();
+}
+
+TEST_F(ScanDrivesTest, EachBadgeStringIsWrittenWithItsTerminator) {
+  RecordingCalls recording;
+  PublishDriveBadge(KSTV_W("E:"), CardType::MMC);
+  // "C:\Cards\SD\kicmmc.ico" and "MMC", each counted with its NUL.
+  EXPECT_EQ((ArgumentLists{{"null", "0x1", "0x17"}, {"null", "0x1", "0x4"}}),
+            argumentsOf("RegSetValueExA"));
 }
 
 TEST_F(ScanDrivesTest, UnexpectedErrorWhenTheDrivesKeyCannotBeOpened) {

@@ -10,6 +10,7 @@
 #include "monitor/DriveBadges.h"
 #include "tests/support/Badges.h"
 #include "tests/support/EmulatedVolumes.h"
+#include "tests/support/RecordedCalls.h"
 #include "tests/support/ServiceHarness.h"
 
 namespace kstv::test {
@@ -151,6 +152,29 @@ TEST_F(ServiceRuntimeTest, ACardIsBadgedWhileRunningAndTheStopTakesItsBadge) {
   std::stringstream text;
   text << log.rdbuf();
   EXPECT_EQ("KstvCardReader: Handler() SERVICE_CONTROL_STOP post WM_QUIT\n", text.str());
+}
+
+TEST_F(ServiceRuntimeTest, ACardPresentAtTheStartIsBadgedBeforeTheSubscriptionsExist) {
+  host::addVolume(cardVolume('F', "xD-Picture"));
+  RecordingCalls recording;
+  std::unique_ptr<ServiceRun> run;
+  startService(run);
+  EXPECT_EQ("C:\\Program Files\\Kestrova\\MemoryCard\\XD\\kicxd.ico", badgeIcon('F'));
+  EXPECT_EQ("xD Picture", badgeLabel('F'));
+  std::vector<std::string> order;
+  for (const host::RecordedCall& call : host::recordedCalls()) {
+    bool badgeValue = call.call == "RegSetValueExA" && call.arguments[0] == "null";
+    if (badgeValue || call.call == "ExecNotificationQueryAsync") order.push_back(call.call);
+  }
+  EXPECT_EQ((std::vector<std::string>{"RegSetValueExA", "RegSetValueExA",
+                                      "ExecNotificationQueryAsync", "ExecNotificationQueryAsync"}),
+            order);
+
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(static_cast<DWORD>(NO_ERROR), host::sendServiceControl(SERVICE_CONTROL_STOP));
+  EXPECT_EQ(0, run->exitCode());
+  testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(hasDriveKey('F'));
 }
 
 TEST_F(ServiceRuntimeTest, TheControlTableAnswersEachRequest) {

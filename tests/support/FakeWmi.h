@@ -45,6 +45,14 @@ class FakeClassObject final : public ComBase<IWbemClassObject> {
     value.punkVal = object;
     object->AddRef();
   }
+  // The object as VT_DISPATCH, as an automation client would hold it; only its IUnknown
+  // part is ever called through that pointer.
+  void putDispatch(const WideString& name, IUnknown* object) {
+    VARIANT& value = slot(name);
+    value.vt = VT_DISPATCH;
+    value.pdispVal = reinterpret_cast<IDispatch*>(object);
+    object->AddRef();
+  }
   void putNullObject(const WideString& name) {
     VARIANT& value = slot(name);
     value.vt = VT_UNKNOWN;
