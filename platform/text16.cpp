@@ -15,6 +15,21 @@ std::string NarrowText(const WCHAR* text) {
   return narrow;
 }
 
+HeapBuffer NarrowCopy(const WCHAR* text, bool* outOfMemory) {
+  if (outOfMemory) *outOfMemory = false;
+  if (!text) return HeapBuffer();
+  int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return HeapBuffer();
+  HeapBuffer narrow(static_cast<std::size_t>(bytes));
+  if (!narrow) {
+    if (outOfMemory) *outOfMemory = true;
+    return narrow;
+  }
+  if (WideCharToMultiByte(CP_ACP, 0, text, -1, narrow.get(), bytes, nullptr, nullptr) != bytes)
+    return HeapBuffer();
+  return narrow;
+}
+
 void PrintWide(const WCHAR* text) {
   std::string narrow = NarrowText(text);
   std::fwrite(narrow.data(), 1, narrow.size(), stdout);

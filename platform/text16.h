@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/heap.h"
 #include "platform/win32.h"
 
 namespace kstv {
@@ -20,5 +21,10 @@ void PrintWide(const WCHAR* text);
 
 // The text in the ANSI code page; empty when it cannot be converted.
 std::string NarrowText(const WCHAR* text);
+
+// The text in the ANSI code page, NUL-terminated, in a buffer of the process heap; an
+// empty buffer when it cannot be converted or there is no memory, which `outOfMemory`
+// (when given) tells apart. Never throws.
+HeapBuffer NarrowCopy(const WCHAR* text, bool* outOfMemory = nullptr);
 
 }  // namespace kstv

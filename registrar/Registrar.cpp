@@ -16,18 +16,22 @@ constexpr OLECHAR kModuleName[] = KSTV_W("Module");
 }  // namespace
 
 HRESULT AddModuleReplacement(ReplacementMap& map, LPCOLESTR modulePath) {
-  WideString escaped;
+  // Each apostrophe doubled: at most twice the length, and the NUL.
+  HeapBuffer escaped((2 * WideLength(modulePath) + 1) * sizeof(OLECHAR));
+  if (!escaped) return E_OUTOFMEMORY;
+  auto* out = reinterpret_cast<LPOLESTR>(escaped.get());
   for (LPCOLESTR c = modulePath; *c; ++c) {
-    escaped += *c;
-    if (*c == KSTV_W('\'')) escaped += *c;
+    *out++ = *c;
+    if (*c == KSTV_W('\'')) *out++ = *c;
   }
-  return map.add(kModuleName, escaped.c_str());
+  *out = KSTV_W('\0');
+  return map.add(kModuleName, reinterpret_cast<LPCOLESTR>(escaped.get()));
 }
 
 HRESULT Registrar::runResourceScript(LPCOLESTR file, LPCSTR name, LPCSTR type, BOOL doRegister) {
-  std::string path = NarrowText(file);
-  if (path.empty()) return E_OUTOFMEMORY;
-  UniqueLibrary module(LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  HeapBuffer path = NarrowCopy(file);
+  if (!path) return E_OUTOFMEMORY;
+  UniqueLibrary module(LoadLibraryExA(path.get(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
   if (!module) return LastErrorResult();
   HRSRC resource = FindResourceA(module.get(), name, type);
   if (!resource) return LastErrorResult();
@@ -44,9 +48,9 @@ HRESULT Registrar::runResourceScript(LPCOLESTR file, LPCSTR name, LPCSTR type, B
 }
 
 HRESULT Registrar::runResourceScript(LPCOLESTR file, UINT id, LPCOLESTR type, BOOL doRegister) {
-  std::string typeName = NarrowText(type);
-  if (typeName.empty()) return E_OUTOFMEMORY;
-  return runResourceScript(file, MAKEINTRESOURCEA(LOWORD(id)), typeName.c_str(), doRegister);
+  HeapBuffer typeName = NarrowCopy(type);
+  if (!typeName) return E_OUTOFMEMORY;
+  return runResourceScript(file, MAKEINTRESOURCEA(LOWORD(id)), typeName.get(), doRegister);
 }
 
 HRESULT Registrar::registerResourceScript(LPCOLESTR file, UINT id, LPCOLESTR type) {

@@ -1,7 +1,6 @@
 // What a registrar script does to the registry: runScript over the root entries,
 // processBlock over the items of a block, writeItemValue for the values.
 #include <cstring>
-#include <string>
 
 #include "platform/handles.h"
 #include "platform/heap.h"
@@ -12,7 +11,7 @@
 namespace kstv {
 namespace {
 
-constexpr int kNameCapacity = MAX_PATH;  // remembered key names and value names
+constexpr int kValueNameCapacity = MAX_PATH;
 constexpr int kMaxLocalServerValueLength = 4094;
 constexpr char kLocalServerKeyName[] = "LocalServer32";
 constexpr char kModuleReplacement[] = "Module";
@@ -20,11 +19,13 @@ constexpr char kModuleReplacement[] = "Module";
 bool Is(LPCSTR token, LPCSTR keyword) { return lstrcmpiA(token, keyword) == 0; }
 bool IsOpeningBrace(LPCSTR token) { return token[0] == '{' && token[1] == '\0'; }
 
-// Key names hold no backslash; looked for by whole characters.
-bool HoldsBackslash(LPCSTR name) {
+// A key name is one name: not empty (that would stand for the parent itself) and without
+// a backslash, looked for by whole characters.
+bool IsKeyName(LPCSTR name) {
+  if (!*name) return false;
   for (LPCSTR c = name; *c; c = CharNextA(c))
-    if (*c == '\\') return true;
-  return false;
+    if (*c == '\\') return false;
+  return true;
 }
 
 // Never deleted by force.
@@ -50,19 +51,6 @@ bool holdsNamedValues(HKEY key) {
   return RegEnumValueA(key, 0, name.get(), &length, nullptr, nullptr, nullptr, nullptr) ==
              ERROR_SUCCESS &&
          name.get()[0] != '\0';
-}
-
-// Copies at most 259 bytes of `name` and a NUL, never splitting a double-byte character.
-void CopyName(LPCSTR name, char* buffer) {
-  int used = 0;
-  for (LPCSTR c = name; *c;) {
-    int length = static_cast<int>(CharNextA(c) - c);
-    if (used + length >= kNameCapacity) break;
-    std::memcpy(buffer + used, c, length);
-    used += length;
-    c += length;
-  }
-  buffer[used] = '\0';
 }
 
 int HexDigit(char c) {
@@ -105,7 +93,11 @@ HRESULT RegistrarParser::runScript(LPCSTR text, BOOL doRegister) {
 }
 
 HRESULT RegistrarParser::processBlock(LPSTR token, HKEY parent, BOOL doRegister, BOOL recovery) {
-  if (depth_ >= kMaxBlockDepth) return DISP_E_EXCEPTION;
+  if (depth_ >= kMaxBlockDepth) {
+    // Registration never gets this deep, so no key or value below here was written:
+    // unregistration and the undo pass read past the rest without recursion.
+    return doRegister ? DISP_E_EXCEPTION : skipBlock(token);
+  }
   struct Nesting {
     int& depth;
     explicit Nesting(int& d) : depth(++d) {}
@@ -115,7 +107,7 @@ HRESULT RegistrarParser::processBlock(LPSTR token, HKEY parent, BOOL doRegister,
   RegistryKey current;
   HeapBuffer rememberedName;
   bool noRemove = false;
-  char valueName[kNameCapacity];
+  char valueName[kValueNameCapacity];
 
   HRESULT result = readToken(token);
   if (FAILED(result)) return result;
@@ -125,7 +117,7 @@ HRESULT RegistrarParser::processBlock(LPSTR token, HKEY parent, BOOL doRegister,
     if (deleteItem || Is(token, "ForceRemove")) {
       if (FAILED(result = readToken(token))) return result;
       if (doRegister) {
-        if (HoldsBackslash(token)) return DISP_E_EXCEPTION;
+        if (!IsKeyName(token)) return DISP_E_EXCEPTION;
         if (!isProtectedKeyName(token)) RegistryKey::deleteTree(parent, token);
         if (deleteItem) {
           if (FAILED(result = readToken(token))) return result;
@@ -140,7 +132,7 @@ HRESULT RegistrarParser::processBlock(LPSTR token, HKEY parent, BOOL doRegister,
     }
     if (Is(token, "Val")) {
       if (FAILED(result = readToken(token))) return result;
-      if (lstrlenA(token) >= kNameCapacity) return DISP_E_EXCEPTION;  // too long a value name
+      if (lstrlenA(token) >= kValueNameCapacity) return DISP_E_EXCEPTION;  // too long a value name
       std::memcpy(valueName, token, lstrlenA(token) + 1);
       if (FAILED(result = readToken(token))) return result;
       if (token[0] != '=') return DISP_E_EXCEPTION;
@@ -163,7 +155,7 @@ HRESULT RegistrarParser::processBlock(LPSTR token, HKEY parent, BOOL doRegister,
     }
 
     keyEntry = true;
-    if (HoldsBackslash(token)) return DISP_E_EXCEPTION;
+    if (!IsKeyName(token)) return DISP_E_EXCEPTION;
     if (doRegister) {
       HKEY opened = nullptr;
       bool held = (RegOpenKeyExA(parent, token, 0, KEY_ALL_ACCESS, &opened) == ERROR_SUCCESS &&
@@ -188,11 +180,12 @@ HRESULT RegistrarParser::processBlock(LPSTR token, HKEY parent, BOOL doRegister,
           current.attach(opened) != ERROR_SUCCESS)
         recovery = TRUE;
     }
+    // The whole name: a shorter one could name a different key.
     if (!rememberedName) {
-      rememberedName = HeapBuffer(kNameCapacity);
+      rememberedName = HeapBuffer(kTokenCapacity);
       if (!rememberedName) return E_OUTOFMEMORY;
     }
-    CopyName(token, rememberedName.get());
+    std::memcpy(rememberedName.get(), token, static_cast<std::size_t>(lstrlenA(token)) + 1);
 
     if (!recovery && !holdsSubkeys(current.handle()) && !holdsNamedValues(current.handle())) {
       // An empty key goes, unless NoRemove; a block after it is read without effect.
@@ -247,6 +240,41 @@ HRESULT RegistrarParser::processBlock(LPSTR token, HKEY parent, BOOL doRegister,
     }
   }
   return S_OK;
+}
+
+HRESULT RegistrarParser::skipBlock(LPSTR token) {
+  // Reads items as an unregistration in recovery mode does, with a count of the blocks
+  // still open in place of the recursion.
+  HRESULT result = readToken(token);
+  if (FAILED(result)) return result;
+  for (int open = 1;;) {
+    if (token[0] == '}') {
+      if (--open == 0) return S_OK;
+      // The end of a nested block ends the key entry that opened it.
+      if (FAILED(result = readToken(token))) return result;
+      if (FAILED(result = discardAssignment(token))) return result;
+      continue;
+    }
+    if ((Is(token, "Delete") || Is(token, "ForceRemove")) && FAILED(result = readToken(token)))
+      return result;
+    if (Is(token, "NoRemove") && FAILED(result = readToken(token))) return result;
+    if (Is(token, "Val")) {
+      if (FAILED(result = readToken(token))) return result;
+      if (lstrlenA(token) >= kValueNameCapacity) return DISP_E_EXCEPTION;
+      if (FAILED(result = readToken(token))) return result;
+      if (token[0] != '=') return DISP_E_EXCEPTION;
+      if (FAILED(result = discardAssignment(token))) return result;
+      if (IsOpeningBrace(token)) return DISP_E_EXCEPTION;
+      continue;
+    }
+    if (!IsKeyName(token)) return DISP_E_EXCEPTION;
+    if (FAILED(result = readToken(token))) return result;
+    if (FAILED(result = discardAssignment(token))) return result;
+    if (IsOpeningBrace(token)) {
+      ++open;
+      if (FAILED(result = readToken(token))) return result;
+    }
+  }
 }
 
 HRESULT RegistrarParser::writeItemValue(HKEY key, LPCSTR valueName, LPSTR token, bool quoteModule) {
@@ -304,19 +332,29 @@ HRESULT RegistrarParser::writeItemValue(HKEY key, LPCSTR valueName, LPSTR token,
 // unless a double quote already stands right before it. `quoted` says whether it was.
 HRESULT RegistrarParser::quotedModuleValue(LPCSTR text, char* result, bool& quoted) const {
   quoted = false;
-  LPCOLESTR module = map_.lookup(kModuleReplacement);
-  if (!module) return S_OK;
-  std::string path = NarrowText(module);
-  if (path.empty()) return *module ? E_OUTOFMEMORY : S_OK;
+  bool outOfMemory = false;
+  LPCOLESTR module = map_.lookup(kModuleReplacement, &outOfMemory);
+  if (!module) return outOfMemory ? E_OUTOFMEMORY : S_OK;
+  HeapBuffer path = NarrowCopy(module);
+  if (!path) return E_OUTOFMEMORY;
+  const std::size_t pathLength = std::strlen(path.get());
+  if (pathLength == 0) return S_OK;
   LPCSTR previous = nullptr;
   for (LPCSTR c = text; *c; previous = c, c = CharNextA(c)) {
-    if (std::strncmp(c, path.c_str(), path.size()) != 0) continue;
+    if (std::strncmp(c, path.get(), pathLength) != 0) continue;
     if (previous && *previous == '"') return S_OK;
-    std::string value(text, c);
-    value.append(1, '"').append(path).append(1, '"').append(c + path.size());
-    // The quoted text must fit its buffer like any token.
-    if (value.size() >= static_cast<std::size_t>(kTokenCapacity)) return E_FAIL;
-    std::memcpy(result, value.c_str(), value.size() + 1);
+    // Before, the quoted path, after: it must fit its buffer like any token.
+    const std::size_t before = static_cast<std::size_t>(c - text);
+    const std::size_t after = std::strlen(c + pathLength);
+    if (before + pathLength + after + 2 >= static_cast<std::size_t>(kTokenCapacity)) return E_FAIL;
+    char* out = result;
+    std::memcpy(out, text, before);
+    out += before;
+    *out++ = '"';
+    std::memcpy(out, path.get(), pathLength);
+    out += pathLength;
+    *out++ = '"';
+    std::memcpy(out, c + pathLength, after + 1);
     quoted = true;
     return S_OK;
   }

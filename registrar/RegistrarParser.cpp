@@ -2,7 +2,7 @@
 // value types.
 #include "registrar/RegistrarParser.h"
 
-#include <string>
+#include <cstring>
 
 #include "platform/handles.h"
 #include "platform/heap.h"
@@ -104,12 +104,15 @@ HRESULT RegistrarParser::expandReplacements(LPCSTR text, LPSTR* expanded) {
     while (*end && *end != '%') end = CharNextA(end);
     if (!*end) return DISP_E_EXCEPTION;
     if (end - name > kMaxReplacementNameLength) return E_FAIL;
-    std::string key(name, end);
-    LPCOLESTR value = map_.lookup(key.c_str());
-    if (!value) return DISP_E_EXCEPTION;
-    std::string text8 = NarrowText(value);
-    if (text8.empty() && *value) return E_OUTOFMEMORY;  // the conversion failed
-    for (LPCSTR c = text8.c_str(); *c;) {
+    char key[kMaxReplacementNameLength + 1];
+    std::memcpy(key, name, static_cast<std::size_t>(end - name));
+    key[end - name] = '\0';
+    bool outOfMemory = false;
+    LPCOLESTR value = map_.lookup(key, &outOfMemory);
+    if (!value) return outOfMemory ? E_OUTOFMEMORY : DISP_E_EXCEPTION;
+    HeapBuffer text8 = NarrowCopy(value);
+    if (!text8) return E_OUTOFMEMORY;  // the conversion failed
+    for (LPCSTR c = text8.get(); *c;) {
       int length = CharacterLength(c);
       if (!buffer.append(c, length)) return E_OUTOFMEMORY;
       c += length;

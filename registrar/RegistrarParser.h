@@ -40,6 +40,9 @@ class RegistrarParser {
 
  private:
   HRESULT processBlock(LPSTR token, HKEY parent, BOOL doRegister, BOOL recovery);
+  // Reads a block body to its closing token without touching the registry and without
+  // recursion: unregistration's way past blocks nested deeper than kMaxBlockDepth.
+  HRESULT skipBlock(LPSTR token);
   HRESULT writeItemValue(HKEY key, LPCSTR valueName, LPSTR token, bool quoteModule);
   HRESULT quotedModuleValue(LPCSTR text, char* result, bool& quoted) const;
 

@@ -1,7 +1,6 @@
 #include "registrar/ReplacementMap.h"
 
 #include <cstring>
-#include <string>
 
 #include "platform/text16.h"
 
@@ -60,12 +59,13 @@ HRESULT ReplacementMap::add(LPCOLESTR key, LPCOLESTR value) {
   return S_OK;
 }
 
-LPCOLESTR ReplacementMap::lookup(LPCSTR key) const {
+LPCOLESTR ReplacementMap::lookup(LPCSTR key, bool* outOfMemory) const {
+  if (outOfMemory) *outOfMemory = false;
   for (int i = 0; i < count_; ++i) {
     if (!entries_[i]->key) return nullptr;
-    std::string name = NarrowText(entries_[i]->key);
-    if (name.empty() && entries_[i]->key[0]) return nullptr;  // cannot be converted
-    if (lstrcmpiA(name.c_str(), key) == 0) return entries_[i]->value;
+    HeapBuffer name = NarrowCopy(entries_[i]->key, outOfMemory);
+    if (!name) return nullptr;
+    if (lstrcmpiA(name.get(), key) == 0) return entries_[i]->value;
   }
   return nullptr;
 }

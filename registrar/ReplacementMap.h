@@ -25,7 +25,8 @@ class ReplacementMap {
   HRESULT add(LPCOLESTR key, LPCOLESTR value);
   // The text of the first pair whose name, in the ANSI code page, equals `key` without
   // regard to case; null when there is none or a stored name cannot be converted.
-  LPCOLESTR lookup(LPCSTR key) const;
+  // `outOfMemory`, when given, says whether the search stopped for want of memory.
+  LPCOLESTR lookup(LPCSTR key, bool* outOfMemory = nullptr) const;
   // Releases every pair; the slots stay.
   void clear();
 

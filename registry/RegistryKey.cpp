@@ -65,6 +65,8 @@ LONG RegistryKey::queryString(LPSTR buffer, LPCSTR valueName, DWORD* inOutByteCo
 }
 
 LONG RegistryKey::deleteTree(HKEY parent, LPCSTR subKeyName) {
+  // No name would stand for the parent itself, which is never deleted through here.
+  if (!subKeyName || !*subKeyName) return ERROR_INVALID_PARAMETER;
   RegistryKey child;
   HKEY opened = nullptr;
   LONG result = RegOpenKeyExA(parent, subKeyName, 0, kKeyDeleteTree, &opened);
@@ -81,6 +83,7 @@ LONG RegistryKey::deleteTree(HKEY parent, LPCSTR subKeyName) {
     if (result != ERROR_SUCCESS) return result;  // child closes on the way out
     count = kKeyNameBufferSize;
   }
+  // A child left behind (a name too long for the buffer) makes the deletion fail.
   child.close();
   return RegDeleteKeyA(parent, subKeyName);
 }

@@ -184,6 +184,24 @@ TEST_F(RegistrarExecutionTest, ValueTextsThatAreNotValid) {
   EXPECT_EQ(DISP_E_EXCEPTION, script.run("'Back\\slash'", FALSE));
 }
 
+TEST_F(RegistrarExecutionTest, AnEmptyKeyNameIsASyntaxErrorThatDeletesNothing) {
+  // An empty name stands for the enclosing key itself: never deleted through it.
+  script.map.add(KSTV_W("Nothing"), KSTV_W(""));
+  UniqueKey kept;
+  ASSERT_EQ(ERROR_SUCCESS, createKey(script.key(), "Kept", KEY_ALL_ACCESS, kept));
+  kept.reset();
+  for (BOOL doRegister : {TRUE, FALSE}) {
+    SCOPED_TRACE(doRegister ? "registration" : "unregistration");
+    for (const char* body : {"ForceRemove ''", "Delete ''", "NoRemove ''", "''",
+                             "ForceRemove '%Nothing%'", "Delete '%Nothing%' = s 'x'",
+                             "Sub { ForceRemove '' }"}) {
+      SCOPED_TRACE(body);
+      EXPECT_EQ(DISP_E_EXCEPTION, script.run(body, doRegister));
+      EXPECT_TRUE(script.exists("Kept"));
+    }
+  }
+}
+
 TEST_F(RegistrarExecutionTest, ABlockMayOnlyFollowAKeyEntry) {
   EXPECT_EQ(DISP_E_EXCEPTION, script.run("K val V = s 'v' { Inner }", TRUE));
   EXPECT_EQ(DISP_E_EXCEPTION, script.run("Delete K { Inner }", TRUE));
@@ -232,20 +250,44 @@ TEST_F(RegistrarExecutionTest, TheSystemScriptRegistersAndUnregistersTheAppId) {
 namespace kstv::test {
 namespace {
 
-TEST(RegistrarDepthTest, BlocksNestAsDeepAsKeysCanAndNoDeeper) {
+// "HKCU { K { K { ... } } }" with `depth` blocks, the root block included.
+std::string NestedScript(int depth) {
+  std::string text = "HKCU {";
+  for (int i = 1; i < depth; ++i) text += " K {";
+  for (int i = 0; i < depth; ++i) text += " }";
+  return text;
+}
+
+TEST(RegistrarDepthTest, AFailedRegistrationTooDeepLeavesNoKeyItMade) {
+  ScriptRunner script("RegistrarDepth");
+  // The scratch key's entry is four blocks deep; below it, keys down to one block past
+  // the limit.
+  const int below = RegistrarParser::kMaxBlockDepth + 1 - 4;
+  std::string body;
+  for (int i = 0; i < below; ++i) body += "K { ";
+  for (int i = 0; i < below; ++i) body += "} ";
+  EXPECT_EQ(DISP_E_EXCEPTION, script.run(body, TRUE));
+  // The undo pass reads past the block that registration refused, and so removes every
+  // key that registration made before it failed.
+  EXPECT_FALSE(script.exists("K"));
+}
+
+TEST(RegistrarDepthTest, UnregistrationReadsPastBlocksDeeperThanTheLimit) {
   ReplacementMap map;
   RegistrarParser parser(map);
-  auto nested = [](int depth) {
-    std::string text = "HKCU {";
-    for (int i = 1; i < depth; ++i) text += " K {";
-    for (int i = 0; i < depth; ++i) text += " }";
-    return text;
-  };
-  // Unregistration of keys that are not there reads the blocks without touching anything.
-  EXPECT_EQ(S_OK, parser.runScript(nested(RegistrarParser::kMaxBlockDepth).c_str(), FALSE));
+  // Keys that are not there: the blocks are read without touching anything, at any depth
+  // and without recursion.
+  EXPECT_EQ(S_OK, parser.runScript(NestedScript(RegistrarParser::kMaxBlockDepth).c_str(), FALSE));
+  EXPECT_EQ(S_OK,
+            parser.runScript(NestedScript(RegistrarParser::kMaxBlockDepth + 1).c_str(), FALSE));
+  EXPECT_EQ(S_OK, parser.runScript(NestedScript(100000).c_str(), FALSE));
+  // What is past the limit is still read as items: a missing end or a bad name fails.
+  const std::string unclosed = NestedScript(100000);
   EXPECT_EQ(DISP_E_EXCEPTION,
-            parser.runScript(nested(RegistrarParser::kMaxBlockDepth + 1).c_str(), FALSE));
-  EXPECT_EQ(DISP_E_EXCEPTION, parser.runScript(nested(100000).c_str(), FALSE));
+            parser.runScript(unclosed.substr(0, unclosed.size() - 2).c_str(), FALSE));
+  std::string badName = NestedScript(600);
+  badName.insert(badName.find('}'), "'' ");
+  EXPECT_EQ(DISP_E_EXCEPTION, parser.runScript(badName.c_str(), FALSE));
 }
 
 }  // namespace

@@ -149,5 +149,22 @@ TEST_F(RegistrarFaultTest, ATrailByteIsNeverTakenForAQuoteOrABlank) {
   EXPECT_STREQ("\x95\x5C\x81\x20", token);
 }
 
+TEST_F(RegistrarFaultTest, UnregistrationDeletesTheKeyOfTheWholeDoubleByteName) {
+  host::setAnsiCodePage(932);
+  ScriptRunner script("RegistrarLongName");
+  // 150 double-byte characters: a legal name of 300 bytes, and a sibling that holds the
+  // first 129 of them (258 bytes).
+  std::string named, sibling;
+  for (int i = 0; i < 150; ++i) named += "\x82\xA0";
+  sibling = named.substr(0, 258);
+  for (const std::string& name : {named, sibling}) {
+    UniqueKey key;
+    ASSERT_EQ(ERROR_SUCCESS, createKey(script.key(), name.c_str(), KEY_ALL_ACCESS, key));
+  }
+  EXPECT_EQ(S_OK, script.run("'" + named + "'", FALSE));
+  EXPECT_FALSE(script.exists(named));
+  EXPECT_TRUE(script.exists(sibling));
+}
+
 }  // namespace
 }  // namespace kstv::test

@@ -213,5 +213,16 @@ TEST_F(RegistryKeyTest, DeleteTreeRemovesKeysWithNamesOfTheLongestLength) {
   EXPECT_FALSE(keyExists(scratch.get(), "Tree"));
 }
 
+TEST_F(RegistryKeyTest, DeleteTreeWithoutASubKeyNameDeletesNothing) {
+  // An empty name would open the parent itself and take it with everything below it.
+  UniqueKey child;
+  ASSERT_EQ(ERROR_SUCCESS, createKey(scratch.get(), "Child", KEY_ALL_ACCESS, child));
+  child.reset();
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, RegistryKey::deleteTree(scratch.get(), ""));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, RegistryKey::deleteTree(scratch.get(), nullptr));
+  EXPECT_TRUE(keyExists(scratch.get(), "Child"));
+  EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, scratch.path().c_str()));
+}
+
 }  // namespace
 }  // namespace kstv::test
