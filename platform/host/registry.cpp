@@ -34,6 +34,8 @@ class Call {
 
   // The open key behind `handle`, checked for existence and for the access `needed`.
   LSTATUS use(HKEY handle, REGSAM needed, OpenKey& out) {
+    // The performance data root serves counters, not keys and values.
+    if (handle == HKEY_PERFORMANCE_DATA) return ERROR_INVALID_HANDLE;
     auto open = handles().resolve(handle);
     if (!open) return ERROR_INVALID_HANDLE;
     if (!store().exists(open->key)) return ERROR_KEY_DELETED;
@@ -60,6 +62,9 @@ bool allowed(RegistryStore& store, KeyId key, REGSAM access) {
   return !store.isReadOnly(key) || (access & ~KEY_READ) == 0;
 }
 
+// Windows documents key names of at most 255 characters.
+constexpr std::size_t kMaxKeyNameLength = 255;
+
 // Splits a key path at its backslashes. A path may end in a backslash but not begin
 // with one, and no component may be empty.
 LSTATUS splitPath(LPCSTR path, std::vector<std::u16string>& components) {
@@ -72,6 +77,7 @@ LSTATUS splitPath(LPCSTR path, std::vector<std::u16string>& components) {
     std::size_t end = wide.find(u'\\', start);
     if (end == std::u16string::npos) end = wide.size();
     if (end == start) return ERROR_BAD_PATHNAME;
+    if (end - start > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
     components.push_back(wide.substr(start, end - start));
     start = end + 1;
   }
@@ -144,6 +150,10 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKE
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   if (auto code = injectedFailure("RegOpenKeyExA")) return static_cast<LSTATUS>(*code);
+  if (key == HKEY_PERFORMANCE_DATA && (!subKey || !*subKey)) {
+    *result = HKEY_PERFORMANCE_DATA;  // the root itself, as the platform hands it out
+    return ERROR_SUCCESS;
+  }
   Call call(false);
   OpenKey parent{};
   if (LSTATUS status = call.use(key, 0, parent)) return status;

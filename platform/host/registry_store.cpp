@@ -135,7 +135,7 @@ void RegistryStore::setValue(KeyId key, std::u16string_view name, DWORD type, co
   SqliteStatement upsert(db(),
                          "INSERT INTO reg_values(key, name, fold, type, data) VALUES(?, ?, ?, ?, ?)"
                          " ON CONFLICT(key, fold) DO UPDATE"
-                         " SET name = excluded.name, type = excluded.type, data = excluded.data");
+                         " SET type = excluded.type, data = excluded.data");
   upsert.bind(key).bind(wideToUtf8(name)).bind(folded(name)).bind(static_cast<std::int64_t>(type));
   upsert.bindBlob(data, size).step();
   SqliteStatement(db(), "UPDATE reg_keys SET write_time = ? WHERE id = ?")

@@ -50,6 +50,7 @@ class RegistryStore {
 
   std::optional<ValueRecord> findValue(KeyId key, std::u16string_view name);
   std::optional<ValueRecord> valueAt(KeyId key, DWORD index);
+  // A value whose name differs only in case keeps its own spelling and takes the data.
   void setValue(KeyId key, std::u16string_view name, DWORD type, const BYTE* data, DWORD size);
   bool removeValue(KeyId key, std::u16string_view name);
   KeyInfo info(KeyId key);

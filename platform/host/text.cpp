@@ -236,6 +236,38 @@ std::u16string foldCase(std::u16string_view text) {
   return folded;
 }
 
+std::u16string collationForm(std::u16string_view text) {
+  std::u16string form;
+  for (char16_t unit : text) {
+    switch (unit) {
+      case 0x00AD:  // the soft hyphen weighs nothing
+        break;
+      case 0x02C6:  // the modifier circumflex sorts as the circumflex accent
+        form += u'^';
+        break;
+      case 0x00C6:
+      case 0x00E6:
+        form += u"AE";
+        break;
+      case 0x0152:
+      case 0x0153:
+        form += u"OE";
+        break;
+      case 0x00DE:
+      case 0x00FE:
+        form += u"TH";
+        break;
+      case 0x00DF:
+        form += u"SS";
+        break;
+      default:
+        form += foldCase(unit);
+        break;
+    }
+  }
+  return form;
+}
+
 }  // namespace detail
 }  // namespace kstv::host
 
@@ -259,7 +291,7 @@ int WINAPI lstrlenA(LPCSTR text) { return text ? static_cast<int>(std::strlen(te
 int WINAPI lstrcmpiA(LPCSTR first, LPCSTR second) {
   if (!first || !second) return first == second ? 0 : (first ? 1 : -1);
   using namespace kstv::host::detail;
-  std::u16string a = foldCase(ansiToWide(first)), b = foldCase(ansiToWide(second));
+  std::u16string a = collationForm(ansiToWide(first)), b = collationForm(ansiToWide(second));
   int order = a.compare(b);
   return order < 0 ? -1 : order > 0 ? 1 : 0;
 }

@@ -17,5 +17,9 @@ std::u16string utf8ToWide(std::string_view text);
 // letters of Latin Extended-A, Greek and Cyrillic.
 char16_t foldCase(char16_t unit);
 std::u16string foldCase(std::u16string_view text);
+// The form in which lstrcmpiA compares text, as the platform's word sort does for the
+// letters of code page 1252: case folded, the soft hyphen dropped, the ligatures and
+// the sharp s expanded (so "\u00DF" equals "ss"), the modifier circumflex as '^'.
+std::u16string collationForm(std::u16string_view text);
 
 }  // namespace kstv::host::detail

@@ -2,7 +2,10 @@
 // host layer decides where Wine cannot show Windows' answer.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "platform/host/control.h"
+#include "registry/RegistryKey.h"
 #include "tests/support/ScratchKey.h"
 
 namespace kstv::test {
@@ -70,6 +73,20 @@ TEST_F(HostRegistryTest, ANameInTheDoubleByteCodePageKeepsItsCharacters) {
   EXPECT_EQ(ERROR_SUCCESS,
             RegEnumKeyExA(scratch.get(), 0, found, &length, nullptr, nullptr, nullptr, nullptr));
   EXPECT_STREQ(name, found);
+  host::setAnsiCodePage(1252);
+}
+
+TEST_F(HostRegistryTest, ATreeWhoseChildNameOutgrowsTheBufferIsNotReportedDeleted) {
+  host::setAnsiCodePage(932);
+  // 200 double-byte characters: within the 255-character limit, 400 bytes in ANSI, so
+  // the enumeration's 256-byte buffer cannot take the name.
+  std::string child = "Tree\\";
+  for (int i = 0; i < 200; ++i) child += "\x82\xA0";
+  UniqueKey key;
+  ASSERT_EQ(ERROR_SUCCESS, createKey(scratch.get(), child.c_str(), KEY_ALL_ACCESS, key));
+  key.reset();
+  EXPECT_NE(ERROR_SUCCESS, RegistryKey::deleteTree(scratch.get(), "Tree"));
+  EXPECT_TRUE(keyExists(scratch.get(), child.c_str()));
   host::setAnsiCodePage(1252);
 }
 

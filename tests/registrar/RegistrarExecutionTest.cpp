@@ -202,6 +202,13 @@ TEST_F(RegistrarExecutionTest, AnEmptyKeyNameIsASyntaxErrorThatDeletesNothing) {
   }
 }
 
+TEST_F(RegistrarExecutionTest, KeywordsCompareAsThePlatformsLocaleDoes) {
+  // A soft hyphen weighs nothing in the locale's comparison: this is the keyword.
+  ASSERT_EQ(S_OK, script.run("K { v\xAD" "al V = s 'x' }", TRUE));
+  EXPECT_EQ("x", script.value("K", "V"));
+  EXPECT_FALSE(script.exists("K\\v\xAD" "al"));
+}
+
 TEST_F(RegistrarExecutionTest, ABlockMayOnlyFollowAKeyEntry) {
   EXPECT_EQ(DISP_E_EXCEPTION, script.run("K val V = s 'v' { Inner }", TRUE));
   EXPECT_EQ(DISP_E_EXCEPTION, script.run("Delete K { Inner }", TRUE));
