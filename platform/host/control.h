@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +34,29 @@ void clearReadOnlyMarks();
 std::size_t openRegistryHandleCount();
 // In-memory machines only: forget every key and value (handles still open go stale).
 void resetRegistry();
+// The identity of the key at `path` below `root` (null or empty: the root itself), which
+// stays the key's own for its life; nothing when the key does not exist.
+std::optional<std::int64_t> registryKeyIdentity(HKEY root, const char* path);
+// A scope whose changes to the machine are all undone when it ends: one transaction,
+// rolled back, which costs far less than resetRegistry (the fuzzers use it for every
+// input). The creating thread holds the machine for the scope's life; each platform call
+// within it still succeeds or fails whole. Handles and read-only marks are the process's
+// own and are not undone.
+class ScratchScope {
+ public:
+  ScratchScope();
+  ~ScratchScope();
+  ScratchScope(const ScratchScope&) = delete;
+  ScratchScope& operator=(const ScratchScope&) = delete;
+
+  // Identities of the keys that were written within the scope: a value set or removed,
+  // a subkey added or removed, the key itself removed. A key not listed is unchanged.
+  std::vector<std::int64_t> touchedKeys();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 // --- Text ----------------------------------------------------------------------------
 // The ANSI code page: 1252 (default) or the double-byte code page 932.

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/host/control.h"
+#include "platform/host/sqlite_memory.h"
 
 namespace kstv::host::detail {
 
@@ -16,6 +17,7 @@ MachineDatabase::MachineDatabase() {
   const std::string& directory = machineDirectory();
   std::string path = directory.empty() ? std::string(":memory:")
                                        : (std::filesystem::path(directory) / "machine.db").string();
+  useSqliteBlockPool();
   if (sqlite3_open_v2(path.c_str(), db_.put(),
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                       nullptr) != SQLITE_OK)
@@ -29,18 +31,37 @@ MachineDatabase::MachineDatabase() {
   }
 }
 
+MachineDatabase::~MachineDatabase() { finalizeCachedStatements(db_.get()); }
+
+// A transaction inside another is a savepoint of it, so that a call that fails undoes
+// its own changes even within a longer transaction (a test's scratch scope). A reading
+// call inside another needs none: it has nothing to undo.
 MachineDatabase::Transaction::Transaction(MachineDatabase& database, bool write)
-    : database_(database), outermost_(database.depth_++ == 0) {
-  if (outermost_) execute(database_.db(), write ? "BEGIN IMMEDIATE" : "BEGIN");
+    : database_(database), outermost_(database.depth_++ == 0), savepoint_(!outermost_ && write) {
+  if (outermost_)
+    SqliteStatement(database_.db(), write ? "BEGIN IMMEDIATE" : "BEGIN").step();
+  else if (savepoint_)
+    SqliteStatement(database_.db(), "SAVEPOINT nested").step();
 }
 
 MachineDatabase::Transaction::~Transaction() {
   --database_.depth_;
-  if (outermost_ && open_) sqlite3_exec(database_.db(), "ROLLBACK", nullptr, nullptr, nullptr);
+  if (!open_ || !(outermost_ || savepoint_)) return;
+  // SQLite may have ended the transaction itself after a failed statement.
+  if (sqlite3_get_autocommit(database_.db())) return;
+  if (outermost_) {
+    SqliteStatement(database_.db(), "ROLLBACK").step();
+    return;
+  }
+  SqliteStatement(database_.db(), "ROLLBACK TO nested").step();
+  SqliteStatement(database_.db(), "RELEASE nested").step();
 }
 
 void MachineDatabase::Transaction::commit() {
-  if (outermost_) execute(database_.db(), "COMMIT");
+  if (outermost_)
+    SqliteStatement(database_.db(), "COMMIT").step();
+  else if (savepoint_)
+    SqliteStatement(database_.db(), "RELEASE nested").step();
   open_ = false;
 }
 

@@ -20,7 +20,9 @@ class MachineDatabase {
 
   // One transaction: a write transaction takes the database's write lock at once, so
   // that concurrent processes never interleave within one platform call. A transaction
-  // opened inside another (on the thread that holds the lock) joins the outer one.
+  // opened inside another (on the thread that holds the lock) is a savepoint of it
+  // when it writes: committed, its changes join the outer transaction; abandoned, they
+  // are undone.
   class Transaction {
    public:
     Transaction(MachineDatabase& database, bool write);
@@ -32,11 +34,13 @@ class MachineDatabase {
    private:
     MachineDatabase& database_;
     bool outermost_;
+    bool savepoint_;  // a writing transaction inside another
     bool open_ = true;
   };
 
  private:
   MachineDatabase();
+  ~MachineDatabase();
 
   std::recursive_mutex lock_;
   SqliteConnection db_;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/handles.h"
 #include "platform/host/call_records.h"
 #include "platform/host/control.h"
 #include "platform/host/failures.h"
@@ -138,6 +139,30 @@ void resetRegistry() {
   std::lock_guard guard(detail::MachineDatabase::instance().lock());
   if (machineDirectory().empty()) RegistryStore::instance().clear();
 }
+
+std::optional<std::int64_t> registryKeyIdentity(HKEY root, const char* path) {
+  UniqueKey key;
+  if (RegOpenKeyExA(root, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return std::nullopt;
+  Call call(false);
+  OpenKey open{};
+  if (call.use(key.get(), 0, open) != ERROR_SUCCESS) return std::nullopt;
+  return open.key;
+}
+
+struct ScratchScope::State {
+  // The store keeps its roots' ids and its change log's triggers: it must be set up
+  // before the transaction that would otherwise undo them.
+  RegistryStore& store = RegistryStore::instance().withChangeLog();
+  detail::MachineCall call{true};
+};
+
+ScratchScope::ScratchScope() : state_(std::make_unique<State>()) {
+  state_->store.startChangeLog();
+}
+
+ScratchScope::~ScratchScope() = default;
+
+std::vector<std::int64_t> ScratchScope::touchedKeys() { return state_->store.changedKeys(); }
 
 }  // namespace kstv::host
 

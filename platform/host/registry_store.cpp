@@ -179,6 +179,50 @@ KeyInfo RegistryStore::info(KeyId key) {
   return info;
 }
 
+RegistryStore& RegistryStore::withChangeLog() {
+  MachineCall transaction(true);
+  if (changeLogReady_) return *this;
+  // Temporary tables and triggers: the connection's own, never in a shared machine file.
+  // The log records only while change_log_active holds a row.
+  execute(db(),
+          "PRAGMA temp_store=MEMORY;"
+          "CREATE TEMP TABLE change_log_active(on_ INTEGER);"
+          "CREATE TEMP TABLE change_log(key INTEGER);"
+          "CREATE TEMP TRIGGER log_key_added AFTER INSERT ON reg_keys"
+          " WHEN EXISTS (SELECT 1 FROM change_log_active)"
+          " BEGIN INSERT INTO change_log VALUES(NEW.parent); END;"
+          "CREATE TEMP TRIGGER log_key_removed AFTER DELETE ON reg_keys"
+          " WHEN EXISTS (SELECT 1 FROM change_log_active)"
+          " BEGIN INSERT INTO change_log VALUES(OLD.id); INSERT INTO change_log VALUES(OLD.parent);"
+          " END;"
+          "CREATE TEMP TRIGGER log_key_changed AFTER UPDATE OF name, fold, parent ON reg_keys"
+          " WHEN EXISTS (SELECT 1 FROM change_log_active)"
+          " BEGIN INSERT INTO change_log VALUES(OLD.id); END;"
+          "CREATE TEMP TRIGGER log_value_added AFTER INSERT ON reg_values"
+          " WHEN EXISTS (SELECT 1 FROM change_log_active)"
+          " BEGIN INSERT INTO change_log VALUES(NEW.key); END;"
+          "CREATE TEMP TRIGGER log_value_changed AFTER UPDATE ON reg_values"
+          " WHEN EXISTS (SELECT 1 FROM change_log_active)"
+          " BEGIN INSERT INTO change_log VALUES(OLD.key); END;"
+          "CREATE TEMP TRIGGER log_value_removed AFTER DELETE ON reg_values"
+          " WHEN EXISTS (SELECT 1 FROM change_log_active)"
+          " BEGIN INSERT INTO change_log VALUES(OLD.key); END;");
+  transaction.commit();
+  changeLogReady_ = true;
+  return *this;
+}
+
+void RegistryStore::startChangeLog() {
+  SqliteStatement(db(), "INSERT INTO change_log_active VALUES(1)").step();
+}
+
+std::vector<KeyId> RegistryStore::changedKeys() {
+  std::vector<KeyId> keys;
+  SqliteStatement rows(db(), "SELECT DISTINCT key FROM change_log");
+  while (rows.step()) keys.push_back(rows.integer(0));
+  return keys;
+}
+
 void RegistryStore::clear() {
   MachineCall transaction(true);
   execute(db(), "DELETE FROM reg_values; DELETE FROM reg_keys;");

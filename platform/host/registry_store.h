@@ -54,6 +54,12 @@ class RegistryStore {
   void setValue(KeyId key, std::u16string_view name, DWORD type, const BYTE* data, DWORD size);
   bool removeValue(KeyId key, std::u16string_view name);
   KeyInfo info(KeyId key);
+  // The change log: keys written while it runs (a value set or removed, a subkey added
+  // or removed, the key removed). It runs inside the caller's transaction and ends with
+  // it; the triggers behind it are made once, outside any transaction.
+  RegistryStore& withChangeLog();
+  void startChangeLog();
+  std::vector<KeyId> changedKeys();
 
   void clear();
 
@@ -70,6 +76,7 @@ class RegistryStore {
   sqlite3* db() { return MachineDatabase::instance().db(); }
 
   KeyId roots_[7] = {};
+  bool changeLogReady_ = false;
   std::set<KeyId> readOnly_;
 };
 

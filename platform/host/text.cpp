@@ -291,6 +291,24 @@ int WINAPI lstrlenA(LPCSTR text) { return text ? static_cast<int>(std::strlen(te
 int WINAPI lstrcmpiA(LPCSTR first, LPCSTR second) {
   if (!first || !second) return first == second ? 0 : (first ? 1 : -1);
   using namespace kstv::host::detail;
+  // ASCII reads the same in every ANSI code page and its collation form is its upper
+  // case: compare it in place (keywords and names are compared this way all the time).
+  const auto* x = reinterpret_cast<const unsigned char*>(first);
+  const auto* y = reinterpret_cast<const unsigned char*>(second);
+  for (;; ++x, ++y) {
+    if (*x >= 0x80 || *y >= 0x80) break;
+    unsigned char upperX = (*x >= 'a' && *x <= 'z') ? *x - 0x20 : *x;
+    unsigned char upperY = (*y >= 'a' && *y <= 'z') ? *y - 0x20 : *y;
+    if (upperX != upperY) {
+      // The rest decides only when both strings stay ASCII to their ends.
+      bool ascii = true;
+      for (const unsigned char* p = x; *p && ascii; ++p) ascii = *p < 0x80;
+      for (const unsigned char* p = y; *p && ascii; ++p) ascii = *p < 0x80;
+      if (!ascii) break;
+      return upperX < upperY ? -1 : 1;
+    }
+    if (!*x) return 0;
+  }
   std::u16string a = collationForm(ansiToWide(first)), b = collationForm(ansiToWide(second));
   int order = a.compare(b);
   return order < 0 ? -1 : order > 0 ? 1 : 0;

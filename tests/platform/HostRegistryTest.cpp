@@ -54,6 +54,34 @@ TEST_F(HostRegistryTest, OpenHandlesAreCountedUntilClosed) {
   EXPECT_EQ(before, host::openRegistryHandleCount());
 }
 
+TEST_F(HostRegistryTest, AScratchScopeUndoesEveryChangeMadeWithinIt) {
+  UniqueKey kept, key;
+  ASSERT_EQ(ERROR_SUCCESS, createKey(scratch.get(), "Kept", KEY_ALL_ACCESS, kept));
+  ASSERT_EQ(ERROR_SUCCESS, setString(kept.get(), "Data", "before"));
+  {
+    host::ScratchScope scope;
+    ASSERT_EQ(ERROR_SUCCESS, createKey(scratch.get(), "Made\\Deeper", KEY_ALL_ACCESS, key));
+    key.reset();
+    ASSERT_EQ(ERROR_SUCCESS, setString(kept.get(), "Data", "during"));
+    ASSERT_EQ(ERROR_SUCCESS, setString(kept.get(), "Added", "x"));
+    // Calls inside the scope see one another's changes.
+    EXPECT_TRUE(keyExists(scratch.get(), "Made\\Deeper"));
+    kept.reset();
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(scratch.get(), "Kept"));
+    EXPECT_FALSE(keyExists(scratch.get(), "Kept"));
+  }
+  EXPECT_FALSE(keyExists(scratch.get(), "Made"));
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(scratch.get(), "Kept", 0, KEY_READ, kept.put()));
+  char data[16] = {};
+  DWORD size = sizeof data;
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegQueryValueExA(kept.get(), "Data", nullptr, nullptr, reinterpret_cast<BYTE*>(data),
+                             &size));
+  EXPECT_STREQ("before", data);
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            RegQueryValueExA(kept.get(), "Added", nullptr, nullptr, nullptr, nullptr));
+}
+
 TEST_F(HostRegistryTest, ClassesRootIsTheMachineClassRegistration) {
   UniqueKey key;
   ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_CLASSES_ROOT, "KstvTestClass", KEY_ALL_ACCESS, key));
