@@ -1,41 +1,82 @@
 // libFuzzer target: arbitrary bytes as a registrar script, with a few replacements, run
-// in registration and then unregistration mode on the in-memory registry. Any crash,
-// leak, or read or write outside a buffer is a finding; so is a registry key, a heap
-// block or a task-allocator block left behind.
+// in registration and then unregistration mode on the in-memory registry.
+//
+// The first byte chooses the ANSI code page (odd: the double-byte code page 932, even:
+// 1252); the rest, up to its first NUL, is the script. Findings:
+//  - a crash, a leak, a read or write outside a buffer (the sanitizers);
+//  - a registry key, heap block or task-allocator block left behind;
+//  - a result that is neither S_OK nor a failure code the registrar may return;
+//  - a sentinel key or value (planted under every root and one level down) missing or
+//    changed when the script never named it.
+// Each input runs in a scratch scope, so the registry is back to the sentinels after it;
+// the scope's log of touched keys says which sentinels need comparing.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "fuzz/registry_sentinels.h"
 #include "platform/host/control.h"
 #include "registrar/RegistrarParser.h"
 
 namespace {
 
-void Require(bool condition, const char* what) {
+void Require(bool condition, const char* what, const std::string& detail = std::string()) {
   if (condition) return;
-  std::fprintf(stderr, "registrar_fuzzer: %s\n", what);
+  std::fprintf(stderr, "registrar_fuzzer: %s %s\n", what, detail.c_str());
   std::abort();
+}
+
+// The results a script run may give: success, the script's own failures, and the
+// registry's refusals passed on as HRESULTs of facility Win32.
+bool IsExpectedResult(HRESULT result) {
+  const auto code = static_cast<std::uint32_t>(result);
+  return result == S_OK || result == DISP_E_EXCEPTION || result == E_FAIL ||
+         result == E_OUTOFMEMORY || (code & 0xFFFF0000U) == 0x80070000U;
+}
+
+std::string Hex(HRESULT result) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(result));
+  return text;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const kstv::fuzz::RegistrySentinels sentinels;
+  if (size == 0) return 0;
+  kstv::host::setAnsiCodePage((data[0] & 1) ? 932 : 1252);
   // The script ends at its first NUL, as a resource copied with its terminator does.
-  const std::string script(reinterpret_cast<const char*>(data), size);
+  const std::string script(reinterpret_cast<const char*>(data + 1), size - 1);
   {
+    kstv::host::ScratchScope scratch;
     kstv::ReplacementMap map;
     map.add(KSTV_W("Module"), KSTV_W("C:\\Program Files\\it''s\\x.exe"));
     map.add(KSTV_W("Quote"), KSTV_W("a'b"));
     map.add(KSTV_W("Nested"), KSTV_W("%Module%"));
     map.add(KSTV_W("Empty"), KSTV_W(""));
     kstv::RegistrarParser parser(map);
-    parser.runScript(script.c_str(), TRUE);
-    parser.runScript(script.c_str(), FALSE);
+    HRESULT registered = parser.runScript(script.c_str(), TRUE);
+    Require(IsExpectedResult(registered), "registration gave", Hex(registered));
+    HRESULT unregistered = parser.runScript(script.c_str(), FALSE);
+    Require(IsExpectedResult(unregistered), "unregistration gave", Hex(unregistered));
+
+    // The sentinels' names are looked for in the expanded text as well, where a
+    // replacement may have joined the pieces of one.
+    std::vector<std::int64_t> touched = scratch.touchedKeys();
+    if (sentinels.anyTouched(touched)) {
+      LPSTR expanded = nullptr;
+      std::string expansion;
+      if (SUCCEEDED(parser.expandReplacements(script.c_str(), &expanded))) expansion = expanded;
+      CoTaskMemFree(expanded);
+      std::string damaged = sentinels.firstDamaged(script, expansion, touched);
+      Require(damaged.empty(), "a sentinel the script never named is", damaged);
+    }
   }
   Require(kstv::host::openRegistryHandleCount() == 0, "a registry key was left open");
   Require(kstv::host::liveHeapAllocations() == 0, "a heap block was left");
   Require(kstv::host::liveTaskAllocations() == 0, "a task-allocator block was left");
-  kstv::host::resetRegistry();
   return 0;
 }

@@ -1,12 +1,12 @@
 #!/bin/sh
 # Builds the fuzz targets with clang (address and undefined-behaviour sanitizers) in
 # build-fuzz/ and runs each for a bounded time from the corpus kept in fuzz/corpus/: the
-# registrar for SECONDS (default 60), the card-type probe for PROBE_SECONDS (default 30).
+# registrar for SECONDS (default 45), the card-type probe for PROBE_SECONDS (default 30).
 # New inputs go to a temporary folder; to keep useful ones, merge them into the corpus
 # with -merge=1.
 set -eu
 cd "$(dirname "$0")/.."
-seconds=${1:-60}
+seconds=${1:-45}
 probe_seconds=${2:-30}
 sh scripts/install-deps.sh
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \

@@ -16,6 +16,6 @@ echo "== host build with the thread sanitizer"
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j2 || status=1
 echo "== Windows build under Wine"
 ctest --test-dir build-win --output-on-failure || status=1
-echo "== fuzzers: registrar ${KSTV_FUZZ_SECONDS:-60} seconds, probe ${KSTV_PROBE_FUZZ_SECONDS:-30} seconds"
-sh scripts/fuzz.sh "${KSTV_FUZZ_SECONDS:-60}" "${KSTV_PROBE_FUZZ_SECONDS:-30}" || status=1
+echo "== fuzzers: registrar ${KSTV_FUZZ_SECONDS:-45} seconds, probe ${KSTV_PROBE_FUZZ_SECONDS:-30} seconds"
+sh scripts/fuzz.sh "${KSTV_FUZZ_SECONDS:-45}" "${KSTV_PROBE_FUZZ_SECONDS:-30}" || status=1
 exit $status
