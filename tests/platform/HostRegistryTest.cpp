@@ -2,7 +2,9 @@
 // host layer decides where Wine cannot show Windows' answer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "platform/host/control.h"
 #include "registry/RegistryKey.h"
@@ -80,6 +82,31 @@ TEST_F(HostRegistryTest, AScratchScopeUndoesEveryChangeMadeWithinIt) {
   EXPECT_STREQ("before", data);
   EXPECT_EQ(ERROR_FILE_NOT_FOUND,
             RegQueryValueExA(kept.get(), "Added", nullptr, nullptr, nullptr, nullptr));
+}
+
+TEST_F(HostRegistryTest, AScratchScopeListsTheKeysWrittenWithinItAndNoOthers) {
+  UniqueKey key;
+  for (const char* name : {"Written", "Parent", "Removed", "Untouched"})
+    ASSERT_EQ(ERROR_SUCCESS, createKey(scratch.get(), name, KEY_ALL_ACCESS, key));
+  auto identity = [&](const char* name) {
+    return *host::registryKeyIdentity(HKEY_CURRENT_USER, (scratch.path() + "\\" + name).c_str());
+  };
+  const std::int64_t written = identity("Written"), parent = identity("Parent"),
+                     removed = identity("Removed"), untouched = identity("Untouched");
+  host::ScratchScope scope;
+  ASSERT_EQ(ERROR_SUCCESS, createKey(scratch.get(), "Written", KEY_ALL_ACCESS, key));
+  ASSERT_EQ(ERROR_SUCCESS, setString(key.get(), "v", "x"));
+  ASSERT_EQ(ERROR_SUCCESS, createKey(scratch.get(), "Parent\\Child", KEY_ALL_ACCESS, key));
+  key.reset();
+  ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(scratch.get(), "Removed"));
+  std::vector<std::int64_t> touched = scope.touchedKeys();
+  auto has = [&](std::int64_t id) {
+    return std::find(touched.begin(), touched.end(), id) != touched.end();
+  };
+  EXPECT_TRUE(has(written));
+  EXPECT_TRUE(has(parent));
+  EXPECT_TRUE(has(removed));
+  EXPECT_FALSE(has(untouched));
 }
 
 TEST_F(HostRegistryTest, ClassesRootIsTheMachineClassRegistration) {
