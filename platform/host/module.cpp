@@ -58,6 +58,11 @@ bool registerOwnModuleResources(const ResourceTable& table) {
   return true;
 }
 
+ResourceTable ownModuleResources() {
+  std::lock_guard guard(state().lock);
+  return state().resources ? *state().resources : ResourceTable{};
+}
+
 std::size_t loadedDataModules() { return static_cast<std::size_t>(dataLoads.load()); }
 std::size_t loadedLibraries() { return static_cast<std::size_t>(libraryLoads.load()); }
 

@@ -29,6 +29,9 @@ struct ResourceTable {
 };
 
 // Called once by the generated table; returns true so that it can initialise a constant.
+// A test may register another table for a while and then the one it replaced.
 bool registerOwnModuleResources(const ResourceTable& table);
+// The table registered now (all empty when none is).
+ResourceTable ownModuleResources();
 
 }  // namespace kstv::host

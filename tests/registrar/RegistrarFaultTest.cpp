@@ -6,6 +6,7 @@
 
 #include "platform/host/control.h"
 #include "platform/text16.h"
+#include "registrar/RegistrarParser.h"
 #include "registrar/ReplacementMap.h"
 #include "tests/support/ScriptRunner.h"
 
@@ -33,6 +34,45 @@ class RegistrarFaultTest : public ::testing::Test {
  private:
   std::size_t handles_, heap_, task_;
 };
+
+// A reference of 7 bytes to a replacement of 650: the expansion buffer, 16 bytes at
+// first, doubles six times on the way.
+constexpr char kShortReferenceToALongText[] = "%Long%x";
+
+WideString LongReplacement() {
+  WideString text;
+  for (int i = 0; i < 50; ++i) text += KSTV_W("C:\\Apps\\x.exe");
+  return text;
+}
+
+TEST_F(RegistrarFaultTest, TheExpansionBufferGrowsByReallocation) {
+  {
+    ReplacementMap map;
+    ASSERT_EQ(S_OK, map.add(KSTV_W("Long"), LongReplacement().c_str()));
+    RegistrarParser parser(map);
+    host::resetCallCounts();
+    LPSTR expanded = nullptr;
+    ASSERT_EQ(S_OK, parser.expandReplacements(kShortReferenceToALongText, &expanded));
+    CoTaskMemFree(expanded);
+    EXPECT_EQ(6u, host::callCount("CoTaskMemRealloc"));
+  }
+  expectNothingLeft();
+}
+
+TEST_F(RegistrarFaultTest, AFailedGrowthOfTheExpansionIsOutOfMemoryAndFreesTheBuffer) {
+  {
+    ReplacementMap map;
+    ASSERT_EQ(S_OK, map.add(KSTV_W("Long"), LongReplacement().c_str()));
+    RegistrarParser parser(map);
+    host::failCall("CoTaskMemRealloc", 0, 1, 2);  // the third growth
+    LPSTR expanded = reinterpret_cast<LPSTR>(&map);
+    EXPECT_EQ(E_OUTOFMEMORY, parser.expandReplacements(kShortReferenceToALongText, &expanded));
+    EXPECT_EQ(nullptr, expanded);
+    host::failCall("CoTaskMemRealloc", 0, 1, 2);
+    EXPECT_EQ(E_OUTOFMEMORY, parser.runScript("HKCU { %Long% }", TRUE));
+  }
+  expectNothingLeft();
+}
 
 TEST_F(RegistrarFaultTest, AFailedGrowthLeavesTheMapAsItWas) {
   {

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "platform/handles.h"
+#include "platform/text16.h"
 #include "registrar/RegistrarParser.h"
 
 namespace kstv::test {
@@ -75,11 +77,22 @@ TEST_F(RegistrarParserTest, BadReferencesFail) {
 }
 
 TEST_F(RegistrarParserTest, ExpansionGrowsAsFarAsTheTextNeeds) {
-  std::string text;
-  for (int i = 0; i < 50; ++i) text += "%Module%";  // each 8 bytes become 13
-  std::string expected;
-  for (int i = 0; i < 50; ++i) expected += "C:\\Apps\\x.exe";
-  EXPECT_EQ(expected, expand(text.c_str()));
+  // "%Module%x" is 9 bytes, so the buffer starts at 20: 50 module paths (650 bytes) need
+  // it grown six times, each growth keeping what was already written.
+  const std::string text = "%Module%x";
+  std::string module;
+  WideString wideModule;
+  for (int i = 0; i < 50; ++i) {
+    module += "C:\\Apps\\x.exe";
+    wideModule += KSTV_W("C:\\Apps\\x.exe");
+  }
+  ReplacementMap longMap;
+  ASSERT_EQ(S_OK, longMap.add(KSTV_W("Module"), wideModule.c_str()));
+  RegistrarParser longParser(longMap);
+  LPSTR expanded = nullptr;
+  ASSERT_EQ(S_OK, longParser.expandReplacements(text.c_str(), &expanded));
+  UniqueTaskMemory owner(expanded);
+  EXPECT_EQ(module + "x", std::string(expanded));
   EXPECT_EQ("", expand(""));
 }
 
@@ -138,12 +151,25 @@ TEST_F(RegistrarParserTest, ValueTypesAreThreeLettersInAnyCase) {
   EXPECT_FALSE(RegistrarParser::valueTypeFromLetter("sz", type));
 }
 
+// Subkeys and values of a root, to see that a script left it as it was.
+std::pair<DWORD, DWORD> Contents(HKEY root) {
+  DWORD subKeys = 0, values = 0;
+  RegQueryInfoKeyA(root, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr,
+                   nullptr, nullptr, nullptr);
+  return {subKeys, values};
+}
+
 TEST_F(RegistrarParserTest, ScriptsThatChangeNothing) {
+  const auto classes = Contents(HKEY_CLASSES_ROOT);
+  const auto user = Contents(HKEY_CURRENT_USER);
   EXPECT_EQ(S_OK, parser.runScript("", TRUE));
   EXPECT_EQ(S_OK, parser.runScript(" \r\n\t", TRUE));
   EXPECT_EQ(S_OK, parser.runScript("HKCR { }", TRUE));
   EXPECT_EQ(S_OK, parser.runScript("HKCR {x }", TRUE));  // "{x" opens the block
   EXPECT_EQ(S_OK, parser.runScript("HKCR { }", FALSE));
+  EXPECT_EQ(S_OK, parser.runScript("HKCU { } HKCR { }", FALSE));
+  EXPECT_EQ(classes, Contents(HKEY_CLASSES_ROOT));
+  EXPECT_EQ(user, Contents(HKEY_CURRENT_USER));
 }
 
 TEST_F(RegistrarParserTest, MalformedScriptsFail) {
