@@ -175,6 +175,37 @@ TEST_F(RegistrarExecutionTest, ALocalServer32ValueOf4095BytesIsRefusedAndElsewhe
   EXPECT_EQ(text, script.value("Plain", nullptr));
 }
 
+TEST_F(RegistrarExecutionTest, AModulePathThatQuotedWouldNotFitIsRefusedUnwritten) {
+  const std::string path = "C:\\Program Files\\x.exe";
+  // 4094 bytes holding the path: with its quotes it would need 4096 bytes and the NUL.
+  const std::string full = std::string(4094 - path.size(), 'p') + path;
+  EXPECT_EQ(E_FAIL, script.run("LocalServer32 = s '" + full + "'", TRUE));
+  EXPECT_FALSE(script.exists("LocalServer32"));  // the failed entry is undone
+  // One byte less fits exactly: 4095 bytes and the NUL.
+  const std::string fits = std::string(4093 - path.size(), 'p') + path;
+  EXPECT_EQ(S_OK, script.run("LocalServer32 = s '" + fits + "'", TRUE));
+  EXPECT_EQ(std::string(4093 - path.size(), 'p') + '"' + path + '"',
+            script.value("LocalServer32", nullptr));
+}
+
+TEST_F(RegistrarExecutionTest, ForceRemoveIsAPlainKeyEntryAtUnregistration) {
+  UniqueKey other;
+  ASSERT_EQ(S_OK, script.run("ForceRemove K { val V = s 'v' }", TRUE));
+  ASSERT_EQ(ERROR_SUCCESS, createKey(script.key(), "K\\Other", KEY_ALL_ACCESS, other));
+  other.reset();
+  ASSERT_EQ(S_OK, script.run("ForceRemove K { val V = s 'v' }", FALSE));
+  EXPECT_TRUE(script.exists("K\\Other"));
+  EXPECT_EQ("<none>", script.value("K", "V"));
+}
+
+TEST_F(RegistrarExecutionTest, ABlockAfterAValueItemIsASyntaxErrorInBothModes) {
+  EXPECT_EQ(DISP_E_EXCEPTION, script.run("J { val V = s 'v' { Inner } }", TRUE));
+  EXPECT_FALSE(script.exists("J\\Inner"));
+  ASSERT_EQ(S_OK, script.run("K { val V = s 'v' }", TRUE));
+  EXPECT_EQ(DISP_E_EXCEPTION, script.run("K { val V = s 'v' { Inner } }", FALSE));
+  EXPECT_TRUE(script.exists("K"));  // the error ends the run before K's own removal
+}
+
 TEST_F(RegistrarExecutionTest, ValueTextsThatAreNotValid) {
   EXPECT_EQ(E_FAIL, script.run("Odd = b abc", TRUE));
   EXPECT_EQ(DISP_E_EXCEPTION, script.run("Typed = m 'x'", TRUE));
