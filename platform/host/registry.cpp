@@ -357,7 +357,8 @@ LSTATUS WINAPI RegQueryInfoKeyA(HKEY key, LPSTR className, LPDWORD classLength, 
   Call call(false);
   OpenKey open{};
   if (LSTATUS status = call.use(key, KEY_QUERY_VALUE, open)) return status;
-  kstv::host::detail::KeyInfo info = call.store().info(open.key);
+  const bool lengths = maxSubKeyLength || maxValueNameLength || maxValueLength;
+  kstv::host::detail::KeyInfo info = call.store().info(open.key, lengths);
   if (className && *classLength > 0) className[0] = '\0';
   if (classLength) *classLength = 0;
   if (subKeys) *subKeys = info.subKeys;

@@ -152,8 +152,20 @@ bool RegistryStore::removeValue(KeyId key, std::u16string_view name) {
   return sqlite3_changes(db()) != 0;
 }
 
-KeyInfo RegistryStore::info(KeyId key) {
+KeyInfo RegistryStore::info(KeyId key, bool lengths) {
   KeyInfo info;
+  if (!lengths) {
+    SqliteStatement counts(db(),
+                           "SELECT (SELECT COUNT(*) FROM reg_keys WHERE parent = ?1),"
+                           " (SELECT COUNT(*) FROM reg_values WHERE key = ?1), write_time"
+                           " FROM reg_keys WHERE id = ?1");
+    if (counts.bind(key).step()) {
+      info.subKeys = static_cast<DWORD>(counts.integer(0));
+      info.values = static_cast<DWORD>(counts.integer(1));
+      info.lastWriteTime = toFileTime(counts.integer(2));
+    }
+    return info;
+  }
   SqliteStatement children(db(), "SELECT name FROM reg_keys WHERE parent = ?");
   for (children.bind(key); children.step(); ++info.subKeys) {
     auto length = static_cast<DWORD>(wideToAnsi(utf8ToWide(children.text(0))).size());

@@ -53,7 +53,9 @@ class RegistryStore {
   // A value whose name differs only in case keeps its own spelling and takes the data.
   void setValue(KeyId key, std::u16string_view name, DWORD type, const BYTE* data, DWORD size);
   bool removeValue(KeyId key, std::u16string_view name);
-  KeyInfo info(KeyId key);
+  // With `lengths` false only the counts and the write time are filled in: the longest
+  // names and data take a pass over every child and value.
+  KeyInfo info(KeyId key, bool lengths = true);
   // The change log: keys written while it runs (a value set or removed, a subkey added
   // or removed, the key removed). It runs inside the caller's transaction and ends with
   // it; the triggers behind it are made once, outside any transaction.
