@@ -53,8 +53,8 @@ constexpr BYTE kBinaryData[] = {0x00, 0x5C, 0xFF, 0x25, 0x27, 0x7B};
 
 UniqueKey create(HKEY parent, const std::string& path) {
   UniqueKey key;
-  if (RegCreateKeyExA(parent, path.empty() ? nullptr : path.c_str(), 0, nullptr, 0,
-                      KEY_ALL_ACCESS, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExA(parent, path.empty() ? nullptr : path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                      nullptr, key.put(), nullptr) != ERROR_SUCCESS)
     fail("cannot create", path);
   return key;
 }
@@ -62,8 +62,7 @@ UniqueKey create(HKEY parent, const std::string& path) {
 void plantValues(HKEY key, const std::string& where) {
   if (RegSetValueExA(key, kValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(kStringData),
                      sizeof kStringData) != ERROR_SUCCESS ||
-      RegSetValueExA(key, nullptr, 0, REG_BINARY, kBinaryData, sizeof kBinaryData) !=
-          ERROR_SUCCESS)
+      RegSetValueExA(key, nullptr, 0, REG_BINARY, kBinaryData, sizeof kBinaryData) != ERROR_SUCCESS)
     fail("cannot set the values of", where);
 }
 
@@ -103,9 +102,11 @@ RegistrySentinels::RegistrySentinels() {
       std::vector<std::string> names = root.above;
       names.push_back(kKeyName);
       if (!parent.empty()) names.push_back(parent);
-      sentinels_.push_back({root.key, path, names,
-                            {identityOf(root.key, path),
-                             identityOf(root.key, path + "\\" + kChildName)}});
+      sentinels_.push_back(
+          {root.key,
+           path,
+           names,
+           {identityOf(root.key, path), identityOf(root.key, path + "\\" + kChildName)}});
     }
     // A value on the root itself, which only a script naming it may change.
     UniqueKey self = create(root.key, "");
@@ -124,10 +125,9 @@ std::string RegistrySentinels::firstDamaged(std::string_view script, std::string
   const std::string text = lowered(script) + '\n' + lowered(expansion);
   for (const Sentinel& sentinel : sentinels_) {
     if (!touches(sentinel, touched)) continue;
-    bool named = std::any_of(sentinel.names.begin(), sentinel.names.end(),
-                             [&](const std::string& name) {
-                               return text.find(lowered(name)) != std::string::npos;
-                             });
+    bool named = std::any_of(
+        sentinel.names.begin(), sentinel.names.end(),
+        [&](const std::string& name) { return text.find(lowered(name)) != std::string::npos; });
     if (named) continue;
     if (std::string damage = damageOf(sentinel); !damage.empty()) return damage;
   }
@@ -170,8 +170,8 @@ std::string RegistrySentinels::damageOf(const Sentinel& sentinel) {
   if (!holds(child.get(), kValueName, REG_SZ, kStringData, sizeof kStringData) ||
       !holds(child.get(), nullptr, REG_BINARY, kBinaryData, sizeof kBinaryData))
     return "child's values changed: " + where;
-  if (RegQueryInfoKeyA(child.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
-                       &values, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+  if (RegQueryInfoKeyA(child.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
+                       nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
       subKeys != 0 || values != 2)
     return "keys or values added to or removed from the child: " + where;
   return std::string();

@@ -15,7 +15,7 @@ namespace kstv::fuzz {
 
 struct Sentinel {
   HKEY root;
-  std::string path;          // below the root; empty for a value on the root itself
+  std::string path;                // below the root; empty for a value on the root itself
   std::vector<std::string> names;  // every key name on the path, for the skip rule
   std::vector<std::int64_t> keys;  // identities of the key (or root) and its child
 };

@@ -156,9 +156,7 @@ struct ScratchScope::State {
   detail::MachineCall call{true};
 };
 
-ScratchScope::ScratchScope() : state_(std::make_unique<State>()) {
-  state_->store.startChangeLog();
-}
+ScratchScope::ScratchScope() : state_(std::make_unique<State>()) { state_->store.startChangeLog(); }
 
 ScratchScope::~ScratchScope() = default;
 

@@ -76,9 +76,8 @@ TEST_F(HostRegistryTest, AScratchScopeUndoesEveryChangeMadeWithinIt) {
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(scratch.get(), "Kept", 0, KEY_READ, kept.put()));
   char data[16] = {};
   DWORD size = sizeof data;
-  EXPECT_EQ(ERROR_SUCCESS,
-            RegQueryValueExA(kept.get(), "Data", nullptr, nullptr, reinterpret_cast<BYTE*>(data),
-                             &size));
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(kept.get(), "Data", nullptr, nullptr,
+                                            reinterpret_cast<BYTE*>(data), &size));
   EXPECT_STREQ("before", data);
   EXPECT_EQ(ERROR_FILE_NOT_FOUND,
             RegQueryValueExA(kept.get(), "Added", nullptr, nullptr, nullptr, nullptr));

@@ -39,8 +39,8 @@ class ExtraScriptResource {
  public:
   ExtraScriptResource(WORD id, const char* script) : saved_(host::ownModuleResources()) {
     resources_.assign(saved_.resources, saved_.resources + saved_.resourceCount);
-    resources_.push_back({"REGISTRY", 0, id, reinterpret_cast<const unsigned char*>(script),
-                          std::strlen(script)});
+    resources_.push_back(
+        {"REGISTRY", 0, id, reinterpret_cast<const unsigned char*>(script), std::strlen(script)});
     host::ResourceTable table = saved_;
     table.resources = resources_.data();
     table.resourceCount = resources_.size();
