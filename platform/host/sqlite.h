@@ -14,7 +14,6 @@
 namespace kstv::host::detail {
 
 using SqliteConnection = Unique<sqlite3*, sqlite3_close>;
-using SqliteStatementHandle = Unique<sqlite3_stmt*, sqlite3_finalize>;
 
 struct CachedStatement;
 
