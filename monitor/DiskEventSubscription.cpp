@@ -26,6 +26,8 @@ IWbemObjectSink* arrivalStubSink = nullptr;
 DiskRemovalSink* removalSink = nullptr;
 IUnknown* removalStub = nullptr;
 IWbemObjectSink* removalStubSink = nullptr;
+// What the last SubscribeDiskEvents failed with, S_OK when both queries stand.
+HRESULT subscriptionResult = S_OK;
 
 template <typename Interface>
 void ReleaseAndClear(Interface*& pointer) {
@@ -36,15 +38,29 @@ void ReleaseAndClear(Interface*& pointer) {
 
 // Makes a sink with its creator's reference, the apartment's stub around it and the
 // stub's sink interface. False when any of them cannot be had.
+// A call that succeeded but gave no object counts as E_POINTER. The object is looked at
+// through its address, after the call has been made.
+template <typename Interface>
+bool Failed(HRESULT result, Interface* const* object) {
+  if (SUCCEEDED(result) && *object) return false;
+  subscriptionResult = FAILED(result) ? result : E_POINTER;
+  return true;
+}
+
+bool Failed(HRESULT result) {
+  if (SUCCEEDED(result)) return false;
+  subscriptionResult = result;
+  return true;
+}
+
 template <typename Sink>
 bool MakeStubbedSink(Sink*& sink, IUnknown*& stub, IWbemObjectSink*& stubSink) {
   sink = new (std::nothrow) Sink;
-  if (!sink) return false;
+  if (Failed(sink ? S_OK : E_OUTOFMEMORY)) return false;
   sink->AddRef();
-  if (FAILED(unsecuredApartment->CreateObjectStub(sink, &stub)) || !stub) return false;
-  return SUCCEEDED(
-             stub->QueryInterface(IID_IWbemObjectSink, reinterpret_cast<void**>(&stubSink))) &&
-         stubSink;
+  if (Failed(unsecuredApartment->CreateObjectStub(sink, &stub), &stub)) return false;
+  return !Failed(stub->QueryInterface(IID_IWbemObjectSink, reinterpret_cast<void**>(&stubSink)),
+                 &stubSink);
 }
 
 bool StartQuery(const WCHAR* query, IWbemObjectSink* sink) {
@@ -53,12 +69,14 @@ bool StartQuery(const WCHAR* query, IWbemObjectSink* sink) {
   if (!language || !text) {
     // The query was never made: say what failed instead.
     std::printf("SysAllocString failed with = 0x%X\n", static_cast<unsigned>(E_OUTOFMEMORY));
+    subscriptionResult = E_OUTOFMEMORY;
     return false;
   }
   HRESULT result = wbemServices->ExecNotificationQueryAsync(language.get(), text.get(),
                                                             WBEM_FLAG_SEND_STATUS, nullptr, sink);
   if (FAILED(result)) {
     std::printf("ExecNotificationQueryAsync failed with = 0x%X\n", static_cast<unsigned>(result));
+    subscriptionResult = result;
     return false;
   }
   return true;
@@ -67,23 +85,29 @@ bool StartQuery(const WCHAR* query, IWbemObjectSink* sink) {
 }  // namespace
 
 int SubscribeDiskEvents() {
-  if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                              reinterpret_cast<void**>(&wbemLocator))))
+  subscriptionResult = S_OK;
+  if (Failed(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                              reinterpret_cast<void**>(&wbemLocator)),
+             &wbemLocator))
     return 1;
 
   UniqueBstr resource(SysAllocString(kNamespace));
-  if (!resource || FAILED(wbemLocator->ConnectServer(resource.get(), nullptr, nullptr, nullptr, 0,
-                                                     nullptr, nullptr, &wbemServices)))
+  if (Failed(resource ? S_OK : E_OUTOFMEMORY) ||
+      Failed(wbemLocator->ConnectServer(resource.get(), nullptr, nullptr, nullptr, 0, nullptr,
+                                        nullptr, &wbemServices),
+             &wbemServices))
     return 1;
 
-  if (FAILED(CoSetProxyBlanket(wbemServices, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+  if (Failed(CoSetProxyBlanket(wbemServices, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
                                RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
                                EOAC_NONE)))
     return 1;
 
-  CoCreateInstance(CLSID_UnsecuredApartment, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnsecuredApartment,
-                   reinterpret_cast<void**>(&unsecuredApartment));
-  if (!unsecuredApartment) return 1;
+  if (Failed(CoCreateInstance(CLSID_UnsecuredApartment, nullptr, CLSCTX_LOCAL_SERVER,
+                              IID_IUnsecuredApartment,
+                              reinterpret_cast<void**>(&unsecuredApartment)),
+             &unsecuredApartment))
+    return 1;
 
   if (!MakeStubbedSink(arrivalSink, arrivalStub, arrivalStubSink)) return 1;
   if (!StartQuery(kCreationQuery, arrivalStubSink)) return 1;
@@ -92,6 +116,8 @@ int SubscribeDiskEvents() {
   if (!StartQuery(kDeletionQuery, removalStubSink)) return 1;
   return 0;
 }
+
+HRESULT DiskEventSubscriptionFailure() { return subscriptionResult; }
 
 void UnsubscribeDiskEvents() {
   if (wbemServices) {

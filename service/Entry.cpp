@@ -43,7 +43,11 @@ int TakeRunRoad(ServiceModule& module) {
 
   module.Launch();
 
-  const int exitCode = static_cast<int>(module.status.dwWin32ExitCode);
+  // A failure of the service's own is reported as its code (an HRESULT).
+  const DWORD win32ExitCode = module.status.dwWin32ExitCode;
+  const int exitCode = static_cast<int>(win32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR
+                                            ? module.status.dwServiceSpecificExitCode
+                                            : win32ExitCode);
   appIdGuidKey.close();
   appIdKey.close();
   return exitCode;

@@ -14,12 +14,59 @@ namespace {
 constexpr DWORD kMinimumMajorVersion = 6;
 constexpr DWORD kMinimumMinorVersion = 2;  // Windows 8 and Windows Server 2012
 
-// The executable's folder, cut just behind its last backslash.
+constexpr char kNotApplicable[] = "Service is not applicable for this OS.";
+constexpr char kSubscriptionFailed[] = "Couldn't subscribe to disk events (0x%08X)";
+
+// How often the message loop wakes to look for a stop request whose WM_QUIT could not be
+// posted. The timer's messages are made by the queue itself, so they come even when it is
+// too full to take a posted message.
+constexpr UINT kStopCheckMilliseconds = 1000;
+
+// The executable's folder, cut just behind its last backslash. The path is walked by
+// characters: a trail byte 0x5C of a double-byte character is not a backslash.
 void FindModuleFolder(char (&folder)[MAX_PATH]) {
   DWORD length = GetModuleFileNameA(nullptr, folder, MAX_PATH);
   folder[length < MAX_PATH ? length : MAX_PATH - 1] = '\0';  // a cut path may lack its NUL
-  char* lastBackslash = std::strrchr(folder, '\\');
+  char* lastBackslash = nullptr;
+  for (char* character = folder; *character; character = CharNextA(character))
+    if (*character == '\\') lastBackslash = character;
   if (lastBackslash) lastBackslash[1] = '\0';
+}
+
+// Pumps the thread's queue until WM_QUIT, a failed GetMessageA or a stop request.
+void PumpMessages(ServiceModule& module) {
+  UINT_PTR stopCheck = SetTimer(nullptr, 0, kStopCheckMilliseconds, nullptr);
+  MSG message;
+  while (!StopPending()) {
+    BOOL result = GetMessageA(&message, nullptr, 0, 0);
+    if (result == 0) break;
+    if (result == -1) {
+      module.DebugPrint("Run() GetMessage() failed\n");
+      break;
+    }
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  if (stopCheck) KillTimer(nullptr, stopCheck);
+}
+
+// Reports RUNNING, badges the cards already present, subscribes and pumps messages. A
+// stop that is already pending skips whatever has not begun. A failed subscription ends
+// the run with an error event and the failing HRESULT as the service-specific exit code.
+void Monitor(ServiceModule& module) {
+  if (module.serviceMode && !ReportServiceState(module, SERVICE_RUNNING)) return;
+  if (StopPending()) return;
+  BuildBadgeIconPaths(module.moduleFolder);
+  ScanDrivesAtStartup();
+  if (StopPending()) return;
+  if (SubscribeDiskEvents() != 0) {
+    HRESULT failure = DiskEventSubscriptionFailure();
+    module.ReportToEventLog(EVENTLOG_ERROR_TYPE, kSubscriptionFailed,
+                            static_cast<unsigned>(failure));
+    SetServiceExitCode(module, ERROR_SERVICE_SPECIFIC_ERROR, static_cast<DWORD>(failure));
+    return;
+  }
+  PumpMessages(module);
 }
 
 void RegisterClassObjects(ClassEntry* table) {
@@ -63,7 +110,8 @@ void ServiceModule::Run() {
   ResetDebugLog();
   OpenDebugLog();
   if (!IsSupportedOperatingSystem()) {
-    ReportToEventLog(EVENTLOG_ERROR_TYPE, "Service is not applicable for this OS.");
+    ReportToEventLog(EVENTLOG_ERROR_TYPE, kNotApplicable);
+    SetServiceExitCode(*this, ERROR_OLD_WIN_VERSION, 0);
     return;
   }
 
@@ -81,22 +129,7 @@ void ServiceModule::Run() {
                        RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE,
                        nullptr);
   RegisterClassObjects(classTable);
-  if (serviceMode) ReportServiceState(*this, SERVICE_RUNNING);
-
-  BuildBadgeIconPaths(moduleFolder);
-  ScanDrivesAtStartup();
-  if (SubscribeDiskEvents() == 0) {
-    for (;;) {
-      BOOL result = GetMessageA(&message, nullptr, 0, 0);
-      if (result == 0) break;
-      if (result == -1) {
-        DebugPrint("Run() GetMessage() failed\n");
-        break;
-      }
-      TranslateMessage(&message);
-      DispatchMessageA(&message);
-    }
-  }
+  Monitor(*this);
   WithdrawRunThread(*this);
 
   RevokeClassObjects(classTable);

@@ -11,9 +11,11 @@
 namespace kstv {
 namespace {
 
-// Handler and Run report status from two threads: one report at a time.
+// Handler and Run report status from two threads: one report at a time, in order.
 std::mutex statusLock;
-// A stop or shutdown request made before the run thread could receive it.
+// Set once STOPPED has been reported: the service manager hears nothing after it.
+bool stoppedReported = false;
+// A stop or shutdown request of this run; it stays set until the run has ended.
 std::atomic<bool> stopRequested{false};
 
 std::atomic_ref<DWORD> RunThreadIdOf(ServiceModule& module) {
@@ -28,53 +30,84 @@ DWORD WINAPI HandlerEntry(DWORD control, DWORD eventType, LPVOID eventData, LPVO
   return CurrentServiceModule()->Handler(control, eventType, eventData);
 }
 
-// Asks the run thread to quit: the request is kept if the thread cannot receive it yet.
+// Asks the run thread to quit. The request is kept: the run thread looks at it before it
+// starts monitoring and whenever its message loop wakes, so that neither a request made
+// before the thread could receive it nor a post that failed is lost.
 void RequestStop(ServiceModule& module) {
   stopRequested = true;
-  if (DWORD thread = RunThreadIdOf(module).load()) PostThreadMessageA(thread, WM_QUIT, 0, 0);
+  DWORD thread = RunThreadIdOf(module).load();
+  if (thread && !PostThreadMessageA(thread, WM_QUIT, 0, 0))
+    module.DebugPrint("Handler() PostThreadMessage failed(%d)\n", static_cast<int>(GetLastError()));
+}
+
+bool MayFollow(DWORD current, DWORD next) {
+  if (current == SERVICE_STOP_PENDING)
+    return next != SERVICE_START_PENDING && next != SERVICE_RUNNING;
+  return true;
+}
+
+// The status as it stands, to the service manager; the caller holds statusLock.
+void SendStatus(ServiceModule& module) {
+  if (stoppedReported || !module.statusHandle) return;
+  SetServiceStatus(module.statusHandle, &module.status);
+  if (module.status.dwCurrentState == SERVICE_STOPPED) stoppedReported = true;
 }
 
 }  // namespace
 
-void ReportServiceState(ServiceModule& module, DWORD state) {
+bool ReportServiceState(ServiceModule& module, DWORD state) {
   std::lock_guard guard(statusLock);
+  if (stoppedReported || !MayFollow(module.status.dwCurrentState, state)) return false;
   module.status.dwCurrentState = state;
-  SetServiceStatus(module.statusHandle, &module.status);
+  SendStatus(module);
+  return true;
 }
 
+void SetServiceExitCode(ServiceModule& module, DWORD win32ExitCode, DWORD specificExitCode) {
+  std::lock_guard guard(statusLock);
+  module.status.dwWin32ExitCode = win32ExitCode;
+  module.status.dwServiceSpecificExitCode = specificExitCode;
+}
+
+bool StopPending() { return stopRequested.load(); }
+
 void PublishRunThread(ServiceModule& module) {
-  DWORD thread = GetCurrentThreadId();
-  RunThreadIdOf(module).store(thread);
-  if (stopRequested.exchange(false)) PostThreadMessageA(thread, WM_QUIT, 0, 0);
+  // A request made before this finds no thread to post to; the run sees it as pending.
+  RunThreadIdOf(module).store(GetCurrentThreadId());
 }
 
 void WithdrawRunThread(ServiceModule& module) { RunThreadIdOf(module).store(0); }
 
 void ServiceModule::Launch() {
+  stopRequested = false;
   SERVICE_TABLE_ENTRYA table[] = {{serviceName, ServiceMainEntry}, {nullptr, nullptr}};
   if (serviceMode && !StartServiceCtrlDispatcherA(table)) serviceMode = FALSE;
   if (!serviceMode) Run();
+  stopRequested = false;
 }
 
 void ServiceModule::ServiceEntry(DWORD, LPSTR*) {
   stopRequested = false;
   WithdrawRunThread(*this);
-  status.dwCurrentState = SERVICE_START_PENDING;
-  SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerExA(serviceName, HandlerEntry, this);
   {
-    // The handler may already be answering an interrogation on the dispatcher's thread.
     std::lock_guard guard(statusLock);
-    statusHandle = handle;
+    stoppedReported = false;
+    status.dwCurrentState = SERVICE_START_PENDING;
   }
+  SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerExA(serviceName, HandlerEntry, this);
   if (!handle) {
     ReportToEventLog(EVENTLOG_ERROR_TYPE, "Handler not installed");
     return;
   }
-  ReportServiceState(*this, SERVICE_START_PENDING);
   {
-    // A stop may be answered on the dispatcher's thread from here on.
+    // The handler may already have answered a stop on the dispatcher's thread, which
+    // could not be reported without the handle: the first report is the state as it
+    // stands, START_PENDING or STOP_PENDING.
     std::lock_guard guard(statusLock);
+    statusHandle = handle;
+    SendStatus(*this);
     status.dwWin32ExitCode = 0;
+    status.dwServiceSpecificExitCode = 0;
     status.dwCheckPoint = 0;
     status.dwWaitHint = 0;
   }
@@ -99,7 +132,7 @@ DWORD ServiceModule::Handler(DWORD control, DWORD, LPVOID) {
       return ERROR_CALL_NOT_IMPLEMENTED;
     case SERVICE_CONTROL_INTERROGATE: {
       std::lock_guard guard(statusLock);
-      SetServiceStatus(statusHandle, &status);
+      SendStatus(*this);
       return NO_ERROR;
     }
     default:

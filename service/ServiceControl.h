@@ -1,18 +1,27 @@
 // What the run loop and the control handler share besides ServiceModule: the status
-// report, serialised, and the hand-over of a stop request to the run thread.
+// report, serialised and kept in order, and the hand-over of a stop request to the run
+// thread.
 #pragma once
 
 #include "platform/win32.h"
 
 namespace kstv {
 
-class ServiceModule;
+struct ServiceModule;
 
-// Sets the current state and reports the whole status to the service manager.
-void ReportServiceState(ServiceModule& module, DWORD state);
+// Sets the current state and reports the whole status to the service manager, unless the
+// order of states forbids it: nothing follows STOPPED, and neither START_PENDING nor
+// RUNNING follows STOP_PENDING. False when the state was not taken.
+bool ReportServiceState(ServiceModule& module, DWORD state);
 
-// Called by the run thread once its message queue exists: publishes its id, and takes a
-// stop request that arrived before it (posting WM_QUIT to itself).
+// Sets the exit codes the final STOPPED report carries (and the process exit code).
+void SetServiceExitCode(ServiceModule& module, DWORD win32ExitCode, DWORD specificExitCode);
+
+// True once a stop or shutdown has been asked for in this run.
+bool StopPending();
+
+// Called by the run thread once its message queue exists: from then on a stop request
+// posts WM_QUIT to it.
 void PublishRunThread(ServiceModule& module);
 // Called when the run loop ends: no request is posted to the thread any more.
 void WithdrawRunThread(ServiceModule& module);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +21,12 @@ namespace kstv::host {
 inline constexpr unsigned kAlways = ~0U;
 void failCall(const std::string& call, DWORD code, unsigned times = kAlways, unsigned after = 0);
 void clearFailures();
+// Runs `action` on the calling thread when the named call is next made (after `after`
+// calls of it), before the call does anything; once. Some calls also offer a point as
+// they return, named "<call>:return". clearFailures forgets the actions not yet run.
+void onCall(const std::string& call, std::function<void()> action, unsigned after = 0);
+// While on, Sleep does not wait but advances GetTickCount by its time.
+void useTestClock(bool skipSleeps);
 // How often the named call has been made since the last resetCallCounts (every call
 // that failure injection can reach is counted).
 std::size_t callCount(const std::string& call);
@@ -178,6 +185,19 @@ void impersonate(DWORD user, DWORD group);
 void revertToSelf();
 // The security descriptor COM was given by CoInitializeSecurity, and whether it was called.
 bool comSecurityInitialized();
+// The arguments of the CoInitializeSecurity call that took effect: the descriptor's owner
+// and group SIDs in their binary form (empty when the descriptor was null), the levels and
+// capabilities.
+struct ComSecurityArguments {
+  bool descriptorGiven = false;
+  std::vector<BYTE> owner;
+  std::vector<BYTE> group;
+  LONG authenticationServiceCount = 0;
+  DWORD authenticationLevel = 0;
+  DWORD impersonationLevel = 0;
+  DWORD capabilities = 0;
+};
+ComSecurityArguments comSecurityArguments();
 void resetComSecurity();
 
 // --- The service manager ------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "platform/host/failures.h"
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -25,6 +26,16 @@ std::map<std::string, Injection, std::less<>>& injections() {
   return table;
 }
 
+struct CallAction {
+  std::function<void()> action;
+  unsigned after;
+};
+
+std::map<std::string, CallAction, std::less<>>& actions() {
+  static std::map<std::string, CallAction, std::less<>> table;
+  return table;
+}
+
 std::map<std::string, std::size_t, std::less<>>& calls() {
   static std::map<std::string, std::size_t, std::less<>> table;
   return table;
@@ -44,6 +55,12 @@ void failCall(const std::string& call, DWORD code, unsigned times, unsigned afte
 void clearFailures() {
   std::lock_guard guard(injectionsLock());
   injections().clear();
+  actions().clear();
+}
+
+void onCall(const std::string& call, std::function<void()> action, unsigned after) {
+  std::lock_guard guard(injectionsLock());
+  actions()[call] = CallAction{std::move(action), after};
 }
 
 std::size_t callCount(const std::string& call) {
@@ -59,7 +76,25 @@ void resetCallCounts() {
 
 namespace detail {
 
+void runCallAction(const char* point) {
+  std::function<void()> action;
+  {
+    std::lock_guard guard(injectionsLock());
+    if (actions().empty()) return;
+    auto found = actions().find(std::string_view(point));
+    if (found == actions().end()) return;
+    if (found->second.after > 0) {
+      --found->second.after;
+      return;
+    }
+    action = std::move(found->second.action);
+    actions().erase(found);
+  }
+  action();  // without the lock: the action may call the platform
+}
+
 std::optional<DWORD> injectedFailure(const char* call) {
+  runCallAction(call);
   std::lock_guard guard(injectionsLock());
   auto counted = calls().find(std::string_view(call));
   if (counted == calls().end())

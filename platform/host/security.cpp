@@ -46,6 +46,13 @@ thread_local std::optional<Impersonation> threadToken;
 
 std::mutex comSecurityLock;
 bool comSecurityCalled = false;
+ComSecurityArguments comSecurityGiven;
+
+std::vector<BYTE> SidBytes(PSID sid) {
+  if (!sid) return {};
+  const BYTE* bytes = static_cast<const BYTE*>(sid);
+  return std::vector<BYTE>(bytes, bytes + kSidHeaderLength + 4 * bytes[1]);
+}
 
 BOOL Fail(DWORD code) {
   SetLastError(code);
@@ -83,9 +90,15 @@ bool comSecurityInitialized() {
   return comSecurityCalled;
 }
 
+ComSecurityArguments comSecurityArguments() {
+  std::lock_guard guard(comSecurityLock);
+  return comSecurityGiven;
+}
+
 void resetComSecurity() {
   std::lock_guard guard(comSecurityLock);
   comSecurityCalled = false;
+  comSecurityGiven = ComSecurityArguments{};
 }
 
 }  // namespace kstv::host
@@ -183,14 +196,26 @@ BOOL WINAPI SetSecurityDescriptorGroup(PSECURITY_DESCRIPTOR descriptor, PSID gro
                                       &SECURITY_DESCRIPTOR::Group, SE_GROUP_DEFAULTED);
 }
 
-HRESULT WINAPI CoInitializeSecurity(PSECURITY_DESCRIPTOR, LONG, SOLE_AUTHENTICATION_SERVICE*, void*,
-                                    DWORD, DWORD, void*, DWORD, void*) {
+HRESULT WINAPI CoInitializeSecurity(PSECURITY_DESCRIPTOR descriptor, LONG serviceCount,
+                                    SOLE_AUTHENTICATION_SERVICE*, void*, DWORD authenticationLevel,
+                                    DWORD impersonationLevel, void*, DWORD capabilities, void*) {
   using namespace kstv::host;
   if (auto code = injectedFailure("CoInitializeSecurity")) return static_cast<HRESULT>(*code);
   if (comInitializationDepth() == 0) return CO_E_NOTINITIALIZED;
   std::lock_guard guard(comSecurityLock);
   if (comSecurityCalled) return RPC_E_TOO_LATE;  // once per process
   comSecurityCalled = true;
+  ComSecurityArguments given;
+  if (SECURITY_DESCRIPTOR* absolute = DescriptorOf(descriptor)) {
+    given.descriptorGiven = true;
+    given.owner = SidBytes(absolute->Owner);
+    given.group = SidBytes(absolute->Group);
+  }
+  given.authenticationServiceCount = serviceCount;
+  given.authenticationLevel = authenticationLevel;
+  given.impersonationLevel = impersonationLevel;
+  given.capabilities = capabilities;
+  comSecurityGiven = given;
   return S_OK;
 }
 

@@ -249,13 +249,17 @@ SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerExA(LPCSTR, LPHANDLER_FUN
     SetLastError(*code);
     return nullptr;
   }
-  std::lock_guard guard(dispatcher().lock);
-  if (!dispatcher().running || !handler) {
-    SetLastError(handler ? kServiceDoesNotExist : ERROR_INVALID_PARAMETER);
-    return nullptr;
+  {
+    std::lock_guard guard(dispatcher().lock);
+    if (!dispatcher().running || !handler) {
+      SetLastError(handler ? kServiceDoesNotExist : ERROR_INVALID_PARAMETER);
+      return nullptr;
+    }
+    dispatcher().handler = handler;
+    dispatcher().context = context;
   }
-  dispatcher().handler = handler;
-  dispatcher().context = context;
+  // Controls may reach the handler from here on, before the caller has the handle.
+  detail::runCallAction("RegisterServiceCtrlHandlerExA:return");
   return kStatusHandle;
 }
 

@@ -38,6 +38,7 @@ KSTV_DECLARE_HANDLE(SC_HANDLE);
 #define DELETE 0x00010000UL
 #define SC_MANAGER_ALL_ACCESS 0xF003FUL
 #define SERVICE_QUERY_CONFIG 0x0001UL
+#define SERVICE_QUERY_STATUS 0x0004UL
 #define SERVICE_STOP 0x0020UL
 #define SERVICE_ALL_ACCESS 0xF01FFUL
 
@@ -46,11 +47,14 @@ KSTV_DECLARE_HANDLE(SC_HANDLE);
 #define SERVICE_ERROR_NORMAL 0x1UL
 
 #define ERROR_SERVICE_DOES_NOT_EXIST 1060L
+#define ERROR_SERVICE_CANNOT_ACCEPT_CTRL 1061L
 #define ERROR_SERVICE_NOT_ACTIVE 1062L
+#define ERROR_SERVICE_SPECIFIC_ERROR 1066L
 #define ERROR_SERVICE_MARKED_FOR_DELETE 1072L
 #define ERROR_SERVICE_EXISTS 1073L
 #define ERROR_INVALID_NAME 123L
 #define ERROR_INVALID_SERVICE_CONTROL 1052L
+#define ERROR_OLD_WIN_VERSION 1150L
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access);
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access);
@@ -59,6 +63,7 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR di
                                 DWORD errorControl, LPCSTR binaryPathName, LPCSTR loadOrderGroup,
                                 LPDWORD tagId, LPCSTR dependencies, LPCSTR serviceStartName,
                                 LPCSTR password);
+BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);
 BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
 BOOL WINAPI DeleteService(SC_HANDLE service);
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle);

@@ -66,7 +66,9 @@ typedef MSG* LPMSG;
 #define WM_USER 0x0400
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
+#define WM_TIMER 0x0113
 #define ERROR_INVALID_THREAD_ID 1444L
+typedef void(WINAPI* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 
 DWORD WINAPI GetCurrentThreadId();
 HANDLE WINAPI GetCurrentThread();
@@ -76,6 +78,13 @@ BOOL WINAPI PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filter
 BOOL WINAPI TranslateMessage(const MSG* message);
 LRESULT WINAPI DispatchMessageA(const MSG* message);
 BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
+// Thread timers only (no window): WM_TIMER comes when the queue holds nothing else.
+UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT milliseconds, TIMERPROC procedure);
+BOOL WINAPI KillTimer(HWND window, UINT_PTR id);
+
+// --- Time -----------------------------------------------------------------------------------
+void WINAPI Sleep(DWORD milliseconds);
+DWORD WINAPI GetTickCount();
 
 // --- Security -----------------------------------------------------------------------------
 #define TOKEN_QUERY 0x0008UL

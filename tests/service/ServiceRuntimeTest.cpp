@@ -74,19 +74,31 @@ TEST_F(ServiceRuntimeTest, TheModuleFolderKeepsItsTrailingBackslash) {
   EXPECT_STREQ("C:\\Tools\\", theServiceModule.moduleFolder);
 }
 
-TEST_F(ServiceRuntimeTest, WindowsSevenIsRefusedWithAnEventAndNeverRuns) {
+TEST_F(ServiceRuntimeTest, WindowsSevenIsRefusedWithAnEventAndStopsWithOldWinVersion) {
   host::setWindowsVersion(6, 1);
-  std::unique_ptr<ServiceRun> run;
   registerAsService();
   host::setStartedByServiceManager(true);
-  run = std::make_unique<ServiceRun>();
-  EXPECT_EQ(0, run->exitCode());
+  ServiceRun run;
+  EXPECT_EQ(ERROR_OLD_WIN_VERSION, run.exitCode());
   EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_STOPPED}), reportedStates());
+  EXPECT_EQ(static_cast<DWORD>(ERROR_OLD_WIN_VERSION),
+            host::serviceStatusReports().back().dwWin32ExitCode);
   auto events = newEvents();
   ASSERT_EQ(1u, events.size());
   EXPECT_EQ(EVENTLOG_ERROR_TYPE, events[0].type);
   EXPECT_EQ(std::vector<std::string>{"Service is not applicable for this OS."}, events[0].strings);
   EXPECT_EQ(0, host::comInitializationDepth());
+}
+
+TEST_F(ServiceRuntimeTest, InProcessWindowsSevenIsRefusedOnStandardOutputWithOldWinVersion) {
+  host::setWindowsVersion(6, 1);
+  registerAsService();  // but not started by the manager
+  testing::internal::CaptureStdout();
+  ServiceRun run;
+  EXPECT_EQ(ERROR_OLD_WIN_VERSION, run.exitCode());
+  EXPECT_EQ("Service is not applicable for this OS.\n", testing::internal::GetCapturedStdout());
+  EXPECT_TRUE(newEvents().empty());
+  EXPECT_TRUE(reportedStates().empty());
 }
 
 TEST_F(ServiceRuntimeTest, WindowsEightIsAccepted) {
@@ -111,15 +123,38 @@ TEST_F(ServiceRuntimeTest, AVersionThatCannotBeReadRefusesTheRunWithADebugLine) 
   EXPECT_TRUE(theServiceModule.IsSupportedOperatingSystem());
 }
 
-TEST_F(ServiceRuntimeTest, AFailedSubscriptionStopsRightAfterTheRunningReport) {
+TEST_F(ServiceRuntimeTest, AFailedSubscriptionStopsWithAnErrorEventAndItsHresult) {
+  setDebugLevel(3);
   host::failCall("CoCreateInstance(WbemLocator)", static_cast<DWORD>(REGDB_E_CLASSNOTREG));
   registerAsService();
   host::setStartedByServiceManager(true);
   ServiceRun run;
-  EXPECT_EQ(0, run.exitCode());
+  EXPECT_EQ(static_cast<int>(REGDB_E_CLASSNOTREG), run.exitCode());
   EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOPPED}),
             reportedStates());
+  const SERVICE_STATUS stopped = host::serviceStatusReports().back();
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR), stopped.dwWin32ExitCode);
+  EXPECT_EQ(static_cast<DWORD>(REGDB_E_CLASSNOTREG), stopped.dwServiceSpecificExitCode);
+  auto events = newEvents();
+  ASSERT_EQ(1u, events.size());
+  EXPECT_EQ(EVENTLOG_ERROR_TYPE, events[0].type);
+  EXPECT_EQ(std::vector<std::string>{"Couldn't subscribe to disk events (0x80040154)"},
+            events[0].strings);
+  EXPECT_EQ(std::vector<std::string>{"KstvCardReader: Couldn't subscribe to disk events "
+                                     "(0x80040154)\n"},
+            newDebuggerLines());
   EXPECT_TRUE(host::comSecurityInitialized());
+}
+
+TEST_F(ServiceRuntimeTest, InProcessAFailedSubscriptionEndsWithItsHresultOnStandardOutput) {
+  host::failCall("CoCreateInstance(UnsecuredApartment)", static_cast<DWORD>(REGDB_E_CLASSNOTREG));
+  registerAsService();
+  testing::internal::CaptureStdout();
+  ServiceRun run;  // in-process: the HRESULT is the exit code, the report on standard output
+  EXPECT_EQ(static_cast<int>(REGDB_E_CLASSNOTREG), run.exitCode());
+  EXPECT_EQ("Couldn't subscribe to disk events (0x80040154)\n",
+            testing::internal::GetCapturedStdout());
+  EXPECT_TRUE(newEvents().empty());
 }
 
 TEST_F(ServiceRuntimeTest, ACardIsBadgedWhileRunningAndTheStopTakesItsBadge) {
