@@ -50,10 +50,10 @@ void ServiceModule::OpenDebugLog() {
 
   std::lock_guard guard(logFileLock);
   if ((level & kDebugToFile) && logFile == INVALID_HANDLE_VALUE) {
-    // Neither truncated nor appended to: writing starts at offset 0.
+    // Emptied at open, so that it holds this run's lines and no tail of an older run.
     logFile =
         CreateFileA(kLogFilePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   }
 }
 

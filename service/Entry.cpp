@@ -11,15 +11,18 @@ namespace kstv {
 namespace {
 
 // UnregServer: remove the AppID registration, the service entry and the type library.
-// Only a failed CoInitialize is reported; each step's own result is not examined.
+// Every step is taken whatever the one before gave; the exit code is the first failure of
+// the AppID script or of the service's removal. The type library's result is not
+// examined: on a machine where nothing is left its unregistration cannot succeed.
 int TakeUnregisterRoad(ServiceModule& module) {
   HRESULT result = CoInitialize(nullptr);
   if (FAILED(result)) return result;
-  applyRegistrationScript(kRegistrationScriptResourceId, FALSE, nullptr);
-  module.RemoveService();
+  HRESULT script = applyRegistrationScript(kRegistrationScriptResourceId, FALSE, nullptr);
+  DWORD removal = module.RemoveService();
   unregisterServerEntries(module, TRUE);
   CoUninitialize();
-  return 0;
+  if (FAILED(script)) return script;
+  return static_cast<int>(removal);
 }
 
 // No word: run, under the service control manager when the AppID names a local service.
@@ -60,7 +63,6 @@ int Entry(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   LPCSTR commandLine = GetCommandLineA();
   ServiceModule& module = theServiceModule;
   module.Initialize(theClassTable, instance);
-  module.serviceMode = TRUE;
 
   switch (FindCommandWord(commandLine)) {
     case CommandWord::UnregServer:

@@ -21,6 +21,11 @@ constexpr char kServiceDisplayName[] = "Kestrova Card Reader Service";
 // A list of names, each ending in a NUL, ended by an empty name.
 constexpr char kServiceDependencies[] = "RPCSS\0";
 
+// How long a reinstallation waits for the old service to stop and for its entry to go,
+// and how often it looks.
+constexpr DWORD kServiceWaitMilliseconds = 30000;
+constexpr DWORD kServicePollMilliseconds = 250;
+
 // What the user is told when the service manager refuses.
 constexpr char kCannotOpenManager[] = "Couldn't open service manager";
 constexpr char kCannotCreateService[] = "Couldn't create service";
@@ -51,6 +56,28 @@ bool QuotedImagePath(char (&quoted)[MAX_PATH + 2]) {
   return true;
 }
 
+// Polls `done` until it holds or the bound has passed since `start`; true when it held.
+template <typename Condition>
+bool WaitUntil(DWORD start, Condition done) {
+  for (;;) {
+    if (done()) return true;
+    if (GetTickCount() - start >= kServiceWaitMilliseconds) return false;
+    Sleep(kServicePollMilliseconds);
+  }
+}
+
+bool HasStopped(SC_HANDLE service) {
+  SERVICE_STATUS status;
+  // A status that cannot be read says nothing: only the bound ends the wait then.
+  return QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED;
+}
+
+// The code a failed call left, never 0, so that a failure is never reported as success.
+DWORD FailureCode() {
+  DWORD code = GetLastError();
+  return code != ERROR_SUCCESS ? code : static_cast<DWORD>(ERROR_GEN_FAILURE);
+}
+
 }  // namespace
 
 HRESULT ServiceModule::RegisterApplication(BOOL registerTypeLibrary, BOOL asService) {
@@ -60,7 +87,7 @@ HRESULT ServiceModule::RegisterApplication(BOOL registerTypeLibrary, BOOL asServ
   OpenDebugLog();
   if (!IsSupportedOperatingSystem()) return kUnsupportedOperatingSystem;
 
-  RemoveService();
+  const DWORD removal = RemoveService();
   applyRegistrationScript(kRegistrationScriptResourceId, TRUE, nullptr);
 
   RegistryKey appIdKey;
@@ -77,14 +104,18 @@ HRESULT ServiceModule::RegisterApplication(BOOL registerTypeLibrary, BOOL asServ
   }
 
   RegDeleteValueA(appIdGuidKey.handle(), kLocalServiceValueName);
+  // The service road fails when the old entry could not be removed (it would be kept
+  // with its old program path) or the new one could not be created.
+  DWORD installation = ERROR_SUCCESS;
   if (asService) {
     SetString(appIdGuidKey, kLocalServiceValueName, kLocalServiceValue, sizeof kLocalServiceValue);
     SetString(appIdGuidKey, kServiceParametersValueName, kServiceParametersValue,
               sizeof kServiceParametersValue);
-    InstallService();
+    installation = removal != ERROR_SUCCESS ? removal : InstallService();
   }
 
   result = registerServerEntries(*this, registerTypeLibrary);
+  if (installation != ERROR_SUCCESS) result = static_cast<HRESULT>(installation);
   CoUninitialize();
   appIdGuidKey.close();
   appIdKey.close();
@@ -98,50 +129,69 @@ bool ServiceModule::ServiceExists() {
   return static_cast<bool>(service);
 }
 
-bool ServiceModule::InstallService() {
-  if (ServiceExists()) return true;
+DWORD ServiceModule::InstallService() {
+  if (ServiceExists()) return ERROR_SUCCESS;  // an existing entry is spared
   UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {
+    DWORD code = FailureCode();
     MessageBoxA(nullptr, kCannotOpenManager, serviceName, MB_OK);
-    return false;
+    return code;
   }
   char imagePath[MAX_PATH + 2];
+  if (!QuotedImagePath(imagePath)) {
+    manager.reset();
+    MessageBoxA(nullptr, kCannotCreateService, serviceName, MB_OK);
+    return ERROR_FILENAME_EXCED_RANGE;
+  }
+  // An old entry that is still marked for deletion goes once its process has ended.
   UniqueServiceHandle service;
-  if (QuotedImagePath(imagePath)) {
+  DWORD code = ERROR_SUCCESS;
+  WaitUntil(GetTickCount(), [&] {
     service.reset(CreateServiceA(manager.get(), serviceName, kServiceDisplayName,
                                  SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
                                  SERVICE_ERROR_NORMAL, imagePath, nullptr, nullptr,
                                  kServiceDependencies, nullptr, nullptr));
-  }
+    code = service ? ERROR_SUCCESS : FailureCode();
+    return code != ERROR_SERVICE_MARKED_FOR_DELETE;
+  });
   if (!service) {
     manager.reset();
     MessageBoxA(nullptr, kCannotCreateService, serviceName, MB_OK);
-    return false;
+    return code;
   }
-  return true;
+  return ERROR_SUCCESS;
 }
 
-bool ServiceModule::RemoveService() {
-  if (!ServiceExists()) return true;
+DWORD ServiceModule::RemoveService() {
+  if (!ServiceExists()) return ERROR_SUCCESS;
   UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {
+    DWORD code = FailureCode();
     MessageBoxA(nullptr, kCannotOpenManager, serviceName, MB_OK);
-    return false;
+    return code;
   }
-  UniqueServiceHandle service(OpenServiceA(manager.get(), serviceName, SERVICE_STOP | DELETE));
+  UniqueServiceHandle service(
+      OpenServiceA(manager.get(), serviceName, SERVICE_STOP | DELETE | SERVICE_QUERY_STATUS));
   if (!service) {
+    DWORD code = FailureCode();
     manager.reset();
     MessageBoxA(nullptr, kCannotOpenService, serviceName, MB_OK);
-    return false;
+    return code;
   }
-  // A running service is asked to stop; nothing waits for it.
+  // A running service is asked to stop and waited for: the entry of a running service
+  // would only be marked for deletion, and go later, after the new one was made.
+  const DWORD start = GetTickCount();
   SERVICE_STATUS status;
   ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-  bool deleted = DeleteService(service.get()) != FALSE;
+  WaitUntil(start, [&] { return HasStopped(service.get()); });
+  DWORD code = DeleteService(service.get()) ? ERROR_SUCCESS : FailureCode();
   service.reset();
   manager.reset();
-  if (!deleted) MessageBoxA(nullptr, kCannotDeleteService, serviceName, MB_OK);
-  return deleted;
+  // The entry goes once the service has stopped and the last handle is closed.
+  if (code == ERROR_SUCCESS && !WaitUntil(start, [&] { return !ServiceExists(); }))
+    code = ERROR_SERVICE_MARKED_FOR_DELETE;
+  if (code != ERROR_SUCCESS) MessageBoxA(nullptr, kCannotDeleteService, serviceName, MB_OK);
+  return code;
 }
 
 }  // namespace kstv

@@ -41,11 +41,12 @@ struct ServiceModule {
   // Fills the record at start and makes it the process-wide one.
   void Initialize(ClassEntry* table, HINSTANCE moduleInstance);
 
-  // Installation and AppID registration.
+  // Installation and AppID registration. InstallService and RemoveService give a Win32
+  // code: ERROR_SUCCESS when the service exists afterwards, or is gone.
   HRESULT RegisterApplication(BOOL registerTypeLibrary, BOOL asService);
   bool ServiceExists();
-  bool InstallService();
-  bool RemoveService();
+  DWORD InstallService();
+  DWORD RemoveService();
 
   // Service control: under the dispatcher when serviceMode, else Run on this thread.
   void Launch();

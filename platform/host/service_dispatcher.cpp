@@ -12,6 +12,7 @@
 #include "platform/host/control.h"
 #include "platform/host/failures.h"
 #include "platform/host/machine_database.h"
+#include "platform/host/service_state.h"
 
 namespace kstv::host {
 namespace {
@@ -95,7 +96,11 @@ void HandleDatabaseControls() {
   }
 }
 
-std::optional<DWORD> LastState() {
+}  // namespace
+
+namespace detail {
+
+std::optional<DWORD> reportedServiceState() {
   EnsureTables();
   detail::MachineCall call(false);
   detail::SqliteStatement row(call.db(),
@@ -104,7 +109,7 @@ std::optional<DWORD> LastState() {
   return static_cast<DWORD>(row.integer(0));
 }
 
-}  // namespace
+}  // namespace detail
 
 void setStartedByServiceManager(bool started) {
   std::lock_guard guard(dispatcher().lock);
@@ -125,7 +130,7 @@ DWORD sendServiceControl(DWORD control) {
     }
   }
   // A service in another process, if the database says one runs.
-  auto state = LastState();
+  auto state = detail::reportedServiceState();
   if (!state || *state == SERVICE_STOPPED) return kServiceNotActive;
   std::int64_t id;
   {
@@ -282,5 +287,7 @@ BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS stat
   for (int i = 0; i < 7; ++i) insert.bind(static_cast<std::int64_t>(fields[i]));
   insert.step();
   call.commit();
+  // A service that has stopped no longer keeps an entry marked for deletion.
+  if (status->dwCurrentState == SERVICE_STOPPED) detail::removeServicesMarkedForDeletion();
   return TRUE;
 }

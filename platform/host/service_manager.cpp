@@ -11,6 +11,7 @@
 #include "platform/host/failures.h"
 #include "platform/host/machine_database.h"
 #include "platform/host/registry_store.h"
+#include "platform/host/service_state.h"
 #include "platform/host/text.h"
 
 namespace kstv::host {
@@ -113,6 +114,26 @@ std::optional<ServiceEntry> FindEntry(const std::string& name) {
   return entry;
 }
 
+// As on Windows, a deleted entry is only marked until its service has stopped and the last
+// handle to it is closed.
+constexpr const char16_t* kDeleteFlag = u"DeleteFlag";
+
+bool MarkedForDeletion(KeyId key) { return NumberValue(key, kDeleteFlag) == 1; }
+
+bool ServiceRunning() {
+  std::optional<DWORD> state = detail::reportedServiceState();
+  return state && *state != SERVICE_STOPPED;
+}
+
+bool HandleOpenTo(std::u16string_view serviceName) {
+  std::u16string folded = detail::foldCase(serviceName);
+  std::lock_guard guard(manager().lock);
+  for (const auto& [handle, record] : manager().handles)
+    if (!record->isManager && detail::foldCase(detail::ansiToWide(record->serviceName)) == folded)
+      return true;
+  return false;
+}
+
 SC_HANDLE NewHandle(bool isManager, const std::string& serviceName, DWORD access) {
   auto record = std::make_unique<ServiceHandle>(ServiceHandle{isManager, serviceName, access});
   auto handle = reinterpret_cast<SC_HANDLE>(record.get());
@@ -141,6 +162,26 @@ SC_HANDLE FailHandle(DWORD code) {
 }
 
 }  // namespace
+
+namespace detail {
+
+void removeServicesMarkedForDeletion() {
+  if (ServiceRunning()) return;
+  MachineCall call(true);
+  std::optional<KeyId> services = ServicesKey(false);
+  if (!services) return;
+  RegistryStore& store = RegistryStore::instance();
+  std::vector<KeyId> gone;
+  for (DWORD index = 0; std::optional<std::u16string> name = store.childNameAt(*services, index);
+       ++index) {
+    std::optional<KeyId> key = store.findChild(*services, *name);
+    if (key && MarkedForDeletion(*key) && !HandleOpenTo(*name)) gone.push_back(*key);
+  }
+  for (KeyId key : gone) store.removeTree(key);
+  call.commit();
+}
+
+}  // namespace detail
 
 void refuseServiceManagerFullAccess(bool refuse) {
   std::lock_guard guard(manager().lock);
@@ -230,8 +271,11 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE managerHandle, LPCSTR serviceName, LPC
     return FailHandle(ERROR_INVALID_NAME);
   if (!binaryPathName || !*binaryPathName || tagId) return FailHandle(ERROR_INVALID_PARAMETER);
   // The check and the creation in one transaction: another process cannot come between.
+  detail::removeServicesMarkedForDeletion();
   detail::MachineCall call(true);
-  if (FindEntry(serviceName)) return FailHandle(ERROR_SERVICE_EXISTS);
+  if (std::optional<KeyId> existing = EntryKey(serviceName))
+    return FailHandle(MarkedForDeletion(*existing) ? ERROR_SERVICE_MARKED_FOR_DELETE
+                                                   : ERROR_SERVICE_EXISTS);
   ServiceEntry entry;
   entry.name = serviceName;
   entry.displayName = displayName ? displayName : serviceName;
@@ -247,6 +291,24 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE managerHandle, LPCSTR serviceName, LPC
   return NewHandle(false, entry.name, access);
 }
 
+BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
+  using namespace kstv::host;
+  if (auto code = injectedFailure("QueryServiceStatus")) return Fail(*code);
+  auto record = Lookup(service, false);
+  if (!record) return Fail(ERROR_INVALID_HANDLE);
+  if (!(record->access & SERVICE_QUERY_STATUS)) return Fail(ERROR_ACCESS_DENIED);
+  if (!status) return Fail(ERROR_INVALID_PARAMETER);
+  std::vector<SERVICE_STATUS> reports = serviceStatusReports();
+  if (!reports.empty()) {
+    *status = reports.back();
+  } else {
+    std::memset(status, 0, sizeof *status);
+    status->dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status->dwCurrentState = SERVICE_STOPPED;
+  }
+  return TRUE;
+}
+
 BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
   using namespace kstv::host;
   if (auto code = injectedFailure("ControlService")) return Fail(*code);
@@ -259,11 +321,20 @@ BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS st
     std::lock_guard guard(manager().lock);
     manager().controls.push_back({record->serviceName, control});
   }
+  std::memset(status, 0, sizeof *status);
+  std::vector<SERVICE_STATUS> reports = serviceStatusReports();
+  if (!reports.empty()) *status = reports.back();
+  // A service that never reported has not been started. As documented, a stop is refused
+  // while the service is starting, stopping or stopped.
+  if (reports.empty()) return Fail(ERROR_SERVICE_NOT_ACTIVE);
+  const DWORD state = reports.back().dwCurrentState;
+  if (control == SERVICE_CONTROL_STOP &&
+      (state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING || state == SERVICE_STOPPED))
+    return Fail(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
   // Only the one service this machine runs can take a control.
   DWORD result = sendServiceControl(control);
   if (result == ERROR_SERVICE_NOT_ACTIVE) return Fail(ERROR_SERVICE_NOT_ACTIVE);
-  std::memset(status, 0, sizeof *status);
-  std::vector<SERVICE_STATUS> reports = serviceStatusReports();
+  reports = serviceStatusReports();
   if (!reports.empty()) *status = reports.back();
   return result == NO_ERROR ? TRUE : Fail(result);
 }
@@ -276,15 +347,23 @@ BOOL WINAPI DeleteService(SC_HANDLE service) {
   if (!(record->access & DELETE)) return Fail(ERROR_ACCESS_DENIED);
   detail::MachineCall call(true);
   std::optional<KeyId> key = EntryKey(record->serviceName);
-  if (!key) return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
-  RegistryStore::instance().removeTree(*key);
+  if (!key || MarkedForDeletion(*key)) return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
+  // Removed when the last handle closes (the caller holds one) and the service has stopped.
+  SetNumber(*key, kDeleteFlag, 1);
   call.commit();
   return TRUE;
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
   using namespace kstv::host;
-  std::lock_guard guard(manager().lock);
-  if (manager().handles.erase(handle) == 0) return Fail(ERROR_INVALID_HANDLE);
+  {
+    std::lock_guard guard(manager().lock);
+    auto found = manager().handles.find(handle);
+    if (found == manager().handles.end()) return Fail(ERROR_INVALID_HANDLE);
+    bool isService = !found->second->isManager;
+    manager().handles.erase(found);
+    if (!isService) return TRUE;
+  }
+  detail::removeServicesMarkedForDeletion();
   return TRUE;
 }

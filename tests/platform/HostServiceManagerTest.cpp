@@ -4,6 +4,7 @@
 
 #include "platform/handles.h"
 #include "platform/host/control.h"
+#include "tests/support/FakeService.h"
 
 namespace kstv::test {
 namespace {
@@ -12,11 +13,15 @@ constexpr DWORD kManagerConnect = 0x0001;
 
 class HostServiceManagerTest : public ::testing::Test {
  protected:
-  HostServiceManagerTest() { host::resetServiceManager(); }
+  HostServiceManagerTest() {
+    host::resetServiceManager();
+    host::clearServiceReports();
+  }
   ~HostServiceManagerTest() override {
     EXPECT_EQ(0u, host::openServiceHandleCount());
     host::clearFailures();
     host::resetServiceManager();
+    host::clearServiceReports();
   }
 
   static SC_HANDLE create(SC_HANDLE manager, const char* name) {
@@ -47,7 +52,7 @@ TEST_F(HostServiceManagerTest, AMissingServiceDoesNotOpen) {
   EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), GetLastError());
 }
 
-TEST_F(HostServiceManagerTest, DeletionNeedsDeleteAccessAndHappensOnce) {
+TEST_F(HostServiceManagerTest, ADeletedEntryIsMarkedUntilItsLastHandleCloses) {
   UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   UniqueServiceHandle(create(manager.get(), "Probe"));
   UniqueServiceHandle query(OpenServiceA(manager.get(), "Probe", SERVICE_QUERY_CONFIG));
@@ -58,7 +63,45 @@ TEST_F(HostServiceManagerTest, DeletionNeedsDeleteAccessAndHappensOnce) {
   EXPECT_TRUE(DeleteService(one.get()));
   EXPECT_FALSE(DeleteService(two.get()));
   EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE), GetLastError());
+  EXPECT_EQ(nullptr, create(manager.get(), "probe"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE), GetLastError());
+  EXPECT_TRUE(host::serviceEntry("Probe"));
+  one.reset();
+  query.reset();
+  EXPECT_TRUE(host::serviceEntry("Probe")) << "a handle is still open";
+  two.reset();
   EXPECT_FALSE(host::serviceEntry("Probe"));
+}
+
+TEST_F(HostServiceManagerTest, TheEntryOfARunningServiceGoesOnlyOnceItHasStopped) {
+  FakeService running(/*stubborn=*/true);
+  UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  UniqueServiceHandle(create(manager.get(), "Probe"));
+  UniqueServiceHandle service(
+      OpenServiceA(manager.get(), "Probe", SERVICE_STOP | DELETE | SERVICE_QUERY_STATUS));
+  SERVICE_STATUS status{};
+  EXPECT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+  EXPECT_EQ(SERVICE_STOP_PENDING, status.dwCurrentState);
+  EXPECT_FALSE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL), GetLastError());
+  EXPECT_TRUE(DeleteService(service.get()));
+  service.reset();
+  EXPECT_TRUE(host::serviceEntry("Probe")) << "the service still runs";
+  running.end();
+  ASSERT_TRUE(host::waitForServiceState(SERVICE_STOPPED));
+  EXPECT_FALSE(host::serviceEntry("Probe"));
+}
+
+TEST_F(HostServiceManagerTest, QueryServiceStatusNeedsItsAccessAndSaysStoppedForAnIdleEntry) {
+  UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  UniqueServiceHandle(create(manager.get(), "Probe"));
+  UniqueServiceHandle config(OpenServiceA(manager.get(), "Probe", SERVICE_QUERY_CONFIG));
+  SERVICE_STATUS status{};
+  EXPECT_FALSE(QueryServiceStatus(config.get(), &status));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  UniqueServiceHandle query(OpenServiceA(manager.get(), "Probe", SERVICE_QUERY_STATUS));
+  ASSERT_TRUE(QueryServiceStatus(query.get(), &status));
+  EXPECT_EQ(SERVICE_STOPPED, status.dwCurrentState);
 }
 
 TEST_F(HostServiceManagerTest, AServiceThatDoesNotRunCannotBeStoppedButTheRequestIsSeen) {

@@ -130,9 +130,9 @@ TEST_F(InstallationTest, UnregServerRemovesEverythingButTheAppIdKey) {
   EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, kAppIdKeyName));
 }
 
-TEST_F(InstallationTest, AFailedCreationChangesNeitherTheExitCodeNorTheAppIdValues) {
+TEST_F(InstallationTest, AFailedCreationIsTheExitCodeAndKeepsTheAppIdValues) {
   host::failCall("CreateServiceA", ERROR_ACCESS_DENIED);
-  EXPECT_EQ(0, run("-Service"));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, run("-Service"));
   EXPECT_EQ("KstvCardReader", appIdValue(kLocalServiceValueName));
   EXPECT_EQ("-Service", appIdValue(kServiceParametersValueName));
   EXPECT_EQ(std::vector<std::string>{"Couldn't create service"}, boxTexts());
@@ -142,7 +142,7 @@ TEST_F(InstallationTest, WithoutAdministratorRightsOnlyTheServiceIsMissing) {
   host::refuseServiceManagerFullAccess(true);
   EXPECT_EQ(0, run("-RegServer"));
   EXPECT_TRUE(boxTexts().empty());  // nothing to remove as far as it can tell
-  EXPECT_EQ(0, run("-Service"));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, run("-Service"));
   EXPECT_EQ(std::vector<std::string>{"Couldn't open service manager"}, boxTexts());
   EXPECT_FALSE(host::serviceEntry(kServiceName));
   EXPECT_EQ("KstvCardReader", appIdValue(kLocalServiceValueName));
@@ -166,7 +166,7 @@ TEST_F(InstallationTest, AServiceThatCannotBeOpenedForRemovalIsReported) {
   addOldService();
   theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
   host::failCall("OpenServiceA", ERROR_ACCESS_DENIED, 1, 1);  // after the existence check
-  EXPECT_FALSE(theServiceModule.RemoveService());
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), theServiceModule.RemoveService());
   EXPECT_EQ(std::vector<std::string>{"Couldn't open service"}, boxTexts());
   EXPECT_TRUE(host::serviceEntry(kServiceName));
 }
@@ -180,7 +180,7 @@ TEST_F(InstallationTest, AServiceThatCannotBeDeletedIsReported) {
 
 TEST_F(InstallationTest, RemovingWhenNoServiceIsThereSucceedsQuietly) {
   theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
-  EXPECT_TRUE(theServiceModule.RemoveService());
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), theServiceModule.RemoveService());
   EXPECT_EQ(0u, host::callCount("DeleteService"));
   EXPECT_TRUE(boxTexts().empty());
 }

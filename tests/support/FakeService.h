@@ -1,0 +1,76 @@
+// A service of the test's own under the emulated service manager: it reports RUNNING,
+// and on a stop request STOP_PENDING and then STOPPED, or, when stubborn, it only says
+// STOP_PENDING and keeps running until the test ends it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "platform/host/control.h"
+
+namespace kstv::test {
+
+class FakeService {
+ public:
+  explicit FakeService(bool stubborn = false) : stubborn_(stubborn) {
+    current() = this;
+    host::setStartedByServiceManager(true);
+    dispatcher_ = std::thread([] {
+      SERVICE_TABLE_ENTRYA table[] = {{const_cast<LPSTR>("Fake"), Main}, {nullptr, nullptr}};
+      StartServiceCtrlDispatcherA(table);
+    });
+    EXPECT_TRUE(host::waitForServiceState(SERVICE_RUNNING)) << "the fake service did not start";
+  }
+  ~FakeService() {
+    end();
+    dispatcher_.join();
+    host::setStartedByServiceManager(false);
+    current() = nullptr;
+  }
+  // Lets a stubborn service stop, as if its process had ended at last.
+  void end() {
+    std::lock_guard guard(lock_);
+    stopping_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  static FakeService*& current() {
+    static FakeService* service = nullptr;
+    return service;
+  }
+  static void report(DWORD state) {
+    SERVICE_STATUS status{SERVICE_WIN32_OWN_PROCESS, state, SERVICE_ACCEPT_STOP, 0, 0, 0, 0};
+    SetServiceStatus(current()->handle_, &status);
+  }
+  static DWORD WINAPI Handler(DWORD control, DWORD, LPVOID, LPVOID) {
+    FakeService& self = *current();
+    if (control != SERVICE_CONTROL_STOP) return NO_ERROR;
+    report(SERVICE_STOP_PENDING);
+    if (!self.stubborn_) self.end();
+    return NO_ERROR;
+  }
+  static void WINAPI Main(DWORD, LPSTR*) {
+    FakeService& self = *current();
+    self.handle_ = RegisterServiceCtrlHandlerExA("Fake", Handler, nullptr);
+    report(SERVICE_RUNNING);
+    std::unique_lock guard(self.lock_);
+    self.changed_.wait(guard, [&] { return self.stopping_; });
+    guard.unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a teardown takes a while
+    report(SERVICE_STOPPED);
+  }
+
+  const bool stubborn_;
+  SERVICE_STATUS_HANDLE handle_ = nullptr;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool stopping_ = false;
+  std::thread dispatcher_;
+};
+
+}  // namespace kstv::test
