@@ -10,6 +10,7 @@
 #include "service/AppId.h"
 #include "service/Entry.h"
 #include "service/ServiceModule.h"
+#include "tests/support/FakeService.h"
 #include "tests/support/RegistryValues.h"
 #include "tests/support/ProgramPath.h"
 #include "tests/support/ScratchKey.h"
@@ -27,6 +28,7 @@ class InstallationTest : public ::testing::Test {
   InstallationTest() {
     host::resetRegistry();
     host::resetServiceManager();
+    host::clearServiceReports();
     host::clearMessageBoxes();
     registryHandles_ = host::openRegistryHandleCount();
   }
@@ -36,6 +38,8 @@ class InstallationTest : public ::testing::Test {
     EXPECT_EQ(0u, host::loadedLibraries());
     host::clearFailures();
     host::clearReadOnlyMarks();
+    host::useTestClock(false);
+    host::clearServiceReports();
     host::setWindowsVersion(10, 0);
     host::resetServiceManager();
     host::clearMessageBoxes();
@@ -195,6 +199,113 @@ TEST_F(InstallationTest, AnAppIdKeyThatCannotBeWrittenIsTheExitCodeAndStopsTheRo
   EXPECT_FALSE(host::serviceEntry(kServiceName));
   EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
   EXPECT_EQ(0, host::comInitializationDepth());
+}
+
+TEST_F(InstallationTest, ServiceOverARunningServiceWaitsForItToStopBeforeTheDelete) {
+  addOldService();
+  FakeService old;
+  std::vector<DWORD> stateAtDelete;
+  host::onCall("DeleteService", [&] {
+    for (const SERVICE_STATUS& status : host::serviceStatusReports())
+      stateAtDelete.push_back(status.dwCurrentState);
+  });
+  EXPECT_EQ(0, run("-Service"));
+  EXPECT_EQ((std::vector<DWORD>{SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_STOPPED}),
+            stateAtDelete);
+  auto entry = host::serviceEntry(kServiceName);
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(quotedProgramPath(), entry->imagePath);
+  EXPECT_TRUE(boxTexts().empty());
+}
+
+TEST_F(InstallationTest, AnOldServiceThatNeverStopsFailsTheServiceRoadAfterTheBound) {
+  addOldService();
+  FakeService old(/*stubborn=*/true);
+  host::useTestClock(true);
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(ERROR_SERVICE_MARKED_FOR_DELETE, run("-Service"));
+  EXPECT_GE(GetTickCount() - start, 30000u);
+  EXPECT_LT(GetTickCount() - start, 70000u);
+  EXPECT_EQ(std::vector<std::string>{"Service could not be deleted"}, boxTexts());
+  EXPECT_EQ(0u, host::callCount("CreateServiceA"));
+  old.end();
+  ASSERT_TRUE(host::waitForServiceState(SERVICE_STOPPED));
+  EXPECT_FALSE(host::serviceEntry(kServiceName)) << "marked for deletion, gone once stopped";
+}
+
+TEST_F(InstallationTest, ACreationThatMeetsAnEntryMarkedForDeletionIsRetried) {
+  host::useTestClock(true);
+  host::failCall("CreateServiceA", ERROR_SERVICE_MARKED_FOR_DELETE, 3);
+  EXPECT_EQ(0, run("-Service"));
+  EXPECT_EQ(4u, host::callCount("CreateServiceA"));
+  ASSERT_TRUE(host::serviceEntry(kServiceName));
+  EXPECT_TRUE(boxTexts().empty());
+}
+
+TEST_F(InstallationTest, AnEntryThatStaysMarkedForDeletionFailsTheCreationAfterTheBound) {
+  host::useTestClock(true);
+  host::failCall("CreateServiceA", ERROR_SERVICE_MARKED_FOR_DELETE);
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(ERROR_SERVICE_MARKED_FOR_DELETE, run("-Service"));
+  EXPECT_GE(GetTickCount() - start, 30000u);
+  EXPECT_EQ(std::vector<std::string>{"Couldn't create service"}, boxTexts());
+}
+
+TEST_F(InstallationTest, EachRefusalOfTheCreationIsItsOwnExitCode) {
+  for (DWORD code : {static_cast<DWORD>(ERROR_SERVICE_EXISTS), static_cast<DWORD>(1078)}) {
+    SCOPED_TRACE(code);
+    host::failCall("CreateServiceA", code, 1);
+    EXPECT_EQ(static_cast<int>(code), run("-Service"));
+    EXPECT_EQ(1u, host::callCount("CreateServiceA")) << "only a marked entry is waited for";
+    host::resetCallCounts();
+    host::clearMessageBoxes();
+  }
+}
+
+TEST_F(InstallationTest, InstallServiceSparesAnExistingEntry) {
+  addOldService();
+  theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), theServiceModule.InstallService());
+  EXPECT_EQ(0u, host::callCount("CreateServiceA"));
+  EXPECT_EQ("C:\\Old\\KstvCardReader.exe", host::serviceEntry(kServiceName)->imagePath);
+}
+
+TEST_F(InstallationTest, AManagerThatCannotBeOpenedForRemovalIsReportedWithItsCode) {
+  addOldService();
+  theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
+  host::failCall("OpenSCManagerA", ERROR_ACCESS_DENIED, 1, 1);  // after the existence check
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), theServiceModule.RemoveService());
+  EXPECT_EQ(std::vector<std::string>{"Couldn't open service manager"}, boxTexts());
+  EXPECT_TRUE(host::serviceEntry(kServiceName));
+}
+
+TEST_F(InstallationTest, AnOldEntryThatCannotBeDeletedFailsTheServiceRoadAndIsKept) {
+  addOldService();
+  host::failCall("DeleteService", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(ERROR_ACCESS_DENIED, run("-Service"));
+  EXPECT_EQ(std::vector<std::string>{"Service could not be deleted"}, boxTexts());
+  EXPECT_EQ("C:\\Old\\KstvCardReader.exe", host::serviceEntry(kServiceName)->imagePath);
+}
+
+TEST_F(InstallationTest, AFailedCoInitializeEndsARegistrationRoadWithItsCode) {
+  host::failCall("CoInitialize", static_cast<DWORD>(E_OUTOFMEMORY), 1);
+  EXPECT_EQ(E_OUTOFMEMORY, run("-Service"));
+  EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kAppIdGuidPath));
+  EXPECT_FALSE(host::serviceEntry(kServiceName));
+}
+
+TEST_F(InstallationTest, UnregServerGivesTheCodeOfAFailedAppIdScriptAndGoesOn) {
+  ASSERT_EQ(0, run("-Service"));
+  // Its AppID value cannot be deleted: the key does not open for writing.
+  ASSERT_TRUE(host::markKeyReadOnly(HKEY_CLASSES_ROOT, "AppID\\KstvCardReader.EXE"));
+  EXPECT_EQ(static_cast<int>(E_ACCESSDENIED), run("-UnregServer"));
+  EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, "AppID\\KstvCardReader.EXE"));
+  EXPECT_FALSE(host::serviceEntry(kServiceName)) << "the service is removed all the same";
+  EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey)) << "and the type library";
+  host::clearReadOnlyMarks();
+  EXPECT_EQ(0, run("-UnregServer"));
+  EXPECT_EQ(0, run("-UnregServer")) << "nothing is left: still a success";
+  EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kAppIdGuidPath));
 }
 
 }  // namespace

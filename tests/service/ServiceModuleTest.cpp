@@ -1,13 +1,18 @@
 // ServiceModule::Initialize fills the record from the program's own module.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "service/ServiceModule.h"
 
 namespace kstv::test {
 namespace {
 
 TEST(ServiceModuleTest, InitializeFillsTheRecordAndMakesItTheProcessOne) {
-  ServiceModule module{};
+  // Every field starts as a sentinel, so that each value below is one Initialize wrote.
+  ServiceModule module;
+  std::memset(&module, 0xA5, sizeof module);
+  module.serviceName[0] = '\0';
   HINSTANCE self = GetModuleHandleA(nullptr);
   module.Initialize(theClassTable, self);
 

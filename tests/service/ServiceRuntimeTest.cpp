@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "monitor/DriveBadges.h"
+#include "service/TokenSecurityDescriptor.h"
 #include "tests/support/Badges.h"
 #include "tests/support/EmulatedVolumes.h"
 #include "tests/support/RecordedCalls.h"
@@ -70,7 +71,9 @@ TEST_F(ServiceRuntimeTest, TheModuleFolderKeepsItsTrailingBackslash) {
   host::failCall("CoCreateInstance(WbemLocator)", static_cast<DWORD>(REGDB_E_CLASSNOTREG));
   theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
   theServiceModule.serviceMode = FALSE;
+  testing::internal::CaptureStdout();
   theServiceModule.Run();
+  testing::internal::GetCapturedStdout();
   EXPECT_STREQ("C:\\Tools\\", theServiceModule.moduleFolder);
 }
 
@@ -253,20 +256,143 @@ TEST_F(ServiceRuntimeTest, AHandlerThatCannotBeRegisteredEndsTheServiceUnreporte
   EXPECT_FALSE(host::comSecurityInitialized());  // Run never ran
 }
 
-TEST_F(ServiceRuntimeTest, AStopRequestedAtOnceAfterTheStartAlwaysEndsTheRun) {
+// A stop delivered through the control API while the service's run is at each step
+// before it would report RUNNING: the run goes to teardown without monitoring anything.
+TEST_F(ServiceRuntimeTest, AStopAtEachStepOfTheStartIsNeverFollowedByRunningOrMonitoring) {
+  struct Step {
+    const char* call;
+    unsigned after;
+  } steps[] = {{"GetModuleFileNameA", 0}, {"RegOpenKeyExA", 2},  // the debug level's key
+               {"GetVersionExA", 0},      {"PeekMessageA", 0},
+               {"CoInitializeEx", 0},     {"OpenThreadToken", 0},
+               {"CoInitializeSecurity", 0}};
+  registerAsService();
+  host::setStartedByServiceManager(true);
+  for (const Step& step : steps) {
+    for (DWORD control : {SERVICE_CONTROL_STOP, SERVICE_CONTROL_SHUTDOWN}) {
+      SCOPED_TRACE(std::string(step.call) + (control == SERVICE_CONTROL_STOP ? " stop" : " shutdown"));
+      host::clearServiceReports();
+      host::resetComSecurity();
+      host::resetCallCounts();
+      DWORD answer = 0;
+      host::onCall(step.call, [&] { answer = host::sendServiceControl(control); }, step.after);
+      ServiceRun run;
+      ASSERT_EQ(0, run.exitCode()) << "the run did not end";
+      EXPECT_EQ(static_cast<DWORD>(NO_ERROR), answer);
+      EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_STOP_PENDING, SERVICE_STOPPED}),
+                reportedStates());
+      EXPECT_EQ(0u, host::callCount("GetLogicalDriveStringsW")) << "the drives were scanned";
+      EXPECT_EQ(0u, host::callCount("CoCreateInstance(WbemLocator)")) << "WMI was asked";
+    }
+  }
+}
+
+TEST_F(ServiceRuntimeTest, AStopBeforeTheHandleIsStoredIsTheFirstReport) {
+  registerAsService();
+  host::setStartedByServiceManager(true);
+  host::onCall("RegisterServiceCtrlHandlerExA:return",
+               [] { host::sendServiceControl(SERVICE_CONTROL_STOP); });
+  ServiceRun run;
+  ASSERT_EQ(0, run.exitCode());
+  EXPECT_EQ((std::vector<DWORD>{SERVICE_STOP_PENDING, SERVICE_STOPPED}), reportedStates());
+  EXPECT_EQ(0u, host::activeNotificationQueries());
+}
+
+TEST_F(ServiceRuntimeTest, AStopDuringTheDriveScanSkipsTheSubscriptionsAndInterrogationSaysStopPending) {
+  registerAsService();
+  host::setStartedByServiceManager(true);
+  host::resetCallCounts();
+  DWORD interrogated = 1;
+  host::onCall("GetLogicalDriveStringsW", [&] {
+    host::sendServiceControl(SERVICE_CONTROL_STOP);
+    interrogated = host::sendServiceControl(SERVICE_CONTROL_INTERROGATE);
+  });
+  ServiceRun run;
+  ASSERT_EQ(0, run.exitCode());
+  EXPECT_EQ(static_cast<DWORD>(NO_ERROR), interrogated);
+  EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING,
+                                SERVICE_STOP_PENDING, SERVICE_STOPPED}),
+            reportedStates());
+  EXPECT_EQ(0u, host::callCount("CoCreateInstance(WbemLocator)"));
+}
+
+TEST_F(ServiceRuntimeTest, AStopWhoseQuitMessageCannotBePostedStillEndsTheRun) {
+  setDebugLevel(1);
+  std::unique_ptr<ServiceRun> run;
+  startService(run);
+  host::failCall("PostThreadMessageA", 1816);  // ERROR_NOT_ENOUGH_QUOTA: the queue is full
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(static_cast<DWORD>(NO_ERROR), host::sendServiceControl(SERVICE_CONTROL_STOP));
+  EXPECT_EQ(0, run->exitCode()) << "the stop was lost";
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(SERVICE_STOPPED, reportedStates().back());
+  auto lines = newDebuggerLines();
+  EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
+                                   "KstvCardReader: Handler() PostThreadMessage failed(1816)\n"));
+}
+
+TEST_F(ServiceRuntimeTest, AFailedGetMessageEndsTheRunWithItsDebugLine) {
+  setDebugLevel(1);
+  host::failCall("GetMessageA", ERROR_INVALID_HANDLE, 1);
   registerAsService();
   host::setStartedByServiceManager(true);
   testing::internal::CaptureStdout();
-  for (int attempt = 0; attempt < 40; ++attempt) {
-    SCOPED_TRACE(attempt);
-    host::clearServiceReports();
-    ServiceRun run;
-    ASSERT_TRUE(host::waitForServiceState(SERVICE_START_PENDING));
-    host::sendServiceControl(SERVICE_CONTROL_STOP);  // the run thread may not even exist yet
-    ASSERT_EQ(0, run.exitCode());
-    host::resetComSecurity();
-  }
+  ServiceRun run;
+  EXPECT_EQ(0, run.exitCode());
   testing::internal::GetCapturedStdout();
+  EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOPPED}),
+            reportedStates());
+  EXPECT_EQ(std::vector<std::string>{"KstvCardReader: Run() GetMessage() failed\n"},
+            newDebuggerLines());
+}
+
+TEST_F(ServiceRuntimeTest, AFileNameWhoseTrailByteIsABackslashKeepsItsFolder) {
+  host::setAnsiCodePage(932);
+  host::setModulePath("C:\\Tools\\\x83\x5C.exe");  // katakana "so": lead 0x83, trail 0x5C
+  host::failCall("CoCreateInstance(WbemLocator)", static_cast<DWORD>(REGDB_E_CLASSNOTREG));
+  theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
+  theServiceModule.serviceMode = FALSE;
+  testing::internal::CaptureStdout();
+  theServiceModule.Run();
+  testing::internal::GetCapturedStdout();
+  host::setAnsiCodePage(1252);
+  EXPECT_STREQ("C:\\Tools\\", theServiceModule.moduleFolder);
+}
+
+TEST_F(ServiceRuntimeTest, ComSecurityGetsTheTokensOwnerAndGroupWithPacketLevelAndImpersonation) {
+  host::failCall("CoCreateInstance(WbemLocator)", static_cast<DWORD>(REGDB_E_CLASSNOTREG));
+  theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
+  theServiceModule.serviceMode = FALSE;
+  testing::internal::CaptureStdout();
+  theServiceModule.Run();
+  testing::internal::GetCapturedStdout();
+  host::ComSecurityArguments given = host::comSecurityArguments();
+  ASSERT_TRUE(given.descriptorGiven);
+  PSID user = nullptr, group = nullptr;
+  ASSERT_EQ(S_OK, TokenSecurityDescriptor::CopyProcessIdentity(&user, &group));
+  const BYTE* userBytes = static_cast<const BYTE*>(user);
+  const BYTE* groupBytes = static_cast<const BYTE*>(group);
+  EXPECT_EQ(std::vector<BYTE>(userBytes, userBytes + GetLengthSid(user)), given.owner);
+  EXPECT_EQ(std::vector<BYTE>(groupBytes, groupBytes + GetLengthSid(group)), given.group);
+  HeapFree(GetProcessHeap(), 0, user);
+  HeapFree(GetProcessHeap(), 0, group);
+  EXPECT_EQ(-1, given.authenticationServiceCount);
+  EXPECT_EQ(static_cast<DWORD>(RPC_C_AUTHN_LEVEL_PKT), given.authenticationLevel);
+  EXPECT_EQ(static_cast<DWORD>(RPC_C_IMP_LEVEL_IMPERSONATE), given.impersonationLevel);
+  EXPECT_EQ(static_cast<DWORD>(EOAC_NONE), given.capabilities);
+}
+
+TEST_F(ServiceRuntimeTest, ComSecurityGetsNoDescriptorWhenTheTokenCannotBeRead) {
+  host::failCall("CoCreateInstance(WbemLocator)", static_cast<DWORD>(REGDB_E_CLASSNOTREG));
+  host::failCall("OpenProcessToken", ERROR_ACCESS_DENIED);
+  theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
+  theServiceModule.serviceMode = FALSE;
+  testing::internal::CaptureStdout();
+  theServiceModule.Run();
+  testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(host::comSecurityInitialized());
+  EXPECT_FALSE(host::comSecurityArguments().descriptorGiven);
+  EXPECT_EQ(static_cast<DWORD>(RPC_C_AUTHN_LEVEL_PKT), host::comSecurityArguments().authenticationLevel);
 }
 
 }  // namespace

@@ -50,12 +50,16 @@ class ServiceRun {
     });
   }
   ~ServiceRun() {
-    if (exit_.valid() && exit_.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
-      ADD_FAILURE() << "the run did not end";
+    if (exit_.valid()) exitCode();
   }
-  // The exit code, once the run has ended (-1 when it did not within 10 seconds).
+  // The exit code, once the run has ended. A run that has not ended within 10 seconds is a
+  // failure; its thread is left to itself, so that the suite goes on instead of hanging.
   int exitCode() {
-    if (exit_.wait_for(std::chrono::seconds(10)) != std::future_status::ready) return -1;
+    if (exit_.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+      ADD_FAILURE() << "the run did not end within 10 seconds";
+      new std::future<int>(std::move(exit_));  // never waited for
+      return -1;
+    }
     return exit_.get();
   }
 
