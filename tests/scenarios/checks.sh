@@ -5,8 +5,8 @@ failures=0
 passed=0
 check() {
   what=$1; shift
-  if "$@"; then echo "ok: $what"; passed=$((passed + 1)); else
-    echo "FAILED: $what"; failures=$((failures + 1))
+  if "$@"; then printf "ok: %s\n" "$what"; passed=$((passed + 1)); else
+    printf "FAILED: %s\n" "$what"; failures=$((failures + 1))
     if command -v on_failure >/dev/null 2>&1; then on_failure; fi
   fi
 }

@@ -3,7 +3,12 @@
 #  1. The entry with WMI test doubles (kstv_wine_service.exe), installed with sc create:
 #     sc start reaches RUNNING, sc stop ends it cleanly with exit code 0, and the debug log
 #     file holds the handler's line.
-#  2. The real KstvCardReader.exe with Windows 7 configured never reports RUNNING.
+#  2. The real KstvCardReader.exe, installed with -Service and started with sc start:
+#     Wine's WMI has no unsecured apartment, so the subscription fails and the service
+#     stops with 1066 and the HRESULT 0x80040154 as its own code; with Windows 7
+#     configured it never reports RUNNING and stops with 1150.
+#  3. -Service over the running service (the doubles, from two file names in turn), 20
+#     times: each ends with exit code 0 and an entry whose image path is the new file.
 # Usage: wine-service.sh WINE-RUN SERVICE-WITH-DOUBLES.exe KstvCardReader.exe
 # The whole script runs in one Wine session (wine-run.sh --hold-session): Wine would
 # otherwise end the service processes soon after the last other process of the prefix exits.
@@ -62,14 +67,60 @@ log=$("$wine" cmd /c type "C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardRead
 check "the debug log file holds the handler's line" \
   test "$log" = "KstvCardReader: Handler() SERVICE_CONTROL_STOP post WM_QUIT"
 quiet "$wine" sc delete KstvCardReader
+# The entry goes once its process has ended.
+wait_gone() {
+  for _ in $(seq 100); do
+    "$wine" sc query KstvCardReader >/dev/null 2>&1 || return 0
+    sleep 0.1
+  done
+  return 1
+}
+check "the doubles' entry goes" wait_gone
+
+specific_code() { "$wine" sc query KstvCardReader 2>/dev/null | tr -d '\r' | awk '/SERVICE_EXIT_CODE/ {print $4}'; }
+image_path() {
+  "$wine" reg query 'HKLM\System\CurrentControlSet\Services\KstvCardReader' /v ImagePath 2>/dev/null |
+    tr -d '\r' | sed -n 's/.*REG_[A-Z_]*[[:space:]]*//p'
+}
+windows_path() { "$wine" winepath -w "$1" | tr -d '\r'; }
+
+check "-Service installs the real program" "$wine" "$product" -Service
+check "its entry names the program, quoted" test "$(image_path)" = "\"$(windows_path "$product")\""
+seen=""
+quiet "$wine" sc start KstvCardReader
+check "sc start: the real program stops by itself" wait_state STOPPED
+check "with 1066, a failure of its own (seen: $seen)" test "$(exit_code)" = 1066
+check "whose code is the subscription's HRESULT 0x80040154" test "$(specific_code)" = "(0x80040154)"
 
 quiet "$wine" reg add 'HKCU\Software\Wine' /v Version /d win7 /f
-quiet "$wine" sc create KstvCardReader binpath= "$("$wine" winepath -w "$product" | tr -d '\r')"
 seen=$("$wine" sc start KstvCardReader 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $4}')
 check "on Windows 7 the real program stops by itself" wait_state STOPPED
 case "$seen" in *RUNNING*) running=yes ;; *) running=no ;; esac
 check "and never reports RUNNING (seen: $seen)" test "$running" = no
 # A service that never ran would show 1077 (never started) here.
-check "it ran and reported its own stop, exit code 0" test "$(exit_code)" = 0
+check "it ran and reported its own stop with 1150, an old Windows" test "$(exit_code)" = 1150
+quiet "$wine" reg add 'HKCU\Software\Wine' /v Version /d win10 /f
+
+# Reinstallation over the running service, from two file names in turn.
+first="$(dirname "$doubles")/kstv_reinstall_a.exe"
+second="$(dirname "$doubles")/kstv_reinstall_b.exe"
+cp "$doubles" "$first" && cp "$doubles" "$second" || exit 1
+check "-Service installs the service with doubles" "$wine" "$first" -Service
+check "which starts" start_service RUNNING
+bad=""
+for round in $(seq 20); do
+  if [ $((round % 2)) -eq 1 ]; then next=$second; else next=$first; fi
+  "$wine" "$next" -Service >/dev/null 2>&1
+  code=$?
+  path=$(image_path)
+  want="\"$(windows_path "$next")\""
+  if [ "$code" -ne 0 ] || [ "$path" != "$want" ]; then
+    bad="$bad round $round: exit $code, image path $path;"
+  fi
+  start_service RUNNING || bad="$bad round $round: the new service did not start;"
+done
+check "20 reinstallations over the running service each left the new entry${bad:+ ($bad)}" \
+  test -z "$bad"
+rm -f "$first" "$second"
 
 finish

@@ -1,12 +1,14 @@
 // Windows build, for the test under Wine's real service control manager: the program's
 // own entry point, with test doubles for the WMI locator and the unsecured apartment
-// registered first (Wine's WMI does not serve these notification queries). The doubles
+// registered first (Wine's WMI does not serve these notification queries); the
+// registration words take the product's own roads, without doubles. The doubles
 // accept the two queries and deliver nothing; cancelling a query reports its end.
 #include <atomic>
 #include <mutex>
 #include <vector>
 
 #include "platform/win32.h"
+#include "service/CommandLine.h"
 #include "service/Entry.h"
 #include "tests/support/ComBase.h"
 
@@ -139,6 +141,9 @@ class Factory final : public Double<IClassFactory> {
 }  // namespace
 
 int main() {
+  // The registration roads run as in the product: they initialise COM themselves.
+  if (kstv::FindCommandWord(GetCommandLineA()) != kstv::CommandWord::None)
+    return kstv::Entry(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWDEFAULT);
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   DWORD locatorCookie = 0, apartmentCookie = 0;
   auto* locator = new Factory<Locator>;
