@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/host/call_records.h"
 #include "platform/host/control.h"
 #include "platform/host/failures.h"
 #include "platform/host/kernel_handles.h"
@@ -126,6 +127,9 @@ BOOL WINAPI OpenProcessToken(HANDLE process, DWORD, HANDLE* token) {
 
 BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass,
                                 LPVOID information, DWORD length, LPDWORD returnLength) {
+  kstv::host::detail::recordCall(
+      "GetTokenInformation",
+      {kstv::host::detail::hexArgument(static_cast<unsigned long long>(informationClass))});
   using namespace kstv::host;
   if (auto code = injectedFailure("GetTokenInformation")) return Fail(*code);
   auto open = detail::KernelHandles::instance().find<Token>(token);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/host/control.h"
+#include "platform/host/call_records.h"
 #include "platform/host/failures.h"
 
 namespace kstv::host {
@@ -40,6 +41,8 @@ void setWindowsVersion(DWORD major, DWORD minor) {
 }  // namespace kstv::host
 
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
+  using namespace kstv::host::detail;
+  recordCall("GetVersionExA", {info ? hexArgument(info->dwOSVersionInfoSize) : "null"});
   if (auto code = kstv::host::detail::injectedFailure("GetVersionExA")) {
     SetLastError(*code);
     return FALSE;

@@ -81,6 +81,22 @@ TEST_F(TypeLibraryFaultTest, TheOwnFileIsRegisteredWithItsFolderAsHelpDirectory)
   EXPECT_EQ("C:\\Apps\\", defaultValue(std::string(kVersionKey) + "\\HELPDIR"));
 }
 
+TEST_F(TypeLibraryFaultTest, TheHelpDirectoryEndsAtTheLastBackslashSlashOrColon) {
+  struct Case {
+    const char* program;
+    const char* helpDirectory;
+  } cases[] = {{"C:KstvCardReader.exe", "C:"},
+               {"C:\\Apps/Tools\\Kstv:Reader.exe", "C:\\Apps/Tools\\Kstv:"},
+               {"C:/Apps/KstvCardReader.exe", "C:/Apps/"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.program);
+    host::setModulePath(c.program);
+    ASSERT_EQ(S_OK, registerOwnTypeLibrary(theServiceModule));
+    EXPECT_EQ(c.program, defaultValue(std::string(kVersionKey) + "\\409\\win32"));
+    EXPECT_EQ(c.helpDirectory, defaultValue(std::string(kVersionKey) + "\\HELPDIR"));
+  }
+}
+
 TEST_F(TypeLibraryFaultTest, WithoutAnEmbeddedLibraryTheTlbBesideTheProgramIsRegistered) {
   host::setModulePath("C:\\Apps\\KstvCardReader.exe");
   placeLibraryFile("C:\\Apps\\KstvCardReader.tlb");

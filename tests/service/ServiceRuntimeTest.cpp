@@ -122,8 +122,11 @@ TEST_F(ServiceRuntimeTest, AVersionThatCannotBeReadRefusesTheRunWithADebugLine) 
   EXPECT_FALSE(theServiceModule.IsSupportedOperatingSystem());
   EXPECT_EQ(std::vector<std::string>{"KstvCardReader: GetVersionEx failed(5)\n"},
             newDebuggerLines());
+  RecordingCalls recording;
   host::failCall("GetVersionExA", ERROR_ACCESS_DENIED, 1);  // the basic record still works
   EXPECT_TRUE(theServiceModule.IsSupportedOperatingSystem());
+  // The extended record first, then the basic one (156 and 148 bytes).
+  EXPECT_EQ((ArgumentLists{{"0x9C"}, {"0x94"}}), argumentsOf("GetVersionExA"));
 }
 
 TEST_F(ServiceRuntimeTest, AFailedSubscriptionStopsWithAnErrorEventAndItsHresult) {
@@ -195,8 +198,12 @@ TEST_F(ServiceRuntimeTest, ACardIsBadgedWhileRunningAndTheStopTakesItsBadge) {
 TEST_F(ServiceRuntimeTest, ACardPresentAtTheStartIsBadgedBeforeTheSubscriptionsExist) {
   host::addVolume(cardVolume('F', "xD-Picture"));
   RecordingCalls recording;
+  std::vector<DWORD> statesAtScan;
+  host::onCall("GetLogicalDriveStringsW", [&] { statesAtScan = reportedStates(); });
   std::unique_ptr<ServiceRun> run;
   startService(run);
+  EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING}), statesAtScan)
+      << "RUNNING is reported before the drive scan";
   EXPECT_EQ("C:\\Program Files\\Kestrova\\MemoryCard\\XD\\kicxd.ico", badgeIcon('F'));
   EXPECT_EQ("xD Picture", badgeLabel('F'));
   std::vector<std::string> order;

@@ -5,6 +5,7 @@
 
 #include "platform/host/control.h"
 #include "service/TokenSecurityDescriptor.h"
+#include "tests/support/RecordedCalls.h"
 
 namespace kstv::test {
 namespace {
@@ -55,8 +56,11 @@ TEST_F(TokenSecurityFaultTest, OnlyTheGroupIsAskedForWhenOnlyTheGroupIsWanted) {
   ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
   PSID group = nullptr;
   host::resetCallCounts();
+  RecordingCalls recording;
   ASSERT_EQ(S_OK, TokenSecurityDescriptor::CopyTokenIdentity(token, nullptr, &group));
-  EXPECT_EQ(2u, host::callCount("GetTokenInformation"));  // the size, then the primary group
+  // The size, then the primary group: both ask for that class, never for the user.
+  const std::string primaryGroup = "0x" + std::to_string(static_cast<int>(TokenPrimaryGroup));
+  EXPECT_EQ((ArgumentLists{{primaryGroup}, {primaryGroup}}), argumentsOf("GetTokenInformation"));
   HeapFree(GetProcessHeap(), 0, group);
   CloseHandle(token);
 }
@@ -71,7 +75,12 @@ TEST_F(TokenSecurityFaultTest, EveryFailureLeavesTheObjectEmptyAndNothingBehind)
       TokenSecurityDescriptor descriptor;
       HRESULT result = descriptor.InitFromToken(FALSE, TRUE);
       host::clearFailures();
+      if (skip == 0) EXPECT_TRUE(FAILED(result)) << "the first such call is always made";
       if (FAILED(result)) {
+        // An allocation has its own code; every other failure is the call's own error.
+        EXPECT_EQ(std::string(call) == "HeapAlloc" ? E_OUTOFMEMORY
+                                                   : HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY),
+                  result);
         EXPECT_EQ(nullptr, descriptor.descriptor());
         EXPECT_EQ(nullptr, descriptor.owner());
         EXPECT_EQ(nullptr, descriptor.group());
