@@ -103,10 +103,10 @@ int SubscribeDiskEvents() {
                                EOAC_NONE)))
     return 1;
 
-  if (Failed(CoCreateInstance(CLSID_UnsecuredApartment, nullptr, CLSCTX_LOCAL_SERVER,
-                              IID_IUnsecuredApartment,
-                              reinterpret_cast<void**>(&unsecuredApartment)),
-             &unsecuredApartment))
+  if (Failed(
+          CoCreateInstance(CLSID_UnsecuredApartment, nullptr, CLSCTX_LOCAL_SERVER,
+                           IID_IUnsecuredApartment, reinterpret_cast<void**>(&unsecuredApartment)),
+          &unsecuredApartment))
     return 1;
 
   if (!MakeStubbedSink(arrivalSink, arrivalStub, arrivalStubSink)) return 1;

@@ -2,13 +2,13 @@
 // PeekMessageA; until then, as on Windows, PostThreadMessageA to it fails.
 #include <atomic>
 #include <chrono>
-#include <optional>
-#include <vector>
 #include <condition_variable>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 #include "platform/host/control.h"
 #include "platform/host/failures.h"

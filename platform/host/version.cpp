@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/host/control.h"
 #include "platform/host/call_records.h"
+#include "platform/host/control.h"
 #include "platform/host/failures.h"
 
 namespace kstv::host {

@@ -11,8 +11,8 @@
 #include "service/Entry.h"
 #include "service/ServiceModule.h"
 #include "tests/support/FakeService.h"
-#include "tests/support/RegistryValues.h"
 #include "tests/support/ProgramPath.h"
+#include "tests/support/RegistryValues.h"
 #include "tests/support/ScratchKey.h"
 
 namespace kstv::test {

@@ -270,19 +270,20 @@ TEST_F(ServiceRuntimeTest, AStopAtEachStepOfTheStartIsNeverFollowedByRunningOrMo
     const char* call;
     unsigned after;
   } steps[] = {{"GetModuleFileNameA", 0}, {"RegOpenKeyExA", 2},  // the debug level's key
-               {"GetVersionExA", 0},      {"PeekMessageA", 0},
-               {"CoInitializeEx", 0},     {"OpenThreadToken", 0},
-               {"CoInitializeSecurity", 0}};
+               {"GetVersionExA", 0},      {"PeekMessageA", 0},        {"CoInitializeEx", 0},
+               {"OpenThreadToken", 0},    {"CoInitializeSecurity", 0}};
   registerAsService();
   host::setStartedByServiceManager(true);
   for (const Step& step : steps) {
     for (DWORD control : {SERVICE_CONTROL_STOP, SERVICE_CONTROL_SHUTDOWN}) {
-      SCOPED_TRACE(std::string(step.call) + (control == SERVICE_CONTROL_STOP ? " stop" : " shutdown"));
+      SCOPED_TRACE(std::string(step.call) +
+                   (control == SERVICE_CONTROL_STOP ? " stop" : " shutdown"));
       host::clearServiceReports();
       host::resetComSecurity();
       host::resetCallCounts();
       DWORD answer = 0;
-      host::onCall(step.call, [&] { answer = host::sendServiceControl(control); }, step.after);
+      host::onCall(
+          step.call, [&] { answer = host::sendServiceControl(control); }, step.after);
       ServiceRun run;
       ASSERT_EQ(0, run.exitCode()) << "the run did not end";
       EXPECT_EQ(static_cast<DWORD>(NO_ERROR), answer);
@@ -305,7 +306,8 @@ TEST_F(ServiceRuntimeTest, AStopBeforeTheHandleIsStoredIsTheFirstReport) {
   EXPECT_EQ(0u, host::activeNotificationQueries());
 }
 
-TEST_F(ServiceRuntimeTest, AStopDuringTheDriveScanSkipsTheSubscriptionsAndInterrogationSaysStopPending) {
+TEST_F(ServiceRuntimeTest,
+       AStopDuringTheDriveScanSkipsTheSubscriptionsAndInterrogationSaysStopPending) {
   registerAsService();
   host::setStartedByServiceManager(true);
   host::resetCallCounts();
@@ -399,7 +401,8 @@ TEST_F(ServiceRuntimeTest, ComSecurityGetsNoDescriptorWhenTheTokenCannotBeRead) 
   testing::internal::GetCapturedStdout();
   EXPECT_TRUE(host::comSecurityInitialized());
   EXPECT_FALSE(host::comSecurityArguments().descriptorGiven);
-  EXPECT_EQ(static_cast<DWORD>(RPC_C_AUTHN_LEVEL_PKT), host::comSecurityArguments().authenticationLevel);
+  EXPECT_EQ(static_cast<DWORD>(RPC_C_AUTHN_LEVEL_PKT),
+            host::comSecurityArguments().authenticationLevel);
 }
 
 }  // namespace
