@@ -8,7 +8,8 @@
 #     stops with 1066 and the HRESULT 0x80040154 as its own code; with Windows 7
 #     configured it never reports RUNNING and stops with 1150.
 #  3. -Service over the running service (the doubles, from two file names in turn), 20
-#     times: each ends with exit code 0 and an entry whose image path is the new file.
+#     times: each ends with exit code 0 and an entry whose image path is the new file;
+#     then the running service's entry deleted with sc: marked until the service stops.
 # Usage: wine-service.sh WINE-RUN SERVICE-WITH-DOUBLES.exe KstvCardReader.exe
 # The whole script runs in one Wine session (wine-run.sh --hold-session): Wine would
 # otherwise end the service processes soon after the last other process of the prefix exits.
@@ -18,6 +19,7 @@ doubles=$2
 product=$3
 . "$(dirname "$0")/checks.sh"
 quiet() { "$@" >/dev/null 2>&1; }
+not() { ! "$@"; }
 state() { "$wine" sc query KstvCardReader 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $4}'; }
 exit_code() { "$wine" sc query KstvCardReader 2>/dev/null | tr -d '\r' | awk '/WIN32_EXIT_CODE/ {print $3}'; }
 # Waits up to 20 seconds (or $2 tenths) for a state, and says every state it saw.
@@ -121,6 +123,20 @@ for round in $(seq 20); do
 done
 check "20 reinstallations over the running service each left the new entry${bad:+ ($bad)}" \
   test -z "$bad"
+
+# Wine's manager agrees with the host's: the entry of a running service is only marked for
+# deletion (it still answers, a second delete and a creation of the name fail) and goes
+# once the service has stopped. (Wine's sc shows no error codes, only that a call failed.)
+check "sc delete of the running service succeeds" quiet "$wine" sc delete KstvCardReader
+check "and the entry is still there, running" test "$(state)" = RUNNING
+check "a second sc delete fails" not quiet "$wine" sc delete KstvCardReader
+check "sc create of the name fails" not quiet "$wine" sc create KstvCardReader binpath= 'C:\x.exe'
+quiet "$wine" sc stop KstvCardReader
+check "once stopped, the entry is gone" wait_gone
+check "sc stop of a stopped service fails" sh -c '
+  "$1" sc create KstvCardReader binpath= "C:\\x.exe" >/dev/null 2>&1 || exit 1
+  ! "$1" sc stop KstvCardReader >/dev/null 2>&1' - "$wine"
+quiet "$wine" sc delete KstvCardReader
 rm -f "$first" "$second"
 
 finish
