@@ -3,9 +3,10 @@
 # Skips the installation when everything is already there, unless --always is given.
 set -eu
 packages="cmake ninja-build g++ googletest libbenchmark-dev libsqlite3-dev g++-mingw-w64-x86-64-posix
-          mingw-w64-tools binutils-mingw-w64-x86-64 wine wine64 faketime clang libclang-rt-14-dev"
+          mingw-w64-tools binutils-mingw-w64-x86-64 wine wine64 faketime clang libclang-rt-14-dev
+          librsvg2-bin icoutils wixl msitools"
 commands="cmake ninja g++ x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-widl
-          x86_64-w64-mingw32-objdump wine faketime clang"
+          x86_64-w64-mingw32-objdump wine faketime clang rsvg-convert icotool wixl msiinfo"
 
 missing=""
 for command in $commands; do
