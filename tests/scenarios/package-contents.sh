@@ -1,0 +1,65 @@
+#!/bin/sh
+# What the installer package holds, read with msiinfo: the files in the folders the badges
+# name, the event source values, the service control, and the program's two roads as
+# deferred custom actions without impersonation, in their place in the sequence.
+# Usage: package-contents.sh PACKAGE.msi
+set -u
+msi=$1
+. "$(dirname "$0")/checks.sh"
+table() { msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4; }
+# The sequence number of an action, and its condition.
+sequence() { table InstallExecuteSequence | awk -F '\t' -v a="$1" '$1 == a {print $3}'; }
+condition() { table InstallExecuteSequence | awk -F '\t' -v a="$1" '$1 == a {print $2}'; }
+# A file's folder, by the Directory table's names.
+folder_of() {
+  component=$(table File | awk -F '\t' -v f="$1" '$3 == f {print $2}')
+  directory=$(table Component | awk -F '\t' -v c="$component" '$1 == c {print $3}')
+  path=""
+  while [ -n "$directory" ] && [ "$directory" != TARGETDIR ]; do
+    name=$(table Directory | awk -F '\t' -v d="$directory" '$1 == d {print $3}')
+    path="${name##*|}\\$path"
+    directory=$(table Directory | awk -F '\t' -v d="$directory" '$1 == d {print $2}')
+  done
+  printf '%s' "$path"
+}
+
+check "the program lies in Kestrova\\MemoryCard" \
+  test "$(folder_of KstvCardReader.exe)" = '.\Kestrova\MemoryCard\'
+check "the message file beside it" test "$(folder_of KstvCardReaderMessages.dll)" = '.\Kestrova\MemoryCard\'
+check "kicsd.ico in SD" test "$(folder_of kicsd.ico)" = '.\Kestrova\MemoryCard\SD\'
+check "kicmmc.ico in SD" test "$(folder_of kicmmc.ico)" = '.\Kestrova\MemoryCard\SD\'
+check "kicxd.ico in XD" test "$(folder_of kicxd.ico)" = '.\Kestrova\MemoryCard\XD\'
+check "kicms.ico in MS" test "$(folder_of kicms.ico)" = '.\Kestrova\MemoryCard\MS\'
+check "six files and no more" test "$(table File | wc -l)" -eq 6
+check "the debug log goes at uninstall" \
+  test "$(table RemoveFile | awk -F '\t' '{print $3 " " $4 " " $5}')" = "KstvCardReader.log INSTALLDIR 2"
+check "the default folder below ProgramFiles64Folder is INSTALLDIR" \
+  test "$(table Directory | awk -F '\t' '$1 == "INSTALLDIR" {print $3}')" = MemoryCard
+
+source_key='SYSTEM\CurrentControlSet\Services\EventLog\Application\KstvCardReader\'
+value_of() { table Registry | awk -F '\t' -v k="$source_key" -v n="$1" '$2 == 2 && $3 == k && $4 == n {print $5}'; }
+check "EventMessageFile is the DLL's path, REG_EXPAND_SZ" test "$(value_of EventMessageFile)" = '#%[#MessagesFile]'
+check "TypesSupported is 7" test "$(value_of TypesSupported)" = '#7'
+check "the event source key goes at uninstall" test "$(table Registry | awk -F '\t' -v k="$source_key" '$3 == k && $4 == "-"' | wc -l)" -eq 1
+
+# Type 3090: an executable from an installed file (18), deferred (1024), not impersonated
+# (2048); 3154 also ignores the exit code (64).
+action() { table CustomAction | awk -F '\t' -v a="$1" '$1 == a {print $2 " " $3 " " $4}'; }
+check "-Service runs deferred, as the system, and its failure fails the installation" \
+  test "$(action RegisterService)" = "3090 ProgramFile -Service"
+check "-UnregServer runs deferred, as the system" test "$(action UnregisterService)" = "3154 ProgramFile -UnregServer"
+check "-Service runs when installing, after the files and before the service starts" sh -c '
+  [ "$1" = "NOT REMOVE=\"ALL\"" ] && [ "$2" -gt "$3" ] && [ "$2" -lt "$4" ]' - \
+  "$(condition RegisterService)" "$(sequence RegisterService)" "$(sequence InstallFiles)" "$(sequence StartServices)"
+check "-UnregServer runs when removing (not for an upgrade), after the service stops and before the files go" sh -c '
+  [ "$1" = "REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE" ] && [ "$2" -gt "$3" ] && [ "$2" -lt "$4" ] && [ "$2" -gt "$5" ]' - \
+  "$(condition UnregisterService)" "$(sequence UnregisterService)" "$(sequence StopServices)" \
+  "$(sequence RemoveFiles)" "$(sequence InstallInitialize)"
+check "the service is started at installation and stopped at both" \
+  test "$(table ServiceControl | awk -F '\t' '{print $2 " " $3}')" = "KstvCardReader 35"
+check "an older version is removed by the upgrade" \
+  test -n "$(sequence RemoveExistingProducts)"
+check "a per-machine x64 package" sh -c '
+  msiinfo suminfo "$1" | grep -q "Template: x64;1033" && [ "$(msiinfo export "$1" Property | tr -d "\r" | awk -F "\t" "\$1 == \"ALLUSERS\" {print \$2}")" = 1 ]' - "$msi"
+
+finish
