@@ -68,3 +68,5 @@ show "$machine" reg query 'HKLM\System\CurrentControlSet\Services\KstvCardReader
 show "$machine" reg query 'HKCR\TypeLib\{2C7E9A15-B4D3-4F08-8E61-5A0F93D7C2B4}'
 echo
 echo "The emulated machine is in $KSTV_MACHINE (registry, volumes, event log: machine.db)."
+package=$(ls build-win/KstvCardReader-*.msi 2>/dev/null | head -n 1)
+echo "The installer package for Windows is $(pwd)/$package (msiexec /i $(basename "$package") /qn)."
