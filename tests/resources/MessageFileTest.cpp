@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/win32.h"
+#include "tests/support/WinePaths.h"
 
 namespace kstv::test {
 namespace {
@@ -13,9 +14,7 @@ namespace {
 constexpr DWORD kEventIdentifier = 0;
 
 TEST(MessageFileTest, EveryReportedEventIsShownAsItsOwnTextAlone) {
-  std::string path = std::string("Z:") + KSTV_MESSAGES_UNIX_PATH;
-  for (char& c : path)
-    if (c == '/') c = '\\';
+  const std::string path = windowsPathOfUnixFile(KSTV_MESSAGES_UNIX_PATH);
   HMODULE messages = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(nullptr, messages) << path << ": " << GetLastError();
   for (const char* text :

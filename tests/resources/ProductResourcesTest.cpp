@@ -4,14 +4,13 @@
 #include <string>
 
 #include "tests/support/ModuleResources.h"
+#include "tests/support/WinePaths.h"
 
 namespace kstv::test {
 namespace {
 
 TEST(ProductResourcesTest, TheExecutableCarriesTheFourResources) {
-  std::string path = std::string("Z:") + KSTV_PRODUCT_UNIX_PATH;
-  for (char& c : path)
-    if (c == '/') c = '\\';
+  const std::string path = windowsPathOfUnixFile(KSTV_PRODUCT_UNIX_PATH);
   HMODULE product = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(nullptr, product) << path << ": " << GetLastError();
   expectProductResources(product);

@@ -46,6 +46,17 @@ class ServiceRuntimeTest : public ::testing::Test {
     return std::vector<std::string>(all.begin() + static_cast<long>(debugger_), all.end());
   }
 
+  // Runs Run on this thread in-process, without WMI, so that it ends at once; its report
+  // of the failed subscription goes to standard output and is dropped.
+  static void runInProcessWithoutWmi() {
+    host::failCall("CoCreateInstance(WbemLocator)", static_cast<DWORD>(REGDB_E_CLASSNOTREG));
+    theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
+    theServiceModule.serviceMode = FALSE;
+    testing::internal::CaptureStdout();
+    theServiceModule.Run();
+    testing::internal::GetCapturedStdout();
+  }
+
   // Starts the program as the service manager would, and waits until it runs.
   void startService(std::unique_ptr<ServiceRun>& run) {
     registerAsService();
@@ -68,12 +79,7 @@ class ServiceRuntimeTest : public ::testing::Test {
 
 TEST_F(ServiceRuntimeTest, TheModuleFolderKeepsItsTrailingBackslash) {
   host::setModulePath("C:\\Tools\\x.exe");
-  host::failCall("CoCreateInstance(WbemLocator)", static_cast<DWORD>(REGDB_E_CLASSNOTREG));
-  theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
-  theServiceModule.serviceMode = FALSE;
-  testing::internal::CaptureStdout();
-  theServiceModule.Run();
-  testing::internal::GetCapturedStdout();
+  runInProcessWithoutWmi();
   EXPECT_STREQ("C:\\Tools\\", theServiceModule.moduleFolder);
 }
 
@@ -358,23 +364,13 @@ TEST_F(ServiceRuntimeTest, AFailedGetMessageEndsTheRunWithItsDebugLine) {
 TEST_F(ServiceRuntimeTest, AFileNameWhoseTrailByteIsABackslashKeepsItsFolder) {
   host::setAnsiCodePage(932);
   host::setModulePath("C:\\Tools\\\x83\x5C.exe");  // katakana "so": lead 0x83, trail 0x5C
-  host::failCall("CoCreateInstance(WbemLocator)", static_cast<DWORD>(REGDB_E_CLASSNOTREG));
-  theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
-  theServiceModule.serviceMode = FALSE;
-  testing::internal::CaptureStdout();
-  theServiceModule.Run();
-  testing::internal::GetCapturedStdout();
+  runInProcessWithoutWmi();
   host::setAnsiCodePage(1252);
   EXPECT_STREQ("C:\\Tools\\", theServiceModule.moduleFolder);
 }
 
 TEST_F(ServiceRuntimeTest, ComSecurityGetsTheTokensOwnerAndGroupWithPacketLevelAndImpersonation) {
-  host::failCall("CoCreateInstance(WbemLocator)", static_cast<DWORD>(REGDB_E_CLASSNOTREG));
-  theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
-  theServiceModule.serviceMode = FALSE;
-  testing::internal::CaptureStdout();
-  theServiceModule.Run();
-  testing::internal::GetCapturedStdout();
+  runInProcessWithoutWmi();
   host::ComSecurityArguments given = host::comSecurityArguments();
   ASSERT_TRUE(given.descriptorGiven);
   PSID user = nullptr, group = nullptr;
@@ -392,13 +388,8 @@ TEST_F(ServiceRuntimeTest, ComSecurityGetsTheTokensOwnerAndGroupWithPacketLevelA
 }
 
 TEST_F(ServiceRuntimeTest, ComSecurityGetsNoDescriptorWhenTheTokenCannotBeRead) {
-  host::failCall("CoCreateInstance(WbemLocator)", static_cast<DWORD>(REGDB_E_CLASSNOTREG));
   host::failCall("OpenProcessToken", ERROR_ACCESS_DENIED);
-  theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
-  theServiceModule.serviceMode = FALSE;
-  testing::internal::CaptureStdout();
-  theServiceModule.Run();
-  testing::internal::GetCapturedStdout();
+  runInProcessWithoutWmi();
   EXPECT_TRUE(host::comSecurityInitialized());
   EXPECT_FALSE(host::comSecurityArguments().descriptorGiven);
   EXPECT_EQ(static_cast<DWORD>(RPC_C_AUTHN_LEVEL_PKT),
