@@ -45,12 +45,11 @@ bool holdsNamedValues(HKEY key) {
                        nullptr, nullptr, nullptr) != ERROR_SUCCESS)
     return false;
   if (values != 1) return values > 1;
-  HeapBuffer name(RegistrarParser::kTokenCapacity);
-  if (!name) return false;
-  DWORD length = RegistrarParser::kTokenCapacity;
-  return RegEnumValueA(key, 0, name.get(), &length, nullptr, nullptr, nullptr, nullptr) ==
-             ERROR_SUCCESS &&
-         name.get()[0] != '\0';
+  // Room for the empty name only: a longer one does not fit.
+  char name[1];
+  DWORD length = sizeof name;
+  return RegEnumValueA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) ==
+         ERROR_MORE_DATA;
 }
 
 int HexDigit(char c) {
@@ -181,11 +180,12 @@ HRESULT RegistrarParser::processBlock(LPSTR token, HKEY parent, BOOL doRegister,
         recovery = TRUE;
     }
     // The whole name: a shorter one could name a different key.
-    if (!rememberedName) {
-      rememberedName = HeapBuffer(kTokenCapacity);
+    {
+      const std::size_t nameSize = static_cast<std::size_t>(lstrlenA(token)) + 1;
+      rememberedName = HeapBuffer(nameSize);
       if (!rememberedName) return E_OUTOFMEMORY;
+      std::memcpy(rememberedName.get(), token, nameSize);
     }
-    std::memcpy(rememberedName.get(), token, static_cast<std::size_t>(lstrlenA(token)) + 1);
 
     if (!recovery && !holdsSubkeys(current.handle()) && !holdsNamedValues(current.handle())) {
       // An empty key goes, unless NoRemove; a block after it is read without effect.
@@ -278,13 +278,13 @@ HRESULT RegistrarParser::skipBlock(LPSTR token) {
 }
 
 HRESULT RegistrarParser::writeItemValue(HKEY key, LPCSTR valueName, LPSTR token, bool quoteModule) {
-  HeapBuffer typeText(kTokenCapacity);
+  // The type letter goes where the '=' was; the token after the value replaces it.
   HeapBuffer valueText(kTokenCapacity);
-  if (!typeText || !valueText) return E_OUTOFMEMORY;
-  HRESULT result = readToken(typeText.get());
+  if (!valueText) return E_OUTOFMEMORY;
+  HRESULT result = readToken(token);
   if (FAILED(result)) return result;
   DWORD type;
-  if (!valueTypeFromLetter(typeText.get(), type)) return DISP_E_EXCEPTION;
+  if (!valueTypeFromLetter(token, type)) return DISP_E_EXCEPTION;
   skipBlanks();
   if (FAILED(result = readToken(valueText.get()))) return result;
   const char* text = valueText.get();

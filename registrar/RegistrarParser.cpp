@@ -163,9 +163,9 @@ HRESULT RegistrarParser::readToken(LPSTR token) {
 }
 
 HRESULT RegistrarParser::discardAssignment(LPSTR token) {
+  if (token[0] != '=') return S_OK;
   HeapBuffer scratch(kTokenCapacity);
   if (!scratch) return E_OUTOFMEMORY;
-  if (token[0] != '=') return S_OK;
   HRESULT result = readToken(token);  // the type, not checked
   if (FAILED(result)) return result;
   skipBlanks();

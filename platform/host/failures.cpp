@@ -4,6 +4,8 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 #include "platform/host/control.h"
 
@@ -36,8 +38,16 @@ std::map<std::string, CallAction, std::less<>>& actions() {
   return table;
 }
 
-std::map<std::string, std::size_t, std::less<>>& calls() {
-  static std::map<std::string, std::size_t, std::less<>> table;
+// Looked up on every platform call: hashed, and by the caller's text without a copy.
+struct NameHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view name) const {
+    return std::hash<std::string_view>()(name);
+  }
+};
+
+std::unordered_map<std::string, std::size_t, NameHash, std::equal_to<>>& calls() {
+  static std::unordered_map<std::string, std::size_t, NameHash, std::equal_to<>> table;
   return table;
 }
 
@@ -101,6 +111,7 @@ std::optional<DWORD> injectedFailure(const char* call) {
     calls().emplace(call, 1);
   else
     ++counted->second;
+  if (injections().empty()) return std::nullopt;
   auto found = injections().find(std::string_view(call));
   if (found == injections().end()) return std::nullopt;
   Injection& injection = found->second;

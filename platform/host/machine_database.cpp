@@ -33,36 +33,57 @@ MachineDatabase::MachineDatabase() {
 
 MachineDatabase::~MachineDatabase() { finalizeCachedStatements(db_.get()); }
 
+sqlite3* MachineDatabase::db() {
+  for (Transaction* transaction : open_)
+    if (transaction->open_ && !transaction->begun_) transaction->begin();
+  return db_.get();
+}
+
 // A transaction inside another is a savepoint of it, so that a call that fails undoes
 // its own changes even within a longer transaction (a test's scratch scope). A reading
 // call inside another needs none: it has nothing to undo.
 MachineDatabase::Transaction::Transaction(MachineDatabase& database, bool write)
-    : database_(database), outermost_(database.depth_++ == 0), savepoint_(!outermost_ && write) {
+    : database_(database),
+      write_(write),
+      outermost_(database.open_.empty()),
+      savepoint_(!outermost_ && write) {
+  database_.open_.push_back(this);
+  if (database_.participant_) mark_ = database_.participant_->journalMark();
+}
+
+void MachineDatabase::Transaction::begin() {
+  begun_ = true;
+  sqlite3* db = database_.db_.get();
   if (outermost_)
-    SqliteStatement(database_.db(), write ? "BEGIN IMMEDIATE" : "BEGIN").step();
+    SqliteStatement(db, write_ ? "BEGIN IMMEDIATE" : "BEGIN").step();
   else if (savepoint_)
-    SqliteStatement(database_.db(), "SAVEPOINT nested").step();
+    SqliteStatement(db, "SAVEPOINT nested").step();
 }
 
 MachineDatabase::Transaction::~Transaction() {
-  --database_.depth_;
+  database_.open_.pop_back();
   if (!open_ || !(outermost_ || savepoint_)) return;
+  if (database_.participant_) database_.participant_->rollBackTo(mark_);
+  sqlite3* db = database_.db_.get();
   // SQLite may have ended the transaction itself after a failed statement.
-  if (sqlite3_get_autocommit(database_.db())) return;
+  if (!begun_ || sqlite3_get_autocommit(db)) return;
   if (outermost_) {
-    SqliteStatement(database_.db(), "ROLLBACK").step();
+    SqliteStatement(db, "ROLLBACK").step();
     return;
   }
-  SqliteStatement(database_.db(), "ROLLBACK TO nested").step();
-  SqliteStatement(database_.db(), "RELEASE nested").step();
+  SqliteStatement(db, "ROLLBACK TO nested").step();
+  SqliteStatement(db, "RELEASE nested").step();
 }
 
 void MachineDatabase::Transaction::commit() {
-  if (outermost_)
-    SqliteStatement(database_.db(), "COMMIT").step();
-  else if (savepoint_)
-    SqliteStatement(database_.db(), "RELEASE nested").step();
+  if (outermost_ && database_.participant_) database_.participant_->forgetJournal();
   open_ = false;
+  if (!begun_) return;
+  sqlite3* db = database_.db_.get();
+  if (outermost_)
+    SqliteStatement(db, "COMMIT").step();
+  else if (savepoint_)
+    SqliteStatement(db, "RELEASE nested").step();
 }
 
 }  // namespace kstv::host::detail

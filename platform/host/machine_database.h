@@ -4,17 +4,35 @@
 // transaction of it, under the process's lock.
 #pragma once
 
+#include <cstddef>
 #include <mutex>
+#include <vector>
 
 #include "platform/host/sqlite.h"
 
 namespace kstv::host::detail {
 
+// State kept beside the database (a store in memory) that its transactions cover: a
+// transaction notes where the participant's journal stands, and a transaction that is
+// abandoned takes the participant back there.
+class TransactionParticipant {
+ public:
+  virtual ~TransactionParticipant() = default;
+  virtual std::size_t journalMark() const = 0;
+  virtual void rollBackTo(std::size_t mark) = 0;
+  // The outermost transaction committed: nothing before it can be rolled back.
+  virtual void forgetJournal() = 0;
+};
+
 class MachineDatabase {
  public:
   static MachineDatabase& instance();
+  // One participant at most: the registry store of a private machine.
+  void join(TransactionParticipant& participant) { participant_ = &participant; }
 
-  sqlite3* db() { return db_.get(); }
+  // The connection, with the transactions open so far begun on it: a call that never
+  // reaches the database (the registry of a private machine) costs it nothing.
+  sqlite3* db();
   // Serialises this process's use of the database; held for the whole of one call.
   std::recursive_mutex& lock() { return lock_; }
 
@@ -32,10 +50,16 @@ class MachineDatabase {
     void commit();
 
    private:
+    friend class MachineDatabase;
+    void begin();
+
     MachineDatabase& database_;
+    bool write_;
     bool outermost_;
     bool savepoint_;  // a writing transaction inside another
+    bool begun_ = false;  // begun on the connection, at its first use
     bool open_ = true;
+    std::size_t mark_ = 0;  // the participant's journal when the transaction began
   };
 
  private:
@@ -44,7 +68,8 @@ class MachineDatabase {
 
   std::recursive_mutex lock_;
   SqliteConnection db_;
-  int depth_ = 0;  // open transactions of the thread holding lock_
+  std::vector<Transaction*> open_;  // the transactions of the thread holding lock_
+  TransactionParticipant* participant_ = nullptr;
 };
 
 // The process lock and one transaction, for the duration of one platform call.

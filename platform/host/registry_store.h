@@ -1,8 +1,9 @@
-// Host build, internal: the registry's keys and values, kept in the machine database.
-// Every registry call runs inside one MachineCall.
+// Host build, internal: the registry's keys and values. Every registry call runs inside
+// one MachineCall.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -32,37 +33,43 @@ struct KeyInfo {
   FILETIME lastWriteTime{};
 };
 
+// The registry's store. A private machine keeps it in memory, with a journal that the
+// machine database's transactions roll back; a machine shared between processes keeps
+// it in the machine file.
 class RegistryStore {
  public:
   static RegistryStore& instance();
+  virtual ~RegistryStore() = default;
 
   // The key a predefined handle stands for, or nothing for another value.
   std::optional<KeyId> predefinedKey(HKEY key) const;
 
-  bool exists(KeyId key);
-  std::optional<KeyId> findChild(KeyId parent, std::u16string_view name);
-  KeyId addChild(KeyId parent, std::u16string_view name);
-  std::optional<std::u16string> childNameAt(KeyId parent, DWORD index);
-  bool hasChildren(KeyId key);
-  void removeKey(KeyId key);
+  virtual bool exists(KeyId key) = 0;
+  virtual std::optional<KeyId> findChild(KeyId parent, std::u16string_view name) = 0;
+  virtual KeyId addChild(KeyId parent, std::u16string_view name) = 0;
+  virtual std::optional<std::u16string> childNameAt(KeyId parent, DWORD index) = 0;
+  virtual bool hasChildren(KeyId key) = 0;
+  virtual void removeKey(KeyId key) = 0;
   // Removes a key with everything below it.
   void removeTree(KeyId key);
 
-  std::optional<ValueRecord> findValue(KeyId key, std::u16string_view name);
-  std::optional<ValueRecord> valueAt(KeyId key, DWORD index);
+  virtual std::optional<ValueRecord> findValue(KeyId key, std::u16string_view name) = 0;
+  virtual std::optional<ValueRecord> valueAt(KeyId key, DWORD index) = 0;
   // A value whose name differs only in case keeps its own spelling and takes the data.
-  void setValue(KeyId key, std::u16string_view name, DWORD type, const BYTE* data, DWORD size);
-  bool removeValue(KeyId key, std::u16string_view name);
+  virtual void setValue(KeyId key, std::u16string_view name, DWORD type, const BYTE* data,
+                        DWORD size) = 0;
+  virtual bool removeValue(KeyId key, std::u16string_view name) = 0;
   // With `lengths` false only the counts and the write time are filled in: the longest
   // names and data take a pass over every child and value.
-  KeyInfo info(KeyId key, bool lengths = true);
+  virtual KeyInfo info(KeyId key, bool lengths = true) = 0;
   // The change log: keys written while it runs (a value set or removed, a subkey added
   // or removed, the key removed). It runs inside the caller's transaction and ends with
-  // it; the triggers behind it are made once, outside any transaction.
-  RegistryStore& withChangeLog();
-  void startChangeLog();
-  std::vector<KeyId> changedKeys();
+  // it; withChangeLog prepares it once, outside any transaction.
+  virtual RegistryStore& withChangeLog() { return *this; }
+  virtual void startChangeLog() = 0;
+  virtual std::vector<KeyId> changedKeys() = 0;
 
+  // Leaves the predefined roots only.
   void clear();
 
   // Keys that open for reading only (a test's mark, private to this process).
@@ -70,16 +77,26 @@ class RegistryStore {
   bool isReadOnly(KeyId key) const { return readOnly_.count(key) != 0; }
   void clearReadOnlyMarks() { readOnly_.clear(); }
 
- private:
-  RegistryStore();
-  void createSchema();
+ protected:
+  RegistryStore() = default;
+  // Finds or makes the predefined roots; a backend calls it once it is ready.
   void createRoots();
-  std::int64_t now() const;
-  sqlite3* db() { return MachineDatabase::instance().db(); }
+  virtual void removeEverything() = 0;
+  void forgetReadOnlyMark(KeyId key) { readOnly_.erase(key); }
 
+ private:
   KeyId roots_[7] = {};
-  bool changeLogReady_ = false;
   std::set<KeyId> readOnly_;
 };
+
+// 100-nanosecond intervals since 1601, as in a FILETIME.
+std::int64_t fileTimeNow();
+FILETIME toFileTime(std::int64_t value);
+// The name keys and values are looked up by: case folded, in UTF-8, so that byte order
+// is the order they enumerate in.
+std::string foldedName(std::u16string_view name);
+
+std::unique_ptr<RegistryStore> makeMemoryRegistryStore();
+std::unique_ptr<RegistryStore> makeSqliteRegistryStore();
 
 }  // namespace kstv::host::detail

@@ -83,6 +83,52 @@ TEST_F(HostRegistryTest, AScratchScopeUndoesEveryChangeMadeWithinIt) {
             RegQueryValueExA(kept.get(), "Added", nullptr, nullptr, nullptr, nullptr));
 }
 
+FILETIME lastWriteTime(HKEY key) {
+  FILETIME written{};
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                            nullptr, nullptr, nullptr, nullptr, nullptr, &written));
+  return written;
+}
+
+TEST_F(HostRegistryTest, AScopeInsideAnotherUndoesItsOwnChangesOnly) {
+  UniqueKey kept, doomed;
+  ASSERT_EQ(ERROR_SUCCESS, createKey(scratch.get(), "Kept", KEY_ALL_ACCESS, kept));
+  ASSERT_EQ(ERROR_SUCCESS, setString(kept.get(), "Data", "before"));
+  ASSERT_EQ(ERROR_SUCCESS, createKey(scratch.get(), "Doomed", KEY_ALL_ACCESS, doomed));
+  ASSERT_EQ(ERROR_SUCCESS, setString(doomed.get(), "Inside", "kept with its key"));
+  doomed.reset();
+  host::ScratchScope outer;
+  ASSERT_EQ(ERROR_SUCCESS, setString(kept.get(), "Outer", "stays"));
+  const FILETIME writtenInOuter = lastWriteTime(kept.get());
+  {
+    host::ScratchScope inner;
+    const DWORD number = 7;
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(kept.get(), "Data", 0, REG_DWORD,
+                                            reinterpret_cast<const BYTE*>(&number), sizeof number));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueA(kept.get(), "Outer"));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(scratch.get(), "Doomed"));
+    UniqueKey made;
+    ASSERT_EQ(ERROR_SUCCESS, createKey(scratch.get(), "Made", KEY_ALL_ACCESS, made));
+  }
+  EXPECT_FALSE(keyExists(scratch.get(), "Made"));
+  char data[32] = {};
+  DWORD type = 0, size = sizeof data;
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(kept.get(), "Data", nullptr, &type,
+                                            reinterpret_cast<BYTE*>(data), &size));
+  EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+  EXPECT_STREQ("before", data);
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegQueryValueExA(kept.get(), "Outer", nullptr, nullptr, nullptr, nullptr));
+  const FILETIME writtenAfter = lastWriteTime(kept.get());
+  EXPECT_EQ(writtenInOuter.dwLowDateTime, writtenAfter.dwLowDateTime);
+  EXPECT_EQ(writtenInOuter.dwHighDateTime, writtenAfter.dwHighDateTime);
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(scratch.get(), "Doomed", 0, KEY_READ, doomed.put()));
+  size = sizeof data;
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(doomed.get(), "Inside", nullptr, nullptr,
+                                            reinterpret_cast<BYTE*>(data), &size));
+  EXPECT_STREQ("kept with its key", data);
+}
+
 TEST_F(HostRegistryTest, AScratchScopeListsTheKeysWrittenWithinItAndNoOthers) {
   UniqueKey key;
   for (const char* name : {"Written", "Parent", "Removed", "Untouched"})
