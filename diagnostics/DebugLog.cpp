@@ -6,8 +6,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "module/ServiceModule.h"
 #include "registry/RegistryKey.h"
-#include "service/ServiceModule.h"
 
 namespace kstv {
 namespace {

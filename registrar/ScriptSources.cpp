@@ -1,9 +1,9 @@
 #include "registrar/ScriptSources.h"
 
+#include "module/ServiceModule.h"
 #include "platform/text16.h"
 #include "registrar/ModulePath.h"
 #include "registrar/Registrar.h"
-#include "service/ServiceModule.h"
 
 namespace kstv {
 namespace {

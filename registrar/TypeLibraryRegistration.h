@@ -2,8 +2,8 @@
 // the program's own file, or in a .tlb file of the same name beside it.
 #pragma once
 
+#include "module/ServiceModule.h"
 #include "platform/win32.h"
-#include "service/ServiceModule.h"
 
 namespace kstv {
 

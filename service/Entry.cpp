@@ -1,14 +1,17 @@
 #include "service/Entry.h"
 
+#include "module/ServiceModule.h"
 #include "registrar/ScriptSources.h"
 #include "registrar/TypeLibraryRegistration.h"
 #include "registry/RegistryKey.h"
 #include "service/AppId.h"
 #include "service/CommandLine.h"
-#include "service/ServiceModule.h"
 
 namespace kstv {
 namespace {
+
+// The process's one record, filled by Initialize first thing in the entry.
+ServiceModule processRecord{};
 
 // UnregServer: remove the AppID registration, the service entry and the type library.
 // Every step is taken whatever the one before gave; the exit code is the first failure of
@@ -61,7 +64,7 @@ int TakeRunRoad(ServiceModule& module) {
 int Entry(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // The command line is read again whole, so that it includes the program's own path.
   LPCSTR commandLine = GetCommandLineA();
-  ServiceModule& module = theServiceModule;
+  ServiceModule& module = processRecord;
   module.Initialize(theClassTable, instance);
 
   switch (FindCommandWord(commandLine)) {

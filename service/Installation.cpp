@@ -1,11 +1,11 @@
 // Installation and AppID registration: RegServer and Service register the program (the
 // second also as a service that COM may start); UnregServer removes its service entry.
+#include "module/ServiceModule.h"
 #include "platform/handles.h"
 #include "registrar/ScriptSources.h"
 #include "registrar/TypeLibraryRegistration.h"
 #include "registry/RegistryKey.h"
 #include "service/AppId.h"
-#include "service/ServiceModule.h"
 
 namespace kstv {
 namespace {

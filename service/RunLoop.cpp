@@ -2,10 +2,10 @@
 // message queue until WM_QUIT, and tears down in a fixed order.
 #include <cstring>
 
+#include "module/ServiceModule.h"
 #include "monitor/DiskEventSubscription.h"
 #include "monitor/DriveBadges.h"
 #include "service/ServiceControl.h"
-#include "service/ServiceModule.h"
 #include "service/TokenSecurityDescriptor.h"
 
 namespace kstv {

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <mutex>
 
-#include "service/ServiceModule.h"
+#include "module/ServiceModule.h"
 
 namespace kstv {
 namespace {

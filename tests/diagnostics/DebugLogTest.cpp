@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tests/support/ServiceHarness.h"
+#include "tests/support/TestServiceModule.h"
 
 namespace kstv::test {
 namespace {
@@ -23,7 +24,7 @@ class DebugLogTest : public ::testing::Test {
   }
   ~DebugLogTest() override {
     module.CloseDebugLog();
-    theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
+    InitializedTestServiceModule();
   }
 
   static void makeLogFolder() {

@@ -6,11 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "module/ServiceModule.h"
 #include "platform/host/control.h"
 #include "platform/host/resources.h"
 #include "registrar/ScriptSources.h"
-#include "service/ServiceModule.h"
 #include "tests/support/ScratchKey.h"
+#include "tests/support/TestServiceModule.h"
 
 namespace kstv::test {
 namespace {
@@ -19,7 +20,7 @@ class ScriptSourcesFaultTest : public ::testing::Test {
  protected:
   ScriptSourcesFaultTest()
       : task_(host::liveTaskAllocations()), heap_(host::liveHeapAllocations()) {
-    theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
+    InitializedTestServiceModule();
   }
   ~ScriptSourcesFaultTest() override {
     host::clearFailures();

@@ -2,11 +2,12 @@
 // Runs on the host layer and under Wine (whose test program carries the same resource).
 #include <gtest/gtest.h>
 
+#include "module/ServiceModule.h"
 #include "platform/text16.h"
 #include "registrar/Registrar.h"
 #include "registrar/ScriptSources.h"
-#include "service/ServiceModule.h"
 #include "tests/support/ScratchKey.h"
+#include "tests/support/TestServiceModule.h"
 
 namespace kstv::test {
 namespace {
@@ -16,7 +17,7 @@ constexpr char kExeKey[] = "AppID\\KstvCardReader.EXE";
 
 class ScriptSourcesTest : public ::testing::Test {
  protected:
-  ScriptSourcesTest() { theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr)); }
+  ScriptSourcesTest() { InitializedTestServiceModule(); }
   ~ScriptSourcesTest() override { applyRegistrationScript(100, FALSE, nullptr); }
 };
 

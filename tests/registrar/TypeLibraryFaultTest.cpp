@@ -7,13 +7,14 @@
 #include <fstream>
 #include <string>
 
+#include "module/ServiceModule.h"
 #include "platform/handles.h"
 #include "platform/host/control.h"
 #include "registrar/TypeLibraryRegistration.h"
-#include "service/ServiceModule.h"
 #include "tests/support/ModuleResources.h"
 #include "tests/support/RegistryValues.h"
 #include "tests/support/ScratchKey.h"
+#include "tests/support/TestServiceModule.h"
 
 namespace kstv::test {
 namespace {
@@ -32,7 +33,7 @@ class TypeLibraryFaultTest : public ::testing::Test {
  protected:
   TypeLibraryFaultTest()
       : bstrs_(host::liveBstrCount()), objects_(host::liveComObjectCount()) {
-    theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
+    InitializedTestServiceModule();
   }
   ~TypeLibraryFaultTest() override {
     host::clearFailures();
@@ -62,7 +63,7 @@ class TypeLibraryFaultTest : public ::testing::Test {
   HRESULT locate(std::string& path) {
     UniqueBstr found;
     UniqueInterface<ITypeLib> library;
-    HRESULT result = locateOwnTypeLibrary(theServiceModule, found.put(), library.put());
+    HRESULT result = locateOwnTypeLibrary(TestServiceModule(), found.put(), library.put());
     EXPECT_EQ(SUCCEEDED(result), static_cast<bool>(found));
     EXPECT_EQ(SUCCEEDED(result), static_cast<bool>(library));
     path = found ? text(found.get()) : "";
@@ -76,7 +77,7 @@ class TypeLibraryFaultTest : public ::testing::Test {
 
 TEST_F(TypeLibraryFaultTest, TheOwnFileIsRegisteredWithItsFolderAsHelpDirectory) {
   host::setModulePath("C:\\Apps\\KstvCardReader.exe");
-  ASSERT_EQ(S_OK, registerOwnTypeLibrary(theServiceModule));
+  ASSERT_EQ(S_OK, registerOwnTypeLibrary(TestServiceModule()));
   EXPECT_EQ("C:\\Apps\\KstvCardReader.exe", defaultValue(std::string(kVersionKey) + "\\409\\win32"));
   EXPECT_EQ("C:\\Apps\\", defaultValue(std::string(kVersionKey) + "\\HELPDIR"));
 }
@@ -91,7 +92,7 @@ TEST_F(TypeLibraryFaultTest, TheHelpDirectoryEndsAtTheLastBackslashSlashOrColon)
   for (const Case& c : cases) {
     SCOPED_TRACE(c.program);
     host::setModulePath(c.program);
-    ASSERT_EQ(S_OK, registerOwnTypeLibrary(theServiceModule));
+    ASSERT_EQ(S_OK, registerOwnTypeLibrary(TestServiceModule()));
     EXPECT_EQ(c.program, defaultValue(std::string(kVersionKey) + "\\409\\win32"));
     EXPECT_EQ(c.helpDirectory, defaultValue(std::string(kVersionKey) + "\\HELPDIR"));
   }
@@ -101,7 +102,7 @@ TEST_F(TypeLibraryFaultTest, WithoutAnEmbeddedLibraryTheTlbBesideTheProgramIsReg
   host::setModulePath("C:\\Apps\\KstvCardReader.exe");
   placeLibraryFile("C:\\Apps\\KstvCardReader.tlb");
   withoutEmbeddedLibrary();
-  ASSERT_EQ(S_OK, registerOwnTypeLibrary(theServiceModule));
+  ASSERT_EQ(S_OK, registerOwnTypeLibrary(TestServiceModule()));
   EXPECT_EQ("C:\\Apps\\KstvCardReader.tlb", defaultValue(std::string(kVersionKey) + "\\409\\win32"));
 }
 
@@ -138,7 +139,7 @@ TEST_F(TypeLibraryFaultTest, WhenNeitherFileHoldsTheLibraryTheSecondErrorIsRepor
   std::string path;
   EXPECT_EQ(kCannotLoad, locate(path));  // no .tlb beside the program
   host::failCall("LoadTypeLib", static_cast<DWORD>(E_ACCESSDENIED), 1);
-  EXPECT_EQ(kCannotLoad, registerOwnTypeLibrary(theServiceModule));
+  EXPECT_EQ(kCannotLoad, registerOwnTypeLibrary(TestServiceModule()));
   EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
 }
 
@@ -180,30 +181,30 @@ TEST_F(TypeLibraryFaultTest, APathStringThatCannotBeMadeReleasesTheLibrary) {
 
 TEST_F(TypeLibraryFaultTest, AFailedRegistrationIsItsResult) {
   host::failCall("RegisterTypeLib", static_cast<DWORD>(TYPE_E_REGISTRYACCESS));
-  EXPECT_EQ(TYPE_E_REGISTRYACCESS, registerServerEntries(theServiceModule, TRUE));
+  EXPECT_EQ(TYPE_E_REGISTRYACCESS, registerServerEntries(TestServiceModule(), TRUE));
 }
 
 TEST_F(TypeLibraryFaultTest, WithoutItsEntryPointNothingIsUnregisteredAndAllIsWell) {
-  ASSERT_EQ(S_OK, registerOwnTypeLibrary(theServiceModule));
+  ASSERT_EQ(S_OK, registerOwnTypeLibrary(TestServiceModule()));
   host::failCall("LoadLibraryA", 126, 1);
-  EXPECT_EQ(S_OK, unregisterOwnTypeLibrary(theServiceModule));
+  EXPECT_EQ(S_OK, unregisterOwnTypeLibrary(TestServiceModule()));
   EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, kVersionKey));
   host::failCall("GetProcAddress", 127, 1);
-  EXPECT_EQ(S_OK, unregisterOwnTypeLibrary(theServiceModule));
+  EXPECT_EQ(S_OK, unregisterOwnTypeLibrary(TestServiceModule()));
   EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, kVersionKey));
-  EXPECT_EQ(S_OK, unregisterOwnTypeLibrary(theServiceModule));
+  EXPECT_EQ(S_OK, unregisterOwnTypeLibrary(TestServiceModule()));
   EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
 }
 
 TEST_F(TypeLibraryFaultTest, UnregistrationFailuresAreReportedButUnregisterServerEntriesSucceeds) {
-  ASSERT_EQ(S_OK, registerOwnTypeLibrary(theServiceModule));
+  ASSERT_EQ(S_OK, registerOwnTypeLibrary(TestServiceModule()));
   host::failCall("ITypeLib::GetLibAttr", static_cast<DWORD>(E_OUTOFMEMORY), 1);
-  EXPECT_EQ(E_OUTOFMEMORY, unregisterOwnTypeLibrary(theServiceModule));
+  EXPECT_EQ(E_OUTOFMEMORY, unregisterOwnTypeLibrary(TestServiceModule()));
   EXPECT_EQ(0u, host::callCount("LoadLibraryA"));
   host::failCall("UnRegisterTypeLib", static_cast<DWORD>(TYPE_E_REGISTRYACCESS), 1);
-  EXPECT_EQ(TYPE_E_REGISTRYACCESS, unregisterOwnTypeLibrary(theServiceModule));
+  EXPECT_EQ(TYPE_E_REGISTRYACCESS, unregisterOwnTypeLibrary(TestServiceModule()));
   host::failCall("LoadTypeLib", kCannotLoad, 2);
-  EXPECT_EQ(S_OK, unregisterServerEntries(theServiceModule, TRUE));
+  EXPECT_EQ(S_OK, unregisterServerEntries(TestServiceModule(), TRUE));
   EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, kVersionKey));
 }
 

@@ -5,11 +5,12 @@
 
 #include <string>
 
+#include "module/ServiceModule.h"
 #include "platform/handles.h"
 #include "registrar/TypeLibraryRegistration.h"
-#include "service/ServiceModule.h"
 #include "tests/support/RegistryValues.h"
 #include "tests/support/ScratchKey.h"
+#include "tests/support/TestServiceModule.h"
 
 namespace kstv::test {
 namespace {
@@ -29,7 +30,7 @@ class TypeLibraryRegistrationTest : public ::testing::Test {
  protected:
   TypeLibraryRegistrationTest() {
     CoInitialize(nullptr);
-    theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
+    InitializedTestServiceModule();
   }
   ~TypeLibraryRegistrationTest() override {
     removeTree(HKEY_CLASSES_ROOT, kLibraryKey);
@@ -40,7 +41,7 @@ class TypeLibraryRegistrationTest : public ::testing::Test {
 TEST_F(TypeLibraryRegistrationTest, TheLibraryIsFoundInTheProgramsOwnFile) {
   UniqueBstr path;
   UniqueInterface<ITypeLib> library;
-  ASSERT_EQ(S_OK, locateOwnTypeLibrary(theServiceModule, path.put(), library.put()));
+  ASSERT_EQ(S_OK, locateOwnTypeLibrary(TestServiceModule(), path.put(), library.put()));
   ASSERT_TRUE(path);
   EXPECT_EQ(ownPath().size(), SysStringLen(path.get()));
 
@@ -55,7 +56,7 @@ TEST_F(TypeLibraryRegistrationTest, TheLibraryIsFoundInTheProgramsOwnFile) {
 }
 
 TEST_F(TypeLibraryRegistrationTest, RegistrationWritesTheLibraryWithItsPathAndHelpDirectory) {
-  ASSERT_EQ(S_OK, registerServerEntries(theServiceModule, TRUE));
+  ASSERT_EQ(S_OK, registerServerEntries(TestServiceModule(), TRUE));
   const std::string path = ownPath();
   EXPECT_EQ("KstvCardReader 1.0 Type Library", defaultValue(kVersionKey));
   EXPECT_EQ(path, defaultValue(std::string(kVersionKey) + "\\409\\win32"));
@@ -65,15 +66,15 @@ TEST_F(TypeLibraryRegistrationTest, RegistrationWritesTheLibraryWithItsPathAndHe
 }
 
 TEST_F(TypeLibraryRegistrationTest, UnregistrationRemovesTheLibraryAndAlwaysSucceeds) {
-  ASSERT_EQ(S_OK, registerServerEntries(theServiceModule, TRUE));
-  EXPECT_EQ(S_OK, unregisterServerEntries(theServiceModule, TRUE));
+  ASSERT_EQ(S_OK, registerServerEntries(TestServiceModule(), TRUE));
+  EXPECT_EQ(S_OK, unregisterServerEntries(TestServiceModule(), TRUE));
   EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
   // Nothing left to remove: still S_OK.
-  EXPECT_EQ(S_OK, unregisterServerEntries(theServiceModule, TRUE));
+  EXPECT_EQ(S_OK, unregisterServerEntries(TestServiceModule(), TRUE));
 }
 
 TEST_F(TypeLibraryRegistrationTest, WithoutTheTypeLibraryNothingIsRegistered) {
-  EXPECT_EQ(S_OK, registerServerEntries(theServiceModule, FALSE));
+  EXPECT_EQ(S_OK, registerServerEntries(TestServiceModule(), FALSE));
   EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
 }
 

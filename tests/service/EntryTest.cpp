@@ -5,12 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "module/ServiceModule.h"
 #include "platform/host/control.h"
 #include "service/AppId.h"
 #include "service/Entry.h"
-#include "service/ServiceModule.h"
 #include "tests/support/ProgramPath.h"
 #include "tests/support/ScratchKey.h"
+#include "tests/support/TestServiceModule.h"
 
 namespace kstv::test {
 namespace {
@@ -98,7 +99,7 @@ TEST_F(EntryTest, ALocalServiceStringSelectsServiceMode) {
   host::setStartedByServiceManager(true);
   EXPECT_EQ(kNoWmi, runWith(""));
   EXPECT_TRUE(ran());
-  EXPECT_TRUE(theServiceModule.serviceMode);
+  EXPECT_TRUE(CurrentServiceModule()->serviceMode);
   EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOPPED}),
             reportedStates());
 }
@@ -107,14 +108,14 @@ TEST_F(EntryTest, ALocalServiceOfAnyTextAndExactly260BytesStillSelectsServiceMod
   setLocalService(std::string(259, 'x') + '\0');
   host::setStartedByServiceManager(true);
   EXPECT_EQ(kNoWmi, runWith(""));
-  EXPECT_TRUE(theServiceModule.serviceMode);
+  EXPECT_TRUE(CurrentServiceModule()->serviceMode);
 }
 
 TEST_F(EntryTest, StartedFromACommandPromptWithLocalServiceItRunsInProcess) {
   setLocalService(std::string("KstvCardReader", 15));
   EXPECT_EQ(kNoWmi, runWith(""));  // the dispatcher refuses: not started by the manager
   EXPECT_TRUE(ran());
-  EXPECT_FALSE(theServiceModule.serviceMode);
+  EXPECT_FALSE(CurrentServiceModule()->serviceMode);
   EXPECT_TRUE(reportedStates().empty());
 }
 
@@ -133,7 +134,7 @@ TEST_F(EntryTest, WithoutAProperLocalServiceStringTheProgramRunsInProcess) {
     host::resetCallCounts();
     EXPECT_EQ(kNoWmi, runWith(""));
     EXPECT_TRUE(ran());
-    EXPECT_FALSE(theServiceModule.serviceMode);
+    EXPECT_FALSE(CurrentServiceModule()->serviceMode);
     EXPECT_TRUE(reportedStates().empty());
   }
 }
@@ -141,7 +142,7 @@ TEST_F(EntryTest, WithoutAProperLocalServiceStringTheProgramRunsInProcess) {
 TEST_F(EntryTest, AMissingLocalServiceValueMeansInProcess) {
   registerAppId();
   EXPECT_EQ(kNoWmi, runWith(""));
-  EXPECT_FALSE(theServiceModule.serviceMode);
+  EXPECT_FALSE(CurrentServiceModule()->serviceMode);
 }
 
 TEST_F(EntryTest, EachWordTakesItsOwnRoad) {
@@ -178,8 +179,10 @@ TEST_F(EntryTest, TheUnregisterRoadEndsWithTheCodeOfAFailedCoInitialize) {
 TEST_F(EntryTest, TheEntryReadsTheServiceNameFromItsStringResource) {
   registerAppId();
   runWith("");
-  EXPECT_STREQ("KstvCardReader", theServiceModule.serviceName);
-  EXPECT_EQ(&theServiceModule, CurrentServiceModule());
+  // The entry fills a record of its own and makes it the process one.
+  ASSERT_NE(nullptr, CurrentServiceModule());
+  EXPECT_NE(&TestServiceModule(), CurrentServiceModule());
+  EXPECT_STREQ("KstvCardReader", CurrentServiceModule()->serviceName);
 }
 
 }  // namespace

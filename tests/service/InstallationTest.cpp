@@ -6,14 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "module/ServiceModule.h"
 #include "platform/host/control.h"
 #include "service/AppId.h"
 #include "service/Entry.h"
-#include "service/ServiceModule.h"
 #include "tests/support/FakeService.h"
 #include "tests/support/ProgramPath.h"
 #include "tests/support/RegistryValues.h"
 #include "tests/support/ScratchKey.h"
+#include "tests/support/TestServiceModule.h"
 
 namespace kstv::test {
 namespace {
@@ -168,9 +169,9 @@ TEST_F(InstallationTest, OnWindows7NothingIsRegisteredOrRemoved) {
 
 TEST_F(InstallationTest, AServiceThatCannotBeOpenedForRemovalIsReported) {
   addOldService();
-  theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
+  InitializedTestServiceModule();
   host::failCall("OpenServiceA", ERROR_ACCESS_DENIED, 1, 1);  // after the existence check
-  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), theServiceModule.RemoveService());
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), TestServiceModule().RemoveService());
   EXPECT_EQ(std::vector<std::string>{"Couldn't open service"}, boxTexts());
   EXPECT_TRUE(host::serviceEntry(kServiceName));
 }
@@ -183,8 +184,8 @@ TEST_F(InstallationTest, AServiceThatCannotBeDeletedIsReported) {
 }
 
 TEST_F(InstallationTest, RemovingWhenNoServiceIsThereSucceedsQuietly) {
-  theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), theServiceModule.RemoveService());
+  InitializedTestServiceModule();
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), TestServiceModule().RemoveService());
   EXPECT_EQ(0u, host::callCount("DeleteService"));
   EXPECT_TRUE(boxTexts().empty());
 }
@@ -264,17 +265,17 @@ TEST_F(InstallationTest, EachRefusalOfTheCreationIsItsOwnExitCode) {
 
 TEST_F(InstallationTest, InstallServiceSparesAnExistingEntry) {
   addOldService();
-  theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), theServiceModule.InstallService());
+  InitializedTestServiceModule();
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), TestServiceModule().InstallService());
   EXPECT_EQ(0u, host::callCount("CreateServiceA"));
   EXPECT_EQ("C:\\Old\\KstvCardReader.exe", host::serviceEntry(kServiceName)->imagePath);
 }
 
 TEST_F(InstallationTest, AManagerThatCannotBeOpenedForRemovalIsReportedWithItsCode) {
   addOldService();
-  theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
+  InitializedTestServiceModule();
   host::failCall("OpenSCManagerA", ERROR_ACCESS_DENIED, 1, 1);  // after the existence check
-  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), theServiceModule.RemoveService());
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), TestServiceModule().RemoveService());
   EXPECT_EQ(std::vector<std::string>{"Couldn't open service manager"}, boxTexts());
   EXPECT_TRUE(host::serviceEntry(kServiceName));
 }

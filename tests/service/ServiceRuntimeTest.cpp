@@ -13,6 +13,7 @@
 #include "tests/support/EmulatedVolumes.h"
 #include "tests/support/RecordedCalls.h"
 #include "tests/support/ServiceHarness.h"
+#include "tests/support/TestServiceModule.h"
 
 namespace kstv::test {
 namespace {
@@ -50,10 +51,10 @@ class ServiceRuntimeTest : public ::testing::Test {
   // of the failed subscription goes to standard output and is dropped.
   static void runInProcessWithoutWmi() {
     host::failCall("CoCreateInstance(WbemLocator)", static_cast<DWORD>(REGDB_E_CLASSNOTREG));
-    theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
-    theServiceModule.serviceMode = FALSE;
+    InitializedTestServiceModule();
+    TestServiceModule().serviceMode = FALSE;
     testing::internal::CaptureStdout();
-    theServiceModule.Run();
+    TestServiceModule().Run();
     testing::internal::GetCapturedStdout();
   }
 
@@ -80,7 +81,7 @@ class ServiceRuntimeTest : public ::testing::Test {
 TEST_F(ServiceRuntimeTest, TheModuleFolderKeepsItsTrailingBackslash) {
   host::setModulePath("C:\\Tools\\x.exe");
   runInProcessWithoutWmi();
-  EXPECT_STREQ("C:\\Tools\\", theServiceModule.moduleFolder);
+  EXPECT_STREQ("C:\\Tools\\", TestServiceModule().moduleFolder);
 }
 
 TEST_F(ServiceRuntimeTest, WindowsSevenIsRefusedWithAnEventAndStopsWithOldWinVersion) {
@@ -111,26 +112,26 @@ TEST_F(ServiceRuntimeTest, InProcessWindowsSevenIsRefusedOnStandardOutputWithOld
 }
 
 TEST_F(ServiceRuntimeTest, WindowsEightIsAccepted) {
-  theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
+  InitializedTestServiceModule();
   host::setWindowsVersion(6, 2);
-  EXPECT_TRUE(theServiceModule.IsSupportedOperatingSystem());
+  EXPECT_TRUE(TestServiceModule().IsSupportedOperatingSystem());
   host::setWindowsVersion(6, 1);
-  EXPECT_FALSE(theServiceModule.IsSupportedOperatingSystem());
+  EXPECT_FALSE(TestServiceModule().IsSupportedOperatingSystem());
   host::setWindowsVersion(5, 9);
-  EXPECT_FALSE(theServiceModule.IsSupportedOperatingSystem());
+  EXPECT_FALSE(TestServiceModule().IsSupportedOperatingSystem());
 }
 
 TEST_F(ServiceRuntimeTest, AVersionThatCannotBeReadRefusesTheRunWithADebugLine) {
   setDebugLevel(1);
-  theServiceModule.Initialize(theClassTable, GetModuleHandleA(nullptr));
-  theServiceModule.OpenDebugLog();
+  InitializedTestServiceModule();
+  TestServiceModule().OpenDebugLog();
   host::failCall("GetVersionExA", ERROR_ACCESS_DENIED, 2);
-  EXPECT_FALSE(theServiceModule.IsSupportedOperatingSystem());
+  EXPECT_FALSE(TestServiceModule().IsSupportedOperatingSystem());
   EXPECT_EQ(std::vector<std::string>{"KstvCardReader: GetVersionEx failed(5)\n"},
             newDebuggerLines());
   RecordingCalls recording;
   host::failCall("GetVersionExA", ERROR_ACCESS_DENIED, 1);  // the basic record still works
-  EXPECT_TRUE(theServiceModule.IsSupportedOperatingSystem());
+  EXPECT_TRUE(TestServiceModule().IsSupportedOperatingSystem());
   // The extended record first, then the basic one (156 and 148 bytes).
   EXPECT_EQ((ArgumentLists{{"0x9C"}, {"0x94"}}), argumentsOf("GetVersionExA"));
 }
@@ -366,7 +367,7 @@ TEST_F(ServiceRuntimeTest, AFileNameWhoseTrailByteIsABackslashKeepsItsFolder) {
   host::setModulePath("C:\\Tools\\\x83\x5C.exe");  // katakana "so": lead 0x83, trail 0x5C
   runInProcessWithoutWmi();
   host::setAnsiCodePage(1252);
-  EXPECT_STREQ("C:\\Tools\\", theServiceModule.moduleFolder);
+  EXPECT_STREQ("C:\\Tools\\", TestServiceModule().moduleFolder);
 }
 
 TEST_F(ServiceRuntimeTest, ComSecurityGetsTheTokensOwnerAndGroupWithPacketLevelAndImpersonation) {

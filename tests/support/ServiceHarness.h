@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "module/ServiceModule.h"
 #include "platform/host/control.h"
 #include "service/Entry.h"
-#include "service/ServiceModule.h"
 #include "tests/support/ProgramPath.h"
 #include "tests/support/ScratchKey.h"
 

@@ -1,4 +1,4 @@
-#include "service/ServiceModule.h"
+#include "module/ServiceModule.h"
 
 namespace kstv {
 namespace {
@@ -7,7 +7,6 @@ ServiceModule* processModule = nullptr;
 
 }  // namespace
 
-ServiceModule theServiceModule{};
 ClassEntry theClassTable[] = {{nullptr, nullptr, 0}};
 
 ServiceModule* CurrentServiceModule() { return processModule; }

@@ -1,4 +1,5 @@
-// ServiceModule: the one process-wide record of the service host.
+// ServiceModule: the one process-wide record of the service host, shared by the service
+// host, the diagnostics and the registrar.
 #pragma once
 
 #include "platform/win32.h"
@@ -66,11 +67,11 @@ struct ServiceModule {
   void ReportToEventLog(WORD type, const char* format, ...) KSTV_PRINTF_FORMAT(3, 4);
 };
 
-// The process-wide record, set by Initialize.
+// The process-wide record, set by Initialize: the one way to reach it for code that is
+// not handed it. The entry owns the record itself.
 ServiceModule* CurrentServiceModule();
 
-// The record of this process and its (empty) class table.
-extern ServiceModule theServiceModule;
+// The class table of this program: empty.
 extern ClassEntry theClassTable[];
 
 }  // namespace kstv

@@ -3,7 +3,8 @@
 
 #include <cstring>
 
-#include "service/ServiceModule.h"
+#include "module/ServiceModule.h"
+#include "tests/support/TestServiceModule.h"
 
 namespace kstv::test {
 namespace {
@@ -32,7 +33,7 @@ TEST(ServiceModuleTest, InitializeFillsTheRecordAndMakesItTheProcessOne) {
   EXPECT_EQ(0u, module.status.dwServiceSpecificExitCode);
   EXPECT_EQ(0u, module.status.dwCheckPoint);
   EXPECT_EQ(0u, module.status.dwWaitHint);
-  theServiceModule.Initialize(theClassTable, self);  // leave the process record in place
+  InitializedTestServiceModule();  // leave a process record in place
 }
 
 }  // namespace
