@@ -1,5 +1,6 @@
 // What a registrar script does to the registry: runScript over the root entries,
-// processBlock over the items of a block, writeItemValue for the values.
+// processBlock over the items of a block (one function per kind of item), writeItemValue
+// for the values.
 #include <cstring>
 
 #include "platform/handles.h"
@@ -91,6 +92,20 @@ HRESULT RegistrarParser::runScript(LPCSTR text, BOOL doRegister) {
   return S_OK;
 }
 
+// What the items of one block share: the parent key, the mode, and what an item leaves
+// for the ones after it (a NoRemove, a key that could not be opened, the open key).
+struct RegistrarParser::Block {
+  LPSTR token;
+  HKEY parent;
+  BOOL doRegister;
+  BOOL recovery;
+  const BOOL recoveryOnEntry;
+  RegistryKey current;
+  HeapBuffer rememberedName;
+  bool noRemove = false;
+  char valueName[kValueNameCapacity];
+};
+
 HRESULT RegistrarParser::processBlock(LPSTR token, HKEY parent, BOOL doRegister, BOOL recovery) {
   if (depth_ >= kMaxBlockDepth) {
     // Registration never gets this deep, so no key or value below here was written:
@@ -102,144 +117,173 @@ HRESULT RegistrarParser::processBlock(LPSTR token, HKEY parent, BOOL doRegister,
     explicit Nesting(int& d) : depth(++d) {}
     ~Nesting() { --depth; }
   } nesting(depth_);
-  const BOOL recoveryOnEntry = recovery;
-  RegistryKey current;
-  HeapBuffer rememberedName;
-  bool noRemove = false;
-  char valueName[kValueNameCapacity];
+  Block block{token, parent, doRegister, recovery, recovery};
 
   HRESULT result = readToken(token);
   if (FAILED(result)) return result;
   while (token[0] != '}') {
-    bool keyEntry = false;  // whether this item was a key entry, which a block may follow
-    bool deleteItem = Is(token, "Delete");
-    if (deleteItem || Is(token, "ForceRemove")) {
-      if (FAILED(result = readToken(token))) return result;
-      if (doRegister) {
-        if (!IsKeyName(token)) return DISP_E_EXCEPTION;
-        if (!isProtectedKeyName(token)) RegistryKey::deleteTree(parent, token);
-        if (deleteItem) {
-          if (FAILED(result = readToken(token))) return result;
-          if (FAILED(result = discardAssignment(token))) return result;
-          goto itemEnd;
-        }
-      }
-    }
-    if (Is(token, "NoRemove")) {
-      noRemove = true;
-      if (FAILED(result = readToken(token))) return result;
-    }
-    if (Is(token, "Val")) {
-      if (FAILED(result = readToken(token))) return result;
-      if (lstrlenA(token) >= kValueNameCapacity) return DISP_E_EXCEPTION;  // too long a value name
-      std::memcpy(valueName, token, lstrlenA(token) + 1);
-      if (FAILED(result = readToken(token))) return result;
-      if (token[0] != '=') return DISP_E_EXCEPTION;
-      if (doRegister) {
-        if (FAILED(result = writeItemValue(parent, valueName, token, false))) return result;
-      } else {
-        if (!recovery) {
-          HKEY opened = nullptr;
-          LONG status = RegOpenKeyExA(parent, nullptr, 0, KEY_WRITE, &opened);
-          if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
-          RegistryKey writable;
-          writable.attach(opened);
-          status = RegDeleteValueA(writable.handle(), valueName);
-          if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
-            return HRESULT_FROM_WIN32(status);
-        }
-        if (FAILED(result = discardAssignment(token))) return result;
-      }
-      goto itemEnd;
-    }
-
-    keyEntry = true;
-    if (!IsKeyName(token)) return DISP_E_EXCEPTION;
-    if (doRegister) {
-      HKEY opened = nullptr;
-      bool held = (RegOpenKeyExA(parent, token, 0, KEY_ALL_ACCESS, &opened) == ERROR_SUCCESS &&
-                   current.attach(opened) == ERROR_SUCCESS) ||
-                  (RegOpenKeyExA(parent, token, 0, KEY_READ, &opened) == ERROR_SUCCESS &&
-                   current.attach(opened) == ERROR_SUCCESS) ||
-                  current.create(parent, token, nullptr, REG_OPTION_NON_VOLATILE, kKeyDeleteTree,
-                                 nullptr, nullptr) == ERROR_SUCCESS;
-      if (!held) return DISP_E_EXCEPTION;
-      const bool quoteModule = Is(token, kLocalServerKeyName);
-      if (FAILED(result = readToken(token))) return result;
-      if (token[0] == '=' &&
-          FAILED(result = writeItemValue(current.handle(), nullptr, token, quoteModule)))
-        return result;
-      goto itemEnd;
-    }
-
-    // Key entry, unregistration.
-    if (!recovery) {
-      HKEY opened = nullptr;
-      if (RegOpenKeyExA(parent, token, 0, KEY_READ, &opened) != ERROR_SUCCESS ||
-          current.attach(opened) != ERROR_SUCCESS)
-        recovery = TRUE;
-    }
-    // The whole name: a shorter one could name a different key.
-    {
-      const std::size_t nameSize = static_cast<std::size_t>(lstrlenA(token)) + 1;
-      rememberedName = HeapBuffer(nameSize);
-      if (!rememberedName) return E_OUTOFMEMORY;
-      std::memcpy(rememberedName.get(), token, nameSize);
-    }
-
-    if (!recovery && !holdsSubkeys(current.handle()) && !holdsNamedValues(current.handle())) {
-      // An empty key goes, unless NoRemove; a block after it is read without effect.
-      if (RegCloseKey(current.detach()) != ERROR_SUCCESS) return DISP_E_EXCEPTION;
-      if (!noRemove) RegDeleteKeyA(parent, rememberedName.get());
-      if (FAILED(result = readToken(token))) return result;
-      if (FAILED(result = discardAssignment(token))) return result;
-      if (IsOpeningBrace(token)) {
-        if (FAILED(result = processBlock(token, nullptr, FALSE, TRUE))) return result;
-        if (FAILED(result = readToken(token))) return result;
-      }
-      goto itemEnd;
-    }
-
-    {
-      if (FAILED(result = readToken(token))) return result;
-      if (FAILED(result = discardAssignment(token))) return result;
-      const bool block = IsOpeningBrace(token);
-      if (block && FAILED(result = processBlock(token, current.handle(), FALSE, recovery)))
-        return result;
-      if (recovery) {
-        if (block) {
-          recovery = recoveryOnEntry;
-          if (FAILED(result = readToken(token))) return result;
-          if (FAILED(result = discardAssignment(token))) return result;
-        }
-        goto itemEnd;
-      }
-      if (holdsSubkeys(current.handle())) {
-        // The key stays; a subkey bearing its own name beneath it goes.
-        if (!isProtectedKeyName(rememberedName.get()))
-          RegistryKey::deleteTree(current.handle(), rememberedName.get());
-        if (block && FAILED(result = readToken(token))) return result;
-        goto itemEnd;
-      }
-      if (RegCloseKey(current.detach()) != ERROR_SUCCESS) return DISP_E_EXCEPTION;
-      if (!noRemove) RegDeleteKeyA(parent, rememberedName.get());
-      if (block) {
-        if (FAILED(result = readToken(token))) return result;
-        if (FAILED(result = discardAssignment(token))) return result;
-      }
-    }
-
-  itemEnd:
-    if (IsOpeningBrace(token)) {
-      // A nested block belongs to a key entry; one after "Val" or "Delete" is refused.
-      if (!keyEntry) return DISP_E_EXCEPTION;
-      if (doRegister) {
-        if (FAILED(result = processBlock(token, current.handle(), TRUE, FALSE))) return result;
-        if (FAILED(result = readToken(token))) return result;
-      }
-    }
+    bool keyEntry = false;  // whether the item was a key entry, which a block may follow
+    if (FAILED(result = processItem(block, keyEntry))) return result;
+    if (FAILED(result = endItem(block, keyEntry))) return result;
   }
   return S_OK;
+}
+
+// One item: "Delete" or "ForceRemove", then "NoRemove", then a value or a key entry.
+HRESULT RegistrarParser::processItem(Block& block, bool& keyEntry) {
+  LPSTR token = block.token;
+  HRESULT result = S_OK;
+  const bool deleteItem = Is(token, "Delete");
+  if (deleteItem || Is(token, "ForceRemove")) {
+    bool itemDone = false;
+    if (FAILED(result = removeNamedKey(block, deleteItem, itemDone)) || itemDone) return result;
+  }
+  if (Is(token, "NoRemove")) {
+    block.noRemove = true;  // for this item and every later one of the block
+    if (FAILED(result = readToken(token))) return result;
+  }
+  if (Is(token, "Val")) return processValue(block);
+
+  keyEntry = true;
+  if (!IsKeyName(token)) return DISP_E_EXCEPTION;
+  return block.doRegister ? registerKey(block) : unregisterKey(block);
+}
+
+// "Delete" or "ForceRemove" and the name after it. At registration the named key goes
+// with everything below it (CLSID and TypeLib excepted), and a Delete item ends there.
+// At unregistration the word is passed over and the name read as a key entry.
+HRESULT RegistrarParser::removeNamedKey(Block& block, bool deleteItem, bool& itemDone) {
+  LPSTR token = block.token;
+  HRESULT result = readToken(token);
+  if (FAILED(result) || !block.doRegister) return result;
+  if (!IsKeyName(token)) return DISP_E_EXCEPTION;
+  if (!isProtectedKeyName(token)) RegistryKey::deleteTree(block.parent, token);
+  if (!deleteItem) return S_OK;
+  itemDone = true;
+  if (FAILED(result = readToken(token))) return result;
+  return discardAssignment(token);
+}
+
+// "Val", a name and an assignment: written at registration; at unregistration the value
+// goes unless its key could not be opened.
+HRESULT RegistrarParser::processValue(Block& block) {
+  LPSTR token = block.token;
+  HRESULT result = readToken(token);
+  if (FAILED(result)) return result;
+  if (lstrlenA(token) >= kValueNameCapacity) return DISP_E_EXCEPTION;  // too long a value name
+  std::memcpy(block.valueName, token, lstrlenA(token) + 1);
+  if (FAILED(result = readToken(token))) return result;
+  if (token[0] != '=') return DISP_E_EXCEPTION;
+  if (block.doRegister) return writeItemValue(block.parent, block.valueName, token, false);
+
+  if (!block.recovery) {
+    HKEY opened = nullptr;
+    LONG status = RegOpenKeyExA(block.parent, nullptr, 0, KEY_WRITE, &opened);
+    if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
+    RegistryKey writable;
+    writable.attach(opened);
+    status = RegDeleteValueA(writable.handle(), block.valueName);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+      return HRESULT_FROM_WIN32(status);
+  }
+  return discardAssignment(token);
+}
+
+// A key entry at registration: the key opened with full access, else for reading, else
+// created; then its default value when an assignment follows.
+HRESULT RegistrarParser::registerKey(Block& block) {
+  LPSTR token = block.token;
+  RegistryKey& current = block.current;
+  HKEY opened = nullptr;
+  const bool held =
+      (RegOpenKeyExA(block.parent, token, 0, KEY_ALL_ACCESS, &opened) == ERROR_SUCCESS &&
+       current.attach(opened) == ERROR_SUCCESS) ||
+      (RegOpenKeyExA(block.parent, token, 0, KEY_READ, &opened) == ERROR_SUCCESS &&
+       current.attach(opened) == ERROR_SUCCESS) ||
+      current.create(block.parent, token, nullptr, REG_OPTION_NON_VOLATILE, kKeyDeleteTree, nullptr,
+                     nullptr) == ERROR_SUCCESS;
+  if (!held) return DISP_E_EXCEPTION;
+  const bool quoteModule = Is(token, kLocalServerKeyName);
+  HRESULT result = readToken(token);
+  if (FAILED(result)) return result;
+  if (token[0] != '=') return S_OK;
+  return writeItemValue(current.handle(), nullptr, token, quoteModule);
+}
+
+// A key entry at unregistration. A key that cannot be opened puts the block in recovery:
+// what follows is read without effect until the key's own block ends.
+HRESULT RegistrarParser::unregisterKey(Block& block) {
+  LPSTR token = block.token;
+  if (!block.recovery) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(block.parent, token, 0, KEY_READ, &opened) != ERROR_SUCCESS ||
+        block.current.attach(opened) != ERROR_SUCCESS)
+      block.recovery = TRUE;
+  }
+  // The whole name: a shorter one could name a different key.
+  const std::size_t nameSize = static_cast<std::size_t>(lstrlenA(token)) + 1;
+  block.rememberedName = HeapBuffer(nameSize);
+  if (!block.rememberedName) return E_OUTOFMEMORY;
+  std::memcpy(block.rememberedName.get(), token, nameSize);
+
+  if (!block.recovery && !holdsSubkeys(block.current.handle()) &&
+      !holdsNamedValues(block.current.handle()))
+    return removeEmptyKey(block);
+  return unregisterKeyAndBlock(block);
+}
+
+// An empty key goes, unless NoRemove; a block after it is read without effect.
+HRESULT RegistrarParser::removeEmptyKey(Block& block) {
+  LPSTR token = block.token;
+  if (RegCloseKey(block.current.detach()) != ERROR_SUCCESS) return DISP_E_EXCEPTION;
+  if (!block.noRemove) RegDeleteKeyA(block.parent, block.rememberedName.get());
+  HRESULT result = readToken(token);
+  if (FAILED(result)) return result;
+  if (FAILED(result = discardAssignment(token))) return result;
+  if (!IsOpeningBrace(token)) return S_OK;
+  if (FAILED(result = processBlock(token, nullptr, FALSE, TRUE))) return result;
+  return readToken(token);
+}
+
+// A key with subkeys or named values, or one that could not be opened: its block first,
+// then the key. A key that still has subkeys stays, and only a subkey bearing its own
+// name goes; otherwise the key goes, unless NoRemove.
+HRESULT RegistrarParser::unregisterKeyAndBlock(Block& block) {
+  LPSTR token = block.token;
+  HRESULT result = readToken(token);
+  if (FAILED(result)) return result;
+  if (FAILED(result = discardAssignment(token))) return result;
+  const bool nested = IsOpeningBrace(token);
+  if (nested && FAILED(result = processBlock(token, block.current.handle(), FALSE, block.recovery)))
+    return result;
+  if (block.recovery) {
+    if (!nested) return S_OK;
+    block.recovery = block.recoveryOnEntry;  // the key's own block has ended
+    if (FAILED(result = readToken(token))) return result;
+    return discardAssignment(token);
+  }
+  if (holdsSubkeys(block.current.handle())) {
+    if (!isProtectedKeyName(block.rememberedName.get()))
+      RegistryKey::deleteTree(block.current.handle(), block.rememberedName.get());
+    return nested ? readToken(token) : S_OK;
+  }
+  if (RegCloseKey(block.current.detach()) != ERROR_SUCCESS) return DISP_E_EXCEPTION;
+  if (!block.noRemove) RegDeleteKeyA(block.parent, block.rememberedName.get());
+  if (!nested) return S_OK;
+  if (FAILED(result = readToken(token))) return result;
+  return discardAssignment(token);
+}
+
+// The end of an item. A nested block belongs to a key entry and runs here at
+// registration (unregistration has read it already); one after "Val" or "Delete" is
+// refused.
+HRESULT RegistrarParser::endItem(Block& block, bool keyEntry) {
+  if (!IsOpeningBrace(block.token)) return S_OK;
+  if (!keyEntry) return DISP_E_EXCEPTION;
+  if (!block.doRegister) return S_OK;
+  HRESULT result = processBlock(block.token, block.current.handle(), TRUE, FALSE);
+  if (FAILED(result)) return result;
+  return readToken(block.token);
 }
 
 HRESULT RegistrarParser::skipBlock(LPSTR token) {

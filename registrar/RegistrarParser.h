@@ -39,7 +39,18 @@ class RegistrarParser {
   LPCSTR readPosition() const { return position_; }
 
  private:
+  // The items of one block, up to its closing token. Each item function reads its item
+  // from its first token to the token after it.
+  struct Block;
   HRESULT processBlock(LPSTR token, HKEY parent, BOOL doRegister, BOOL recovery);
+  HRESULT processItem(Block& block, bool& keyEntry);
+  HRESULT removeNamedKey(Block& block, bool deleteItem, bool& itemDone);
+  HRESULT processValue(Block& block);
+  HRESULT registerKey(Block& block);
+  HRESULT unregisterKey(Block& block);
+  HRESULT removeEmptyKey(Block& block);
+  HRESULT unregisterKeyAndBlock(Block& block);
+  HRESULT endItem(Block& block, bool keyEntry);
   // Reads a block body to its closing token without touching the registry and without
   // recursion: unregistration's way past blocks nested deeper than kMaxBlockDepth.
   HRESULT skipBlock(LPSTR token);
