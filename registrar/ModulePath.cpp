@@ -7,15 +7,15 @@ constexpr HRESULT kPathTooLong = HRESULT_FROM_WIN32(ERROR_BUFFER_OVERFLOW);  // 
 
 }  // namespace
 
-HRESULT LastErrorResult() {
+HRESULT lastErrorResult() {
   HRESULT result = HRESULT_FROM_WIN32(GetLastError());
   return FAILED(result) ? result : E_FAIL;
 }
 
-HRESULT ReadModulePath(HMODULE module, char (&path)[MAX_PATH]) {
+HRESULT readModulePath(HMODULE module, char (&path)[MAX_PATH]) {
   DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
   if (length == MAX_PATH) return kPathTooLong;
-  if (length == 0) return LastErrorResult();
+  if (length == 0) return lastErrorResult();
   return S_OK;
 }
 

@@ -15,7 +15,7 @@ constexpr OLECHAR kModuleName[] = KSTV_W("Module");
 
 }  // namespace
 
-HRESULT AddModuleReplacement(ReplacementMap& map, LPCOLESTR modulePath) {
+HRESULT addModuleReplacement(ReplacementMap& map, LPCOLESTR modulePath) {
   // Each apostrophe doubled: at most twice the length, and the NUL.
   HeapBuffer escaped((2 * WideLength(modulePath) + 1) * sizeof(OLECHAR));
   if (!escaped) return E_OUTOFMEMORY;
@@ -32,11 +32,11 @@ HRESULT Registrar::runResourceScript(LPCOLESTR file, LPCSTR name, LPCSTR type, B
   HeapBuffer path = NarrowCopy(file);
   if (!path) return E_OUTOFMEMORY;
   UniqueLibrary module(LoadLibraryExA(path.get(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
-  if (!module) return LastErrorResult();
+  if (!module) return lastErrorResult();
   HRSRC resource = FindResourceA(module.get(), name, type);
-  if (!resource) return LastErrorResult();
+  if (!resource) return lastErrorResult();
   HGLOBAL loaded = LoadResource(module.get(), resource);
-  if (!loaded) return LastErrorResult();
+  if (!loaded) return lastErrorResult();
   DWORD size = SizeofResource(module.get(), resource);
   // The script is exactly the resource's bytes; it carries no terminating zero of its own.
   HeapBuffer text(static_cast<std::size_t>(size) + 1);

@@ -24,6 +24,6 @@ class Registrar {
 
 // Adds the Module replacement: the module path with every apostrophe doubled, so that it
 // can stand inside a quoted script token.
-HRESULT AddModuleReplacement(ReplacementMap& map, LPCOLESTR modulePath);
+HRESULT addModuleReplacement(ReplacementMap& map, LPCOLESTR modulePath);
 
 }  // namespace kstv

@@ -17,12 +17,12 @@ constexpr int kMaxLocalServerValueLength = 4094;
 constexpr char kLocalServerKeyName[] = "LocalServer32";
 constexpr char kModuleReplacement[] = "Module";
 
-bool Is(LPCSTR token, LPCSTR keyword) { return lstrcmpiA(token, keyword) == 0; }
-bool IsOpeningBrace(LPCSTR token) { return token[0] == '{' && token[1] == '\0'; }
+bool isKeyword(LPCSTR token, LPCSTR keyword) { return lstrcmpiA(token, keyword) == 0; }
+bool isOpeningBrace(LPCSTR token) { return token[0] == '{' && token[1] == '\0'; }
 
 // A key name is one name: not empty (that would stand for the parent itself) and without
 // a backslash, looked for by whole characters.
-bool IsKeyName(LPCSTR name) {
+bool isKeyName(LPCSTR name) {
   if (!*name) return false;
   for (LPCSTR c = name; *c; c = CharNextA(c))
     if (*c == '\\') return false;
@@ -30,7 +30,9 @@ bool IsKeyName(LPCSTR name) {
 }
 
 // Never deleted by force.
-bool isProtectedKeyName(LPCSTR name) { return Is(name, "CLSID") || Is(name, "TYPELIB"); }
+bool isProtectedKeyName(LPCSTR name) {
+  return isKeyword(name, "CLSID") || isKeyword(name, "TYPELIB");
+}
 
 bool holdsSubkeys(HKEY key) {
   DWORD subKeys = 0;
@@ -53,7 +55,7 @@ bool holdsNamedValues(HKEY key) {
          ERROR_MORE_DATA;
 }
 
-int HexDigit(char c) {
+int hexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -133,19 +135,19 @@ HRESULT RegistrarParser::processBlock(LPSTR token, HKEY parent, BOOL doRegister,
 HRESULT RegistrarParser::processItem(Block& block, bool& keyEntry) {
   LPSTR token = block.token;
   HRESULT result = S_OK;
-  const bool deleteItem = Is(token, "Delete");
-  if (deleteItem || Is(token, "ForceRemove")) {
+  const bool deleteItem = isKeyword(token, "Delete");
+  if (deleteItem || isKeyword(token, "ForceRemove")) {
     bool itemDone = false;
     if (FAILED(result = removeNamedKey(block, deleteItem, itemDone)) || itemDone) return result;
   }
-  if (Is(token, "NoRemove")) {
+  if (isKeyword(token, "NoRemove")) {
     block.noRemove = true;  // for this item and every later one of the block
     if (FAILED(result = readToken(token))) return result;
   }
-  if (Is(token, "Val")) return processValue(block);
+  if (isKeyword(token, "Val")) return processValue(block);
 
   keyEntry = true;
-  if (!IsKeyName(token)) return DISP_E_EXCEPTION;
+  if (!isKeyName(token)) return DISP_E_EXCEPTION;
   return block.doRegister ? registerKey(block) : unregisterKey(block);
 }
 
@@ -156,7 +158,7 @@ HRESULT RegistrarParser::removeNamedKey(Block& block, bool deleteItem, bool& ite
   LPSTR token = block.token;
   HRESULT result = readToken(token);
   if (FAILED(result) || !block.doRegister) return result;
-  if (!IsKeyName(token)) return DISP_E_EXCEPTION;
+  if (!isKeyName(token)) return DISP_E_EXCEPTION;
   if (!isProtectedKeyName(token)) RegistryKey::deleteTree(block.parent, token);
   if (!deleteItem) return S_OK;
   itemDone = true;
@@ -203,7 +205,7 @@ HRESULT RegistrarParser::registerKey(Block& block) {
       current.create(block.parent, token, nullptr, REG_OPTION_NON_VOLATILE, kKeyDeleteTree, nullptr,
                      nullptr) == ERROR_SUCCESS;
   if (!held) return DISP_E_EXCEPTION;
-  const bool quoteModule = Is(token, kLocalServerKeyName);
+  const bool quoteModule = isKeyword(token, kLocalServerKeyName);
   HRESULT result = readToken(token);
   if (FAILED(result)) return result;
   if (token[0] != '=') return S_OK;
@@ -240,7 +242,7 @@ HRESULT RegistrarParser::removeEmptyKey(Block& block) {
   HRESULT result = readToken(token);
   if (FAILED(result)) return result;
   if (FAILED(result = discardAssignment(token))) return result;
-  if (!IsOpeningBrace(token)) return S_OK;
+  if (!isOpeningBrace(token)) return S_OK;
   if (FAILED(result = processBlock(token, nullptr, FALSE, TRUE))) return result;
   return readToken(token);
 }
@@ -253,7 +255,7 @@ HRESULT RegistrarParser::unregisterKeyAndBlock(Block& block) {
   HRESULT result = readToken(token);
   if (FAILED(result)) return result;
   if (FAILED(result = discardAssignment(token))) return result;
-  const bool nested = IsOpeningBrace(token);
+  const bool nested = isOpeningBrace(token);
   if (nested && FAILED(result = processBlock(token, block.current.handle(), FALSE, block.recovery)))
     return result;
   if (block.recovery) {
@@ -278,7 +280,7 @@ HRESULT RegistrarParser::unregisterKeyAndBlock(Block& block) {
 // registration (unregistration has read it already); one after "Val" or "Delete" is
 // refused.
 HRESULT RegistrarParser::endItem(Block& block, bool keyEntry) {
-  if (!IsOpeningBrace(block.token)) return S_OK;
+  if (!isOpeningBrace(block.token)) return S_OK;
   if (!keyEntry) return DISP_E_EXCEPTION;
   if (!block.doRegister) return S_OK;
   HRESULT result = processBlock(block.token, block.current.handle(), TRUE, FALSE);
@@ -299,22 +301,23 @@ HRESULT RegistrarParser::skipBlock(LPSTR token) {
       if (FAILED(result = discardAssignment(token))) return result;
       continue;
     }
-    if ((Is(token, "Delete") || Is(token, "ForceRemove")) && FAILED(result = readToken(token)))
+    if ((isKeyword(token, "Delete") || isKeyword(token, "ForceRemove")) &&
+        FAILED(result = readToken(token)))
       return result;
-    if (Is(token, "NoRemove") && FAILED(result = readToken(token))) return result;
-    if (Is(token, "Val")) {
+    if (isKeyword(token, "NoRemove") && FAILED(result = readToken(token))) return result;
+    if (isKeyword(token, "Val")) {
       if (FAILED(result = readToken(token))) return result;
       if (lstrlenA(token) >= kValueNameCapacity) return DISP_E_EXCEPTION;
       if (FAILED(result = readToken(token))) return result;
       if (token[0] != '=') return DISP_E_EXCEPTION;
       if (FAILED(result = discardAssignment(token))) return result;
-      if (IsOpeningBrace(token)) return DISP_E_EXCEPTION;
+      if (isOpeningBrace(token)) return DISP_E_EXCEPTION;
       continue;
     }
-    if (!IsKeyName(token)) return DISP_E_EXCEPTION;
+    if (!isKeyName(token)) return DISP_E_EXCEPTION;
     if (FAILED(result = readToken(token))) return result;
     if (FAILED(result = discardAssignment(token))) return result;
-    if (IsOpeningBrace(token)) {
+    if (isOpeningBrace(token)) {
       ++open;
       if (FAILED(result = readToken(token))) return result;
     }
@@ -365,7 +368,7 @@ HRESULT RegistrarParser::writeItemValue(HKEY key, LPCSTR valueName, LPSTR token,
     HeapBuffer bytes(static_cast<std::size_t>(length / 2), HEAP_ZERO_MEMORY);
     if (!bytes) return E_FAIL;
     for (int i = 0; i < length / 2; ++i)
-      bytes.get()[i] = static_cast<char>(HexDigit(text[2 * i]) << 4 | HexDigit(text[2 * i + 1]));
+      bytes.get()[i] = static_cast<char>(hexDigit(text[2 * i]) << 4 | hexDigit(text[2 * i + 1]));
     RegSetValueExA(key, valueName, 0, REG_BINARY, reinterpret_cast<const BYTE*>(bytes.get()),
                    static_cast<DWORD>(length / 2));
   }

@@ -14,9 +14,9 @@ namespace {
 constexpr int kMaxReplacementNameLength = 31;
 
 // Exactly these four bytes separate tokens.
-bool IsBlank(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
+bool isBlank(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
 
-int CharacterLength(LPCSTR position) { return static_cast<int>(CharNextA(position) - position); }
+int characterLength(LPCSTR position) { return static_cast<int>(CharNextA(position) - position); }
 
 const struct {
   const char* name;
@@ -89,7 +89,7 @@ HRESULT RegistrarParser::expandReplacements(LPCSTR text, LPSTR* expanded) {
 
   for (position_ = text; *position_;) {
     if (*position_ != '%') {
-      int length = CharacterLength(position_);
+      int length = characterLength(position_);
       if (!buffer.append(position_, length)) return E_OUTOFMEMORY;
       position_ += length;
       continue;
@@ -113,7 +113,7 @@ HRESULT RegistrarParser::expandReplacements(LPCSTR text, LPSTR* expanded) {
     HeapBuffer text8 = NarrowCopy(value);
     if (!text8) return E_OUTOFMEMORY;  // the conversion failed
     for (LPCSTR c = text8.get(); *c;) {
-      int length = CharacterLength(c);
+      int length = characterLength(c);
       if (!buffer.append(c, length)) return E_OUTOFMEMORY;
       c += length;
     }
@@ -125,7 +125,7 @@ HRESULT RegistrarParser::expandReplacements(LPCSTR text, LPSTR* expanded) {
 }
 
 void RegistrarParser::skipBlanks() {
-  while (IsBlank(*position_)) position_ = CharNextA(position_);
+  while (isBlank(*position_)) position_ = CharNextA(position_);
 }
 
 HRESULT RegistrarParser::readToken(LPSTR token) {
@@ -134,7 +134,7 @@ HRESULT RegistrarParser::readToken(LPSTR token) {
   int used = 0;
   // Copies one whole character, refusing one that would reach the 4096th byte.
   auto copy = [&]() {
-    int length = CharacterLength(position_);
+    int length = characterLength(position_);
     if (used + length >= kTokenCapacity) return false;
     for (int i = 0; i < length; ++i) token[used++] = position_[i];
     position_ += length;
@@ -155,7 +155,7 @@ HRESULT RegistrarParser::readToken(LPSTR token) {
     ++position_;
     return S_OK;
   }
-  while (*position_ && !IsBlank(*position_)) {
+  while (*position_ && !isBlank(*position_)) {
     if (!copy()) return DISP_E_EXCEPTION;
   }
   token[used] = '\0';

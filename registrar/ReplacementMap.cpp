@@ -7,14 +7,14 @@
 namespace kstv {
 namespace {
 
-LPOLESTR CopyToTaskMemory(LPCOLESTR text) {
+LPOLESTR copyToTaskMemory(LPCOLESTR text) {
   std::size_t bytes = (WideLength(text) + 1) * sizeof(OLECHAR);
   auto* copy = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
   if (copy) std::memcpy(copy, text, bytes);
   return copy;
 }
 
-void ReleasePair(Replacement* pair) {
+void releasePair(Replacement* pair) {
   CoTaskMemFree(pair->value);
   CoTaskMemFree(pair->key);
   HeapFree(GetProcessHeap(), 0, pair);
@@ -39,17 +39,17 @@ HRESULT ReplacementMap::add(LPCOLESTR key, LPCOLESTR value) {
   auto* pair =
       static_cast<Replacement*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(Replacement)));
   if (!pair) return E_OUTOFMEMORY;
-  pair->key = CopyToTaskMemory(key);
-  pair->value = CopyToTaskMemory(value);
+  pair->key = copyToTaskMemory(key);
+  pair->value = copyToTaskMemory(value);
   if (!pair->key || !pair->value) {
-    ReleasePair(pair);
+    releasePair(pair);
     return E_OUTOFMEMORY;
   }
   if (count_ == capacity_) {
     auto* grown = static_cast<Replacement**>(
         HeapReAlloc(GetProcessHeap(), 0, entries_, 2 * capacity_ * sizeof(Replacement*)));
     if (!grown) {
-      ReleasePair(pair);
+      releasePair(pair);
       return E_OUTOFMEMORY;
     }
     entries_ = grown;
@@ -71,7 +71,7 @@ LPCOLESTR ReplacementMap::lookup(LPCSTR key, bool* outOfMemory) const {
 }
 
 void ReplacementMap::clear() {
-  for (int i = 0; i < count_; ++i) ReleasePair(entries_[i]);
+  for (int i = 0; i < count_; ++i) releasePair(entries_[i]);
   count_ = 0;
 }
 

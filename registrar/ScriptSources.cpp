@@ -16,12 +16,12 @@ HRESULT applyRegistrationScript(UINT resourceId, BOOL doRegister, const Replacem
   Registrar registrar;
   const ServiceModule* module = CurrentServiceModule();
   char path[MAX_PATH];
-  HRESULT pathResult = ReadModulePath(module ? module->instance : nullptr, path);
+  HRESULT pathResult = readModulePath(module ? module->instance : nullptr, path);
   if (FAILED(pathResult)) return pathResult;
   WCHAR widePath[MAX_PATH];
   if (MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH) == 0) return E_OUTOFMEMORY;
 
-  HRESULT result = AddModuleReplacement(registrar.replacements(), widePath);
+  HRESULT result = addModuleReplacement(registrar.replacements(), widePath);
   for (const ReplacementEntry* entry = extra; SUCCEEDED(result) && entry && entry->key; ++entry)
     result = registrar.replacements().add(entry->key, entry->value);
   if (SUCCEEDED(result)) {

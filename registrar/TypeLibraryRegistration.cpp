@@ -16,13 +16,13 @@ constexpr UINT kMaxRegisteredPathLength = MAX_PATH - 1;
 
 using UnRegisterTypeLibProc = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
 
-bool ToWide(const char* path, WCHAR (&widePath)[MAX_PATH]) {
+bool toWide(const char* path, WCHAR (&widePath)[MAX_PATH]) {
   return MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH) != 0;
 }
 
 // Replaces the extension of the path's last component by ".tlb", or appends it when
 // there is none. Double-byte characters are stepped over whole.
-HRESULT DeriveLibraryFileName(char (&path)[MAX_PATH]) {
+HRESULT deriveLibraryFileName(char (&path)[MAX_PATH]) {
   char* extension = nullptr;
   char* position = path;
   for (; *position; position = CharNextA(position)) {
@@ -40,7 +40,7 @@ HRESULT DeriveLibraryFileName(char (&path)[MAX_PATH]) {
 
 // The help directory: the path up to and including its last backslash, slash or colon;
 // empty when it has none.
-void HelpDirectoryOf(BSTR path, WCHAR (&directory)[MAX_PATH]) {
+void helpDirectoryOf(BSTR path, WCHAR (&directory)[MAX_PATH]) {
   UINT length = SysStringLen(path);
   UINT end = 0;
   for (UINT i = 0; i < length; ++i)
@@ -55,19 +55,19 @@ HRESULT locateOwnTypeLibrary(const ServiceModule& module, BSTR* path, ITypeLib**
   *path = nullptr;
   *library = nullptr;
   char modulePath[MAX_PATH];
-  HRESULT result = ReadModulePath(module.typeLibraryInstance, modulePath);
+  HRESULT result = readModulePath(module.typeLibraryInstance, modulePath);
   if (FAILED(result)) return result;
 
   WCHAR widePath[MAX_PATH];
-  if (!ToWide(modulePath, widePath)) return E_OUTOFMEMORY;
+  if (!toWide(modulePath, widePath)) return E_OUTOFMEMORY;
   UniqueInterface<ITypeLib> found;
   // The program's own file first: it carries the library as a resource.
   result = LoadTypeLib(widePath, found.put());
   if (FAILED(result)) {
     // The error of this first attempt is not reported.
-    result = DeriveLibraryFileName(modulePath);
+    result = deriveLibraryFileName(modulePath);
     if (FAILED(result)) return result;
-    if (!ToWide(modulePath, widePath)) return E_OUTOFMEMORY;
+    if (!toWide(modulePath, widePath)) return E_OUTOFMEMORY;
     result = LoadTypeLib(widePath, found.put());
     if (FAILED(result)) return result;
   }
@@ -86,7 +86,7 @@ HRESULT registerOwnTypeLibrary(const ServiceModule& module) {
   if (FAILED(result)) return result;
   if (SysStringLen(path.get()) > kMaxRegisteredPathLength) return CO_E_PATHTOOLONG;
   WCHAR helpDirectory[MAX_PATH];
-  HelpDirectoryOf(path.get(), helpDirectory);
+  helpDirectoryOf(path.get(), helpDirectory);
   return RegisterTypeLib(library.get(), path.get(), helpDirectory);
 }
 

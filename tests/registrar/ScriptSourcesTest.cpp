@@ -45,7 +45,7 @@ TEST_F(ScriptSourcesTest, AMissingResourceIsTheLoadersError) {
 
 TEST_F(ScriptSourcesTest, TheModuleReplacementDoublesEveryApostrophe) {
   ReplacementMap map;
-  ASSERT_EQ(S_OK, AddModuleReplacement(map, KSTV_W("C:\\it's 'x'.exe")));
+  ASSERT_EQ(S_OK, addModuleReplacement(map, KSTV_W("C:\\it's 'x'.exe")));
   LPCOLESTR value = map.lookup("module");
   ASSERT_NE(nullptr, value);
   EXPECT_TRUE(WideString(value) == WideString(KSTV_W("C:\\it''s ''x''.exe")));

@@ -35,7 +35,7 @@ double WaitFor(DWORD state, Clock::time_point from) {
   return std::chrono::duration<double, std::milli>(Clock::now() - from).count();
 }
 
-pid_t StartService(const char* program) {
+pid_t LaunchService(const char* program) {
   kstv::host::clearServiceReports();
   pid_t child = fork();
   if (child == 0) {
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
   std::vector<double> starts, stops;
   for (int run = 0; run < 10; ++run) {
     auto started = Clock::now();
-    pid_t service = StartService(argv[1]);
+    pid_t service = LaunchService(argv[1]);
     starts.push_back(WaitFor(SERVICE_RUNNING, started));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the subscription is in place
     auto requested = Clock::now();
@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
   Summary("start to running", starts);
   Summary("stop request to stopped", stops);
 
-  pid_t service = StartService(argv[1]);
+  pid_t service = LaunchService(argv[1]);
   WaitFor(SERVICE_RUNNING, Clock::now());
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   double before = CpuSeconds(service);

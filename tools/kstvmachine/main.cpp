@@ -302,7 +302,7 @@ int volume(int argc, char** argv) {
   return 0;
 }
 
-const char* StateName(DWORD state) {
+const char* stateName(DWORD state) {
   switch (state) {
     case SERVICE_STOPPED:
       return "STOPPED";
@@ -317,16 +317,16 @@ const char* StateName(DWORD state) {
   }
 }
 
-void PrintStatuses(std::size_t from) {
+void printStatuses(std::size_t from) {
   auto reports = kstv::host::serviceStatusReports();
   for (std::size_t i = from; i < reports.size(); ++i)
-    std::printf("service: %s (exit code %u)\n", StateName(reports[i].dwCurrentState),
+    std::printf("service: %s (exit code %u)\n", stateName(reports[i].dwCurrentState),
                 static_cast<unsigned>(reports[i].dwWin32ExitCode));
 }
 
 // Starts the program in a process of its own, as the service manager would, with its
 // output in service.log in the machine directory, and waits until it runs or stops.
-int StartService(int argc, char** argv) {
+int startServiceProgram(int argc, char** argv) {
   if (argc < 4) {
     std::fputs(kUsage, stderr);
     return 2;
@@ -354,7 +354,7 @@ int StartService(int argc, char** argv) {
   for (int i = 0; i < 1000; ++i) {
     for (const SERVICE_STATUS& status : kstv::host::serviceStatusReports()) {
       if (status.dwCurrentState == SERVICE_RUNNING || status.dwCurrentState == SERVICE_STOPPED) {
-        PrintStatuses(0);
+        printStatuses(0);
         std::printf("service: process %d\n", static_cast<int>(child));
         return status.dwCurrentState == SERVICE_RUNNING ? 0 : 1;
       }
@@ -365,27 +365,27 @@ int StartService(int argc, char** argv) {
   return 1;
 }
 
-int ControlService(DWORD control) {
+int deliverControl(DWORD control) {
   std::size_t before = kstv::host::serviceStatusReports().size();
   DWORD result = kstv::host::sendServiceControl(control);
   std::printf("service: control %u answered %u\n", static_cast<unsigned>(control),
               static_cast<unsigned>(result));
   if (result == 0 && (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN))
     kstv::host::waitForServiceState(SERVICE_STOPPED);
-  PrintStatuses(before);
+  printStatuses(before);
   return result == 0 ? 0 : 1;
 }
 
-int Service(int argc, char** argv) {
+int serviceCommand(int argc, char** argv) {
   std::string verb = argc > 2 ? argv[2] : "";
-  if (verb == "start") return StartService(argc, argv);
-  if (verb == "stop" && argc == 3) return ControlService(SERVICE_CONTROL_STOP);
-  if (verb == "shutdown" && argc == 3) return ControlService(SERVICE_CONTROL_SHUTDOWN);
-  if (verb == "interrogate" && argc == 3) return ControlService(SERVICE_CONTROL_INTERROGATE);
+  if (verb == "start") return startServiceProgram(argc, argv);
+  if (verb == "stop" && argc == 3) return deliverControl(SERVICE_CONTROL_STOP);
+  if (verb == "shutdown" && argc == 3) return deliverControl(SERVICE_CONTROL_SHUTDOWN);
+  if (verb == "interrogate" && argc == 3) return deliverControl(SERVICE_CONTROL_INTERROGATE);
   if (verb == "control" && argc == 4)
-    return ControlService(static_cast<DWORD>(std::strtoul(argv[3], nullptr, 0)));
+    return deliverControl(static_cast<DWORD>(std::strtoul(argv[3], nullptr, 0)));
   if (verb == "status" && argc == 3) {
-    PrintStatuses(0);
+    printStatuses(0);
     return 0;
   }
   std::fputs(kUsage, stderr);
@@ -405,7 +405,7 @@ int main(int argc, char** argv) {
         stderr,
         "kstvmachine: KSTV_MACHINE is not set: this machine lives only as long as this command\n");
   if (std::strcmp(argv[1], "volume") == 0) return volume(argc, argv);
-  if (std::strcmp(argv[1], "service") == 0) return Service(argc, argv);
+  if (std::strcmp(argv[1], "service") == 0) return serviceCommand(argc, argv);
   if (argc < 4) {
     std::fputs(kUsage, stderr);
     return 2;

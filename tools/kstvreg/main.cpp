@@ -88,7 +88,7 @@ int Run(bool doRegister, int argc, char** argv) {
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
     if (length == 0 || length == MAX_PATH ||
-        FAILED(kstv::AddModuleReplacement(map, Widened(path).c_str())))
+        FAILED(kstv::addModuleReplacement(map, Widened(path).c_str())))
       return 2;
   }
   for (const auto& [name, value] : pairs)
