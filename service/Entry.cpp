@@ -1,6 +1,7 @@
 #include "service/Entry.h"
 
 #include "module/ServiceModule.h"
+#include "platform/com_apartment.h"
 #include "registrar/ScriptSources.h"
 #include "registrar/TypeLibraryRegistration.h"
 #include "registry/RegistryKey.h"
@@ -18,12 +19,11 @@ ServiceModule processRecord{};
 // the AppID script or of the service's removal. The type library's result is not
 // examined: on a machine where nothing is left its unregistration cannot succeed.
 int TakeUnregisterRoad(ServiceModule& module) {
-  HRESULT result = CoInitialize(nullptr);
-  if (FAILED(result)) return result;
+  ComApartment apartment;
+  if (FAILED(apartment.result())) return apartment.result();
   HRESULT script = applyRegistrationScript(kRegistrationScriptResourceId, FALSE, nullptr);
   DWORD removal = module.RemoveService();
   unregisterServerEntries(module, TRUE);
-  CoUninitialize();
   if (FAILED(script)) return script;
   return static_cast<int>(removal);
 }

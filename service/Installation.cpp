@@ -1,6 +1,7 @@
 // Installation and AppID registration: RegServer and Service register the program (the
 // second also as a service that COM may start); UnregServer removes its service entry.
 #include "module/ServiceModule.h"
+#include "platform/com_apartment.h"
 #include "platform/handles.h"
 #include "registrar/ScriptSources.h"
 #include "registrar/TypeLibraryRegistration.h"
@@ -81,8 +82,11 @@ DWORD FailureCode() {
 }  // namespace
 
 HRESULT ServiceModule::RegisterApplication(BOOL registerTypeLibrary, BOOL asService) {
-  HRESULT result = CoInitialize(nullptr);
-  if (FAILED(result)) return result;
+  // The keys close after the apartment is left, whichever way the road ends.
+  RegistryKey appIdKey;
+  RegistryKey appIdGuidKey;
+  ComApartment apartment;
+  if (FAILED(apartment.result())) return apartment.result();
   ResetDebugLog();
   OpenDebugLog();
   if (!IsSupportedOperatingSystem()) return kUnsupportedOperatingSystem;
@@ -90,18 +94,10 @@ HRESULT ServiceModule::RegisterApplication(BOOL registerTypeLibrary, BOOL asServ
   const DWORD removal = RemoveService();
   applyRegistrationScript(kRegistrationScriptResourceId, TRUE, nullptr);
 
-  RegistryKey appIdKey;
   LONG status = OpenForWriting(HKEY_CLASSES_ROOT, kAppIdKeyName, appIdKey);
-  if (status != ERROR_SUCCESS) {
-    CoUninitialize();
-    return status;
-  }
-  RegistryKey appIdGuidKey;
+  if (status != ERROR_SUCCESS) return status;
   status = OpenForWriting(appIdKey.handle(), kAppIdGuidKeyName, appIdGuidKey);
-  if (status != ERROR_SUCCESS) {
-    CoUninitialize();
-    return status;  // appIdKey closes on the way out
-  }
+  if (status != ERROR_SUCCESS) return status;
 
   RegDeleteValueA(appIdGuidKey.handle(), kLocalServiceValueName);
   // The service road fails when the old entry could not be removed (it would be kept
@@ -114,11 +110,8 @@ HRESULT ServiceModule::RegisterApplication(BOOL registerTypeLibrary, BOOL asServ
     installation = removal != ERROR_SUCCESS ? removal : InstallService();
   }
 
-  result = registerServerEntries(*this, registerTypeLibrary);
+  HRESULT result = registerServerEntries(*this, registerTypeLibrary);
   if (installation != ERROR_SUCCESS) result = static_cast<HRESULT>(installation);
-  CoUninitialize();
-  appIdGuidKey.close();
-  appIdKey.close();
   return result;
 }
 

@@ -5,6 +5,7 @@
 #include "module/ServiceModule.h"
 #include "monitor/DiskEventSubscription.h"
 #include "monitor/DriveBadges.h"
+#include "platform/com_apartment.h"
 #include "service/ServiceControl.h"
 #include "service/TokenSecurityDescriptor.h"
 
@@ -121,9 +122,9 @@ void ServiceModule::Run() {
   PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
   PublishRunThread(*this);
 
-  // Destroyed last, after CoUninitialize, whichever way Run is left.
+  // Destroyed last, after the apartment is left, whichever way Run is left.
   TokenSecurityDescriptor security;
-  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  ComApartment apartment(COINIT_MULTITHREADED);
   HRESULT identity = security.InitFromToken(FALSE, TRUE);
   CoInitializeSecurity(SUCCEEDED(identity) ? security.descriptor() : nullptr, -1, nullptr, nullptr,
                        RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE,
@@ -135,7 +136,6 @@ void ServiceModule::Run() {
   RevokeClassObjects(classTable);
   CloseDebugLog();
   UnsubscribeDiskEvents();
-  CoUninitialize();
 }
 
 }  // namespace kstv
