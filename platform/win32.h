@@ -19,17 +19,27 @@
 // Spells a 16-bit text literal on both builds.
 #define KSTV_W(text) L##text
 #else
+#include "platform/host/win32_clock.h"
 #include "platform/host/win32_com.h"
+#include "platform/host/win32_diagnostics.h"
 #include "platform/host/win32_errors.h"
+#include "platform/host/win32_files.h"
+#include "platform/host/win32_kernel_handles.h"
+#include "platform/host/win32_memory.h"
+#include "platform/host/win32_message_box.h"
 #include "platform/host/win32_module.h"
+#include "platform/host/win32_number_text.h"
 #include "platform/host/win32_oleauto.h"
 #include "platform/host/win32_registry.h"
-#include "platform/host/win32_service.h"
-#include "platform/host/win32_storage.h"
-#include "platform/host/win32_system.h"
+#include "platform/host/win32_security.h"
+#include "platform/host/win32_service_dispatcher.h"
+#include "platform/host/win32_service_manager.h"
 #include "platform/host/win32_text.h"
+#include "platform/host/win32_threads.h"
 #include "platform/host/win32_typelib.h"
 #include "platform/host/win32_types.h"
+#include "platform/host/win32_version.h"
+#include "platform/host/win32_volumes.h"
 #include "platform/host/win32_wmi.h"
 #define KSTV_W(text) u##text
 #endif

@@ -1,11 +1,11 @@
-#include "platform/host/call_records.h"
+#include "platform/host/detail/call_records.h"
 
 #include <atomic>
 #include <cstdio>
 #include <mutex>
 
 #include "platform/host/control.h"
-#include "platform/host/text.h"
+#include "platform/host/detail/text.h"
 
 namespace kstv::host {
 namespace {

@@ -1,7 +1,9 @@
 // COM initialisation bookkeeping per thread: the first successful call gives S_OK,
 // further ones S_FALSE, a call with the other concurrency model RPC_E_CHANGED_MODE.
+#include <atomic>
+
 #include "platform/host/control.h"
-#include "platform/host/failures.h"
+#include "platform/host/detail/failures.h"
 
 namespace kstv::host {
 namespace {
@@ -38,3 +40,13 @@ HRESULT WINAPI CoInitialize(LPVOID reserved) {
 void WINAPI CoUninitialize() {
   if (kstv::host::apartment.depth > 0) --kstv::host::apartment.depth;
 }
+
+// Class objects are taken and given back; no other process can ask for them here.
+HRESULT WINAPI CoRegisterClassObject(REFCLSID, IUnknown* object, DWORD, DWORD, LPDWORD cookie) {
+  static std::atomic<DWORD> nextCookie{1};
+  if (!object || !cookie) return E_INVALIDARG;
+  *cookie = nextCookie++;
+  return S_OK;
+}
+
+HRESULT WINAPI CoRevokeClassObject(DWORD) { return S_OK; }

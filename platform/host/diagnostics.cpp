@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "platform/host/control.h"
-#include "platform/host/failures.h"
-#include "platform/host/kernel_handles.h"
-#include "platform/host/machine_database.h"
+#include "platform/host/detail/failures.h"
+#include "platform/host/detail/kernel_handles.h"
+#include "platform/host/detail/machine_database.h"
 
 namespace kstv::host {
 namespace {

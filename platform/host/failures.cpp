@@ -1,4 +1,4 @@
-#include "platform/host/failures.h"
+#include "platform/host/detail/failures.h"
 
 #include <functional>
 #include <map>

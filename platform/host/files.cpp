@@ -8,11 +8,11 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/host/call_records.h"
+#include "platform/host/detail/call_records.h"
 #include "platform/host/control.h"
-#include "platform/host/failures.h"
-#include "platform/host/kernel_handles.h"
-#include "platform/host/volumes.h"
+#include "platform/host/detail/failures.h"
+#include "platform/host/detail/kernel_handles.h"
+#include "platform/host/detail/volumes.h"
 
 namespace kstv::host {
 namespace {

@@ -1,5 +1,5 @@
 // Host start-up code: what the C runtime does before WinMain on Windows.
-#include "platform/host/module.h"
+#include "platform/host/detail/module.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "platform/host/kernel_handles.h"
+#include "platform/host/detail/kernel_handles.h"
 
 #include "platform/host/control.h"
-#include "platform/host/failures.h"
+#include "platform/host/detail/failures.h"
 
 namespace kstv::host {
 namespace detail {

@@ -6,7 +6,7 @@
 #include <unordered_set>
 
 #include "platform/host/control.h"
-#include "platform/host/failures.h"
+#include "platform/host/detail/failures.h"
 
 namespace kstv::host {
 namespace {

@@ -1,6 +1,6 @@
 // The program's own module on the host: its path on the emulated machine, its command
 // line, and the resources embedded at build time.
-#include "platform/host/module.h"
+#include "platform/host/detail/module.h"
 
 #include <algorithm>
 #include <atomic>
@@ -10,7 +10,7 @@
 #include <string>
 
 #include "platform/host/control.h"
-#include "platform/host/failures.h"
+#include "platform/host/detail/failures.h"
 #include "platform/host/resources.h"
 
 namespace kstv::host {

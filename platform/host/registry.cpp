@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "platform/handles.h"
-#include "platform/host/call_records.h"
+#include "platform/host/detail/call_records.h"
 #include "platform/host/control.h"
-#include "platform/host/failures.h"
-#include "platform/host/registry_handles.h"
-#include "platform/host/registry_store.h"
-#include "platform/host/text.h"
+#include "platform/host/detail/failures.h"
+#include "platform/host/detail/registry_handles.h"
+#include "platform/host/detail/registry_store.h"
+#include "platform/host/detail/text.h"
 
 namespace kstv::host {
 namespace {

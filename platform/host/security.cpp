@@ -2,17 +2,16 @@
 // the Unix identities as Windows networks spell them: S-1-22-1-<uid> and S-1-22-2-<gid>.
 #include <unistd.h>
 
-#include <atomic>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
 
-#include "platform/host/call_records.h"
+#include "platform/host/detail/call_records.h"
 #include "platform/host/control.h"
-#include "platform/host/failures.h"
-#include "platform/host/kernel_handles.h"
+#include "platform/host/detail/failures.h"
+#include "platform/host/detail/kernel_handles.h"
 
 namespace kstv::host {
 namespace {
@@ -222,12 +221,3 @@ HRESULT WINAPI CoInitializeSecurity(PSECURITY_DESCRIPTOR descriptor, LONG servic
   comSecurityGiven = given;
   return S_OK;
 }
-
-HRESULT WINAPI CoRegisterClassObject(REFCLSID, IUnknown* object, DWORD, DWORD, LPDWORD cookie) {
-  static std::atomic<DWORD> nextCookie{1};
-  if (!object || !cookie) return E_INVALIDARG;
-  *cookie = nextCookie++;
-  return S_OK;
-}
-
-HRESULT WINAPI CoRevokeClassObject(DWORD) { return S_OK; }

@@ -10,9 +10,9 @@
 #include <thread>
 
 #include "platform/host/control.h"
-#include "platform/host/failures.h"
-#include "platform/host/machine_database.h"
-#include "platform/host/service_state.h"
+#include "platform/host/detail/failures.h"
+#include "platform/host/detail/machine_database.h"
+#include "platform/host/detail/service_state.h"
 
 namespace kstv::host {
 namespace {

@@ -8,11 +8,11 @@
 #include <optional>
 
 #include "platform/host/control.h"
-#include "platform/host/failures.h"
-#include "platform/host/machine_database.h"
-#include "platform/host/registry_store.h"
-#include "platform/host/service_state.h"
-#include "platform/host/text.h"
+#include "platform/host/detail/failures.h"
+#include "platform/host/detail/machine_database.h"
+#include "platform/host/detail/registry_store.h"
+#include "platform/host/detail/service_state.h"
+#include "platform/host/detail/text.h"
 
 namespace kstv::host {
 namespace {

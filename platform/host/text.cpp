@@ -1,6 +1,6 @@
 // ANSI code pages on the host: 1252 by table, 932 (double-byte) through the C library's
 // iconv; UTF-8 by hand. Conversions follow MultiByteToWideChar / WideCharToMultiByte.
-#include "platform/host/text.h"
+#include "platform/host/detail/text.h"
 
 #include <iconv.h>
 
@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "platform/host/control.h"
-#include "platform/host/failures.h"
+#include "platform/host/detail/failures.h"
 
 namespace kstv::host {
 namespace {

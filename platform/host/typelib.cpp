@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "platform/handles.h"
-#include "platform/host/com_object.h"
+#include "platform/host/detail/com_object.h"
 #include "platform/host/control.h"
-#include "platform/host/failures.h"
-#include "platform/host/module.h"
-#include "platform/host/text.h"
+#include "platform/host/detail/failures.h"
+#include "platform/host/detail/module.h"
+#include "platform/host/detail/text.h"
 
 namespace kstv::host {
 namespace {

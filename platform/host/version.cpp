@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/host/call_records.h"
+#include "platform/host/detail/call_records.h"
 #include "platform/host/control.h"
-#include "platform/host/failures.h"
+#include "platform/host/detail/failures.h"
 
 namespace kstv::host {
 namespace {

@@ -1,14 +1,14 @@
 // Volumes on the emulated machine: the table, the drive listing and drive types, and the
 // storage property query on an opened volume.
-#include "platform/host/volumes.h"
+#include "platform/host/detail/volumes.h"
 
 #include <cctype>
 #include <cstring>
 #include <string>
 
-#include "platform/host/failures.h"
-#include "platform/host/kernel_handles.h"
-#include "platform/host/machine_database.h"
+#include "platform/host/detail/failures.h"
+#include "platform/host/detail/kernel_handles.h"
+#include "platform/host/detail/machine_database.h"
 
 namespace kstv::host {
 namespace detail {

@@ -1,5 +1,4 @@
-// Host build: COM basics: initialisation, IUnknown, class creation, proxy security, the
-// task allocator and interlocked counts.
+// Host build: COM basics: GUIDs, IUnknown, the apartment of a thread, class objects.
 #pragma once
 
 #include "platform/host/win32_types.h"
@@ -64,16 +63,9 @@ extern const IID IID_IUnknown;
 HRESULT WINAPI CoInitialize(LPVOID reserved);
 HRESULT WINAPI CoInitializeEx(LPVOID reserved, DWORD coInit);
 void WINAPI CoUninitialize();
-HRESULT WINAPI CoCreateInstance(REFCLSID classId, LPUNKNOWN outer, DWORD context, REFIID iid,
-                                LPVOID* object);
-HRESULT WINAPI CoSetProxyBlanket(IUnknown* proxy, DWORD authenticationService,
-                                 DWORD authorizationService, OLECHAR* serverPrincipalName,
-                                 DWORD authenticationLevel, DWORD impersonationLevel,
-                                 void* authenticationInfo, DWORD capabilities);
 
-LPVOID WINAPI CoTaskMemAlloc(SIZE_T size);
-LPVOID WINAPI CoTaskMemRealloc(LPVOID block, SIZE_T size);
-void WINAPI CoTaskMemFree(LPVOID block);
-
-LONG WINAPI InterlockedIncrement(LONG volatile* addend);
-LONG WINAPI InterlockedDecrement(LONG volatile* addend);
+#define CLSCTX_LOCAL_SERVER_ONLY CLSCTX_LOCAL_SERVER
+#define REGCLS_MULTIPLEUSE 1
+HRESULT WINAPI CoRegisterClassObject(REFCLSID classId, IUnknown* object, DWORD context, DWORD flags,
+                                     LPDWORD cookie);
+HRESULT WINAPI CoRevokeClassObject(DWORD cookie);

@@ -61,9 +61,3 @@ HRESULT WINAPI VariantClear(VARIANTARG* variant);
 HRESULT WINAPI VariantCopy(VARIANTARG* destination, const VARIANTARG* source);
 HRESULT WINAPI VariantChangeType(VARIANTARG* destination, VARIANTARG* source, WORD flags,
                                  VARTYPE type);
-
-typedef DWORD LCID;
-// Converts text to an unsigned 32-bit number as OLE Automation does: blanks around it,
-// an optional sign, decimal digits with an optional fraction (rounded half to even), or
-// &H / &O for hexadecimal and octal.
-HRESULT WINAPI VarUI4FromStr(const OLECHAR* text, LCID locale, ULONG flags, ULONG* number);

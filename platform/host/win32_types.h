@@ -52,6 +52,15 @@ KSTV_DECLARE_HANDLE(HKEY);
 KSTV_DECLARE_HANDLE(HINSTANCE);
 KSTV_DECLARE_HANDLE(HRSRC);
 typedef HKEY* PHKEY;
+// Shared by several areas: the window handle of message queues and boxes, the SID of
+// event reports and tokens, the overlapped structure of file and device calls, the
+// handle of local memory, the locale of conversions.
+KSTV_DECLARE_HANDLE(HWND);
+typedef void* PSID;
+struct OVERLAPPED;
+typedef OVERLAPPED* LPOVERLAPPED;
+typedef HANDLE HLOCAL;
+typedef DWORD LCID;  // a locale
 typedef HINSTANCE HMODULE;
 typedef HANDLE HGLOBAL;
 

@@ -177,3 +177,12 @@ extern const IID IID_IWbemLocator;
 extern const IID IID_IUnsecuredApartment;
 extern const CLSID CLSID_WbemLocator;
 extern const CLSID CLSID_UnsecuredApartment;
+
+// COM object creation and proxy security, as the card monitor reaches WMI: only the WMI
+// locator is served.
+HRESULT WINAPI CoCreateInstance(REFCLSID classId, LPUNKNOWN outer, DWORD context, REFIID iid,
+                                LPVOID* object);
+HRESULT WINAPI CoSetProxyBlanket(IUnknown* proxy, DWORD authenticationService,
+                                 DWORD authorizationService, OLECHAR* serverPrincipalName,
+                                 DWORD authenticationLevel, DWORD impersonationLevel,
+                                 void* authenticationInfo, DWORD capabilities);

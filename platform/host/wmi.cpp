@@ -13,13 +13,13 @@
 #include <thread>
 #include <vector>
 
-#include "platform/host/call_records.h"
-#include "platform/host/com_object.h"
+#include "platform/host/detail/call_records.h"
+#include "platform/host/detail/com_object.h"
 #include "platform/host/control.h"
-#include "platform/host/failures.h"
-#include "platform/host/text.h"
-#include "platform/host/volumes.h"
-#include "platform/host/wmi_objects.h"
+#include "platform/host/detail/failures.h"
+#include "platform/host/detail/text.h"
+#include "platform/host/detail/volumes.h"
+#include "platform/host/detail/wmi_objects.h"
 
 namespace kstv::host {
 namespace detail {

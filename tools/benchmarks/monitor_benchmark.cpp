@@ -19,7 +19,7 @@
 #include "monitor/DriveBadges.h"
 #include "platform/handles.h"
 #include "platform/host/control.h"
-#include "platform/host/wmi_objects.h"
+#include "platform/host/detail/wmi_objects.h"
 
 namespace {
 

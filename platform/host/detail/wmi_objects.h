@@ -4,7 +4,7 @@
 #include <map>
 #include <string>
 
-#include "platform/host/com_object.h"
+#include "platform/host/detail/com_object.h"
 
 namespace kstv::host::detail {
 

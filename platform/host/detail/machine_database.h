@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/host/sqlite.h"
+#include "platform/host/detail/sqlite.h"
 
 namespace kstv::host::detail {
 

@@ -1,8 +1,8 @@
 // The registry store of a machine shared between processes: tables of the machine file.
 #include <algorithm>
 
-#include "platform/host/registry_store.h"
-#include "platform/host/text.h"
+#include "platform/host/detail/registry_store.h"
+#include "platform/host/detail/text.h"
 
 namespace kstv::host::detail {
 namespace {

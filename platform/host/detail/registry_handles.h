@@ -6,7 +6,7 @@
 #include <map>
 #include <optional>
 
-#include "platform/host/registry_store.h"
+#include "platform/host/detail/registry_store.h"
 
 namespace kstv::host::detail {
 

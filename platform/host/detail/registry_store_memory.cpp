@@ -6,8 +6,8 @@
 #include <unordered_map>
 #include <variant>
 
-#include "platform/host/registry_store.h"
-#include "platform/host/text.h"
+#include "platform/host/detail/registry_store.h"
+#include "platform/host/detail/text.h"
 
 namespace kstv::host::detail {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/machine_database.h"
+#include "platform/host/detail/machine_database.h"
 #include "platform/win32.h"
 
 namespace kstv::host::detail {

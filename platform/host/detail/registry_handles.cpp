@@ -1,4 +1,4 @@
-#include "platform/host/registry_handles.h"
+#include "platform/host/detail/registry_handles.h"
 
 namespace kstv::host::detail {
 

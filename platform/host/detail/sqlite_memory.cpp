@@ -1,4 +1,4 @@
-#include "platform/host/sqlite_memory.h"
+#include "platform/host/detail/sqlite_memory.h"
 
 #include <sqlite3.h>
 

@@ -1,9 +1,9 @@
-#include "platform/host/registry_store.h"
+#include "platform/host/detail/registry_store.h"
 
 #include <chrono>
 
 #include "platform/host/control.h"
-#include "platform/host/text.h"
+#include "platform/host/detail/text.h"
 
 namespace kstv::host::detail {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/host/sqlite.h"
+#include "platform/host/detail/sqlite.h"
 
 #include <cstdio>
 #include <cstdlib>

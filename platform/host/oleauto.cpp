@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/host/control.h"
-#include "platform/host/failures.h"
+#include "platform/host/detail/failures.h"
 
 namespace kstv::host {
 namespace {

@@ -1,10 +1,10 @@
-#include "platform/host/machine_database.h"
+#include "platform/host/detail/machine_database.h"
 
 #include <filesystem>
 #include <string>
 
 #include "platform/host/control.h"
-#include "platform/host/sqlite_memory.h"
+#include "platform/host/detail/sqlite_memory.h"
 
 namespace kstv::host::detail {
 

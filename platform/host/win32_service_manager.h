@@ -1,4 +1,5 @@
-// Host build: the service control manager's types and status values.
+// Host build: the service control manager: its types and status values, and the
+// services it keeps.
 #pragma once
 
 #include "platform/host/win32_types.h"

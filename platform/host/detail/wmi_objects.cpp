@@ -1,6 +1,6 @@
-#include "platform/host/wmi_objects.h"
+#include "platform/host/detail/wmi_objects.h"
 
-#include "platform/host/text.h"
+#include "platform/host/detail/text.h"
 
 namespace kstv::host::detail {
 

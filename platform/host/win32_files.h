@@ -1,0 +1,20 @@
+// Host build: files, as the debug log writes them and the card probe opens volumes.
+#pragma once
+
+#include "platform/host/win32_types.h"
+
+#define FILE_SHARE_READ 0x1UL
+#define FILE_SHARE_WRITE 0x2UL
+#define FILE_SHARE_DELETE 0x4UL
+#define CREATE_NEW 1UL
+#define CREATE_ALWAYS 2UL
+#define OPEN_EXISTING 3UL
+#define OPEN_ALWAYS 4UL
+#define TRUNCATE_EXISTING 5UL
+#define FILE_ATTRIBUTE_NORMAL 0x80UL
+
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
+                          LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
+                          DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
+                      LPOVERLAPPED overlapped);
