@@ -26,7 +26,9 @@ constexpr int kLineCapacity = 1024;
 std::mutex logFileLock;
 
 // The level is set by the run thread and read by the control handler's thread.
-std::atomic_ref<DWORD> LevelOf(ServiceModule& module) { return std::atomic_ref<DWORD>(module.debugLevel); }
+std::atomic_ref<DWORD> LevelOf(ServiceModule& module) {
+  return std::atomic_ref<DWORD>(module.debugLevel);
+}
 
 }  // namespace
 

@@ -102,8 +102,8 @@ HRESULT unregisterOwnTypeLibrary(const ServiceModule& module) {
   UniqueLibrary oleAutomation(LoadLibraryA(kOleAutomationLibrary));
   if (oleAutomation) {
     // A procedure's address is untyped; it is typed again through void(*)().
-    auto unregister = reinterpret_cast<UnRegisterTypeLibProc>(reinterpret_cast<void (*)()>(
-        GetProcAddress(oleAutomation.get(), kUnRegisterTypeLibName)));
+    auto unregister = reinterpret_cast<UnRegisterTypeLibProc>(
+        reinterpret_cast<void (*)()>(GetProcAddress(oleAutomation.get(), kUnRegisterTypeLibName)));
     if (unregister)
       result = unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
                           attributes->lcid, attributes->syskind);

@@ -4,9 +4,10 @@
 set -eu
 packages="cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libsqlite3-dev g++-mingw-w64-x86-64-posix
           mingw-w64-tools binutils-mingw-w64-x86-64 wine wine64 faketime clang libclang-rt-14-dev
-          librsvg2-bin icoutils wixl msitools"
+          librsvg2-bin icoutils wixl msitools clang-format"
 commands="cmake ninja g++ x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-widl
-          x86_64-w64-mingw32-objdump wine faketime clang rsvg-convert icotool wixl msiinfo"
+          x86_64-w64-mingw32-objdump wine faketime clang rsvg-convert icotool wixl msiinfo
+          clang-format"
 
 missing=""
 for command in $commands; do

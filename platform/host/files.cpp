@@ -8,8 +8,8 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/host/detail/call_records.h"
 #include "platform/host/control.h"
+#include "platform/host/detail/call_records.h"
 #include "platform/host/detail/failures.h"
 #include "platform/host/detail/kernel_handles.h"
 #include "platform/host/detail/volumes.h"

@@ -36,8 +36,7 @@ struct Leading {
 
 // What stands after it: white space, signs (not one of a kind already in front), a
 // currency sign where the number may have one, closing parentheses after an opening one.
-bool readTrailing(const OLECHAR* p, const Leading& leading, bool currencyAllowed,
-                  bool& negative) {
+bool readTrailing(const OLECHAR* p, const Leading& leading, bool currencyAllowed, bool& negative) {
   bool closed = false;
   for (; *p; ++p) {
     if (isSpace(*p)) continue;
@@ -65,7 +64,8 @@ bool roundedValue(const std::string& digits, std::int64_t exponent, std::uint64_
   const std::int64_t integerLength = static_cast<std::int64_t>(significant.size()) + exponent;
   if (integerLength > 10) return false;
   for (std::int64_t i = 0; i < integerLength; ++i)
-    value = value * 10 + (i < static_cast<std::int64_t>(significant.size()) ? significant[i] - '0' : 0);
+    value =
+        value * 10 + (i < static_cast<std::int64_t>(significant.size()) ? significant[i] - '0' : 0);
   // The first digit behind the point decides, the rest breaks a tie.
   if (integerLength >= 0 && integerLength < static_cast<std::int64_t>(significant.size())) {
     const char decider = significant[integerLength];
@@ -85,11 +85,16 @@ HRESULT WINAPI VarUI4FromStr(const OLECHAR* text, LCID, ULONG, ULONG* number) {
   Leading leading;
   for (;; ++p) {
     if (isSpace(*p)) continue;
-    if (*p == u'+' && !leading.plus) leading.plus = true;
-    else if (*p == u'-' && !leading.minus) leading.minus = true;
-    else if (*p == u'$' && !leading.currency) leading.currency = true;
-    else if (*p == u'(' && !leading.parenthesis) leading.parenthesis = true;
-    else break;
+    if (*p == u'+' && !leading.plus)
+      leading.plus = true;
+    else if (*p == u'-' && !leading.minus)
+      leading.minus = true;
+    else if (*p == u'$' && !leading.currency)
+      leading.currency = true;
+    else if (*p == u'(' && !leading.parenthesis)
+      leading.parenthesis = true;
+    else
+      break;
   }
   bool negative = leading.minus || leading.parenthesis;
 

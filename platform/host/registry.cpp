@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "platform/handles.h"
-#include "platform/host/detail/call_records.h"
 #include "platform/host/control.h"
+#include "platform/host/detail/call_records.h"
 #include "platform/host/detail/failures.h"
 #include "platform/host/detail/registry_handles.h"
 #include "platform/host/detail/registry_store.h"

@@ -8,8 +8,8 @@
 #include <optional>
 #include <vector>
 
-#include "platform/host/detail/call_records.h"
 #include "platform/host/control.h"
+#include "platform/host/detail/call_records.h"
 #include "platform/host/detail/failures.h"
 #include "platform/host/detail/kernel_handles.h"
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "platform/handles.h"
-#include "platform/host/detail/com_object.h"
 #include "platform/host/control.h"
+#include "platform/host/detail/com_object.h"
 #include "platform/host/detail/failures.h"
 #include "platform/host/detail/module.h"
 #include "platform/host/detail/text.h"
@@ -192,11 +192,10 @@ const char* SystemKindName(SYSKIND kind) {
 // TypeLib\{LIBID}\<major>.<minor>, versions in hexadecimal as Windows writes them.
 std::string VersionKeyPath(REFGUID id, WORD major, WORD minor) {
   char path[96];
-  std::snprintf(path, sizeof path,
-                "TypeLib\\{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}\\%x.%x",
-                static_cast<unsigned>(id.Data1), id.Data2, id.Data3, id.Data4[0], id.Data4[1],
-                id.Data4[2], id.Data4[3], id.Data4[4], id.Data4[5], id.Data4[6], id.Data4[7],
-                major, minor);
+  std::snprintf(
+      path, sizeof path, "TypeLib\\{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}\\%x.%x",
+      static_cast<unsigned>(id.Data1), id.Data2, id.Data3, id.Data4[0], id.Data4[1], id.Data4[2],
+      id.Data4[3], id.Data4[4], id.Data4[5], id.Data4[6], id.Data4[7], major, minor);
   return path;
 }
 

@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/host/detail/call_records.h"
 #include "platform/host/control.h"
+#include "platform/host/detail/call_records.h"
 #include "platform/host/detail/failures.h"
 
 namespace kstv::host {

@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/host/control.h"
 #include "platform/host/detail/call_records.h"
 #include "platform/host/detail/com_object.h"
-#include "platform/host/control.h"
 #include "platform/host/detail/failures.h"
 #include "platform/host/detail/text.h"
 #include "platform/host/detail/volumes.h"

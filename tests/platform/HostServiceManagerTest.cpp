@@ -26,8 +26,8 @@ class HostServiceManagerTest : public ::testing::Test {
 
   static SC_HANDLE create(SC_HANDLE manager, const char* name) {
     return CreateServiceA(manager, name, "Display", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                          SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "C:\\x.exe", nullptr,
-                          nullptr, "A\0B\0", nullptr, nullptr);
+                          SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "C:\\x.exe", nullptr, nullptr,
+                          "A\0B\0", nullptr, nullptr);
   }
 };
 

@@ -26,12 +26,24 @@ const NumberCase kNumberCases[] = {
     {"+5", S_OK, 5u},
     {" 5", S_OK, 5u},
     {"5 ", S_OK, 5u},
-    {"\x09""5", S_OK, 5u},
-    {"\x0A""5", S_OK, 5u},
-    {"\x0D""5", S_OK, 5u},
-    {"\x0B""5", S_OK, 5u},
-    {"\x0C""5", S_OK, 5u},
-    {"\xA0""5", S_OK, 5u},
+    {"\x09"
+     "5",
+     S_OK, 5u},
+    {"\x0A"
+     "5",
+     S_OK, 5u},
+    {"\x0D"
+     "5",
+     S_OK, 5u},
+    {"\x0B"
+     "5",
+     S_OK, 5u},
+    {"\x0C"
+     "5",
+     S_OK, 5u},
+    {"\xA0"
+     "5",
+     S_OK, 5u},
     {"5\x0A", S_OK, 5u},
     {"1,000", S_OK, 1000u},
     {"1,000,000", S_OK, 1000000u},
@@ -100,8 +112,12 @@ const NumberCase kNumberCases[] = {
     {"4294967295.4", S_OK, 4294967295u},
     {"4294967295.5", DISP_E_OVERFLOW, 0u},
     {"1%", DISP_E_TYPEMISMATCH, 0u},
-    {"\xA3""5", DISP_E_TYPEMISMATCH, 0u},
-    {"\x80""5", DISP_E_TYPEMISMATCH, 0u},
+    {"\xA3"
+     "5",
+     DISP_E_TYPEMISMATCH, 0u},
+    {"\x80"
+     "5",
+     DISP_E_TYPEMISMATCH, 0u},
     {"5\xA0", S_OK, 5u},
     {"- 5", DISP_E_OVERFLOW, 0u},
     {"+ 5", S_OK, 5u},
@@ -180,9 +196,14 @@ const NumberCase kNumberCases[] = {
     {"-00", S_OK, 0u},
     {"+0", S_OK, 0u},
     {"0+", S_OK, 0u},
-    {"\x09""+5\x09", S_OK, 5u},
+    {"\x09"
+     "+5\x09",
+     S_OK, 5u},
     {"5\x0B", S_OK, 5u},
-    {"\xA0""\xA0""5\xA0", S_OK, 5u},
+    {"\xA0"
+     "\xA0"
+     "5\xA0",
+     S_OK, 5u},
     {"1.", S_OK, 1u},
     {"1.e1", S_OK, 10u},
     {"1.5e+1", S_OK, 15u},
@@ -258,7 +279,9 @@ const NumberCase kNumberCases[] = {
     {"&O1e", DISP_E_TYPEMISMATCH, 0u},
     {"&O17 ", S_OK, 15u},
     {"-&O17", S_OK, 15u},
-    {"\x0C""&H10\x0C", S_OK, 16u},
+    {"\x0C"
+     "&H10\x0C",
+     S_OK, 16u},
     {".e1", DISP_E_TYPEMISMATCH, 0u},
     {"$,5", DISP_E_TYPEMISMATCH, 0u},
     {"5,,", S_OK, 5u},
@@ -292,9 +315,16 @@ const NumberCase kNumberCases[] = {
     {"(- 5)", DISP_E_OVERFLOW, 0u},
     {"-( 5)", DISP_E_OVERFLOW, 0u},
     {"$(5)$", DISP_E_OVERFLOW, 0u},
-    {"\xA0""-\xA0""5", DISP_E_OVERFLOW, 0u},
-    {"-\x09""5", DISP_E_OVERFLOW, 0u},
-    {"5\x09""-", DISP_E_OVERFLOW, 0u},
+    {"\xA0"
+     "-\xA0"
+     "5",
+     DISP_E_OVERFLOW, 0u},
+    {"-\x09"
+     "5",
+     DISP_E_OVERFLOW, 0u},
+    {"5\x09"
+     "-",
+     DISP_E_OVERFLOW, 0u},
     {"&H10 -", S_OK, 16u},
     {"&H10)", DISP_E_TYPEMISMATCH, 0u},
     {"(&H10", DISP_E_TYPEMISMATCH, 0u},
@@ -307,7 +337,10 @@ const NumberCase kNumberCases[] = {
     {"1e0000000000000000000000000000003", S_OK, 1000u},
     {"1e9999999999999999999", S_OK, 0u},
     {"1e-9999999999999999999", DISP_E_OVERFLOW, 0u},
-    {"0.000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000005e310", DISP_E_OVERFLOW, 0u},
+    {"0."
+     "000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+     "000000000000000000000000005e310",
+     DISP_E_OVERFLOW, 0u},
 };
 
 // What VarUI4FromStr gives for `text`, widened from the ANSI code page.

@@ -89,7 +89,8 @@ TEST_F(RegistryApiTest, AKeyNameOf255CharactersEnumeratesThroughA256ByteBuffer) 
 TEST_F(RegistryApiTest, AKeyNameLongerThan255CharactersIsRefused) {
   UniqueKey key;
   const std::string tooLong(257, 'k');
-  EXPECT_EQ(ERROR_INVALID_PARAMETER, createKey(scratch.get(), tooLong.c_str(), KEY_ALL_ACCESS, key));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER,
+            createKey(scratch.get(), tooLong.c_str(), KEY_ALL_ACCESS, key));
   // On a longer path Wine answers ERROR_MORE_DATA at times; refused all the same.
   EXPECT_NE(ERROR_SUCCESS,
             createKey(scratch.get(), (tooLong + "\\below").c_str(), KEY_ALL_ACCESS, key));
@@ -106,7 +107,8 @@ TEST_F(RegistryApiTest, AKeyNameLongerThan255CharactersIsRefused) {
   key.reset();
   EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(scratch.get(), oneMore.c_str()));
 #else
-  EXPECT_EQ(ERROR_INVALID_PARAMETER, createKey(scratch.get(), oneMore.c_str(), KEY_ALL_ACCESS, key));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER,
+            createKey(scratch.get(), oneMore.c_str(), KEY_ALL_ACCESS, key));
 #endif
 }
 
@@ -129,12 +131,12 @@ TEST_F(RegistryApiTest, SettingAValueUnderAnotherCaseKeepsTheFirstSpelling) {
 
 TEST_F(RegistryApiTest, ThePerformanceDataRootTakesNoKeysAndNoValues) {
   UniqueKey key;
-  EXPECT_EQ(ERROR_INVALID_HANDLE, createKey(HKEY_PERFORMANCE_DATA, "KstvTests", KEY_ALL_ACCESS, key));
+  EXPECT_EQ(ERROR_INVALID_HANDLE,
+            createKey(HKEY_PERFORMANCE_DATA, "KstvTests", KEY_ALL_ACCESS, key));
   EXPECT_EQ(ERROR_INVALID_HANDLE,
             RegOpenKeyExA(HKEY_PERFORMANCE_DATA, "KstvTests", 0, KEY_READ, key.put()));
-  EXPECT_EQ(ERROR_INVALID_HANDLE,
-            RegSetValueExA(HKEY_PERFORMANCE_DATA, "KstvTests", 0, REG_SZ,
-                           reinterpret_cast<const BYTE*>("x"), 2));
+  EXPECT_EQ(ERROR_INVALID_HANDLE, RegSetValueExA(HKEY_PERFORMANCE_DATA, "KstvTests", 0, REG_SZ,
+                                                 reinterpret_cast<const BYTE*>("x"), 2));
   EXPECT_EQ(ERROR_INVALID_HANDLE, RegDeleteValueA(HKEY_PERFORMANCE_DATA, "KstvTests"));
   EXPECT_EQ(ERROR_INVALID_HANDLE, RegDeleteKeyA(HKEY_PERFORMANCE_DATA, "KstvTests"));
   DWORD subKeys = kSentinel;

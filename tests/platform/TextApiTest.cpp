@@ -64,18 +64,43 @@ TEST(TextApiTest, LstrcmpiAComparesWholeStringsWithoutRegardToCase) {
 
 TEST(TextApiTest, LstrcmpiAComparesByTheLocaleNotByCaseAlone) {
   // Equal in the word sort of code page 1252, though not byte for byte after folding.
-  for (auto [first, second] : {std::pair{"Val", "V\xAD" "al"}, {"ForceRemove", "FORCE\xADREMOVE"},
-                               {"\xAD", ""}, {"ss", "\xDF"}, {"STRASSE", "stra\xDF" "e"},
-                               {"ae", "\xE6"}, {"AE", "\xC6"}, {"oe", "\x9C"}, {"OE", "\x8C"},
-                               {"th", "\xFE"}, {"TH", "\xDE"}, {"^", "\x88"}, {"\x8A", "\x9A"},
-                               {"\x8E", "\x9E"}, {"\x9F", "\xFF"}, {"\xDD", "\xFD"}}) {
+  for (auto [first, second] : {std::pair{"Val",
+                                         "V\xAD"
+                                         "al"},
+                               {"ForceRemove", "FORCE\xADREMOVE"},
+                               {"\xAD", ""},
+                               {"ss", "\xDF"},
+                               {"STRASSE",
+                                "stra\xDF"
+                                "e"},
+                               {"ae", "\xE6"},
+                               {"AE", "\xC6"},
+                               {"oe", "\x9C"},
+                               {"OE", "\x8C"},
+                               {"th", "\xFE"},
+                               {"TH", "\xDE"},
+                               {"^", "\x88"},
+                               {"\x8A", "\x9A"},
+                               {"\x8E", "\x9E"},
+                               {"\x9F", "\xFF"},
+                               {"\xDD", "\xFD"}}) {
     SCOPED_TRACE(std::string(first) + " / " + second);
     EXPECT_EQ(0, lstrcmpiA(first, second));
   }
   // Unequal: accents, other punctuation and control characters count.
-  for (auto [first, second] : {std::pair{"e", "\xE9"}, {"co-op", "coop"}, {"it's", "its"},
-                               {"a b", "ab"}, {"a\x01" "b", "ab"}, {"a\x7F" "b", "ab"},
-                               {"\xD7", "\xF7"}, {"s", "\xDF"}, {"\xE6", "\x9C"}}) {
+  for (auto [first, second] : {std::pair{"e", "\xE9"},
+                               {"co-op", "coop"},
+                               {"it's", "its"},
+                               {"a b", "ab"},
+                               {"a\x01"
+                                "b",
+                                "ab"},
+                               {"a\x7F"
+                                "b",
+                                "ab"},
+                               {"\xD7", "\xF7"},
+                               {"s", "\xDF"},
+                               {"\xE6", "\x9C"}}) {
     SCOPED_TRACE(std::string(first) + " / " + second);
     EXPECT_NE(0, lstrcmpiA(first, second));
   }

@@ -223,9 +223,9 @@ TEST_F(RegistrarExecutionTest, AnEmptyKeyNameIsASyntaxErrorThatDeletesNothing) {
   kept.reset();
   for (BOOL doRegister : {TRUE, FALSE}) {
     SCOPED_TRACE(doRegister ? "registration" : "unregistration");
-    for (const char* body : {"ForceRemove ''", "Delete ''", "NoRemove ''", "''",
-                             "ForceRemove '%Nothing%'", "Delete '%Nothing%' = s 'x'",
-                             "Sub { ForceRemove '' }"}) {
+    for (const char* body :
+         {"ForceRemove ''", "Delete ''", "NoRemove ''", "''", "ForceRemove '%Nothing%'",
+          "Delete '%Nothing%' = s 'x'", "Sub { ForceRemove '' }"}) {
       SCOPED_TRACE(body);
       EXPECT_EQ(DISP_E_EXCEPTION, script.run(body, doRegister));
       EXPECT_TRUE(script.exists("Kept"));
@@ -235,9 +235,13 @@ TEST_F(RegistrarExecutionTest, AnEmptyKeyNameIsASyntaxErrorThatDeletesNothing) {
 
 TEST_F(RegistrarExecutionTest, KeywordsCompareAsThePlatformsLocaleDoes) {
   // A soft hyphen weighs nothing in the locale's comparison: this is the keyword.
-  ASSERT_EQ(S_OK, script.run("K { v\xAD" "al V = s 'x' }", TRUE));
+  ASSERT_EQ(S_OK, script.run("K { v\xAD"
+                             "al V = s 'x' }",
+                             TRUE));
   EXPECT_EQ("x", script.value("K", "V"));
-  EXPECT_FALSE(script.exists("K\\v\xAD" "al"));
+  EXPECT_FALSE(
+      script.exists("K\\v\xAD"
+                    "al"));
 }
 
 TEST_F(RegistrarExecutionTest, ABlockMayOnlyFollowAKeyEntry) {

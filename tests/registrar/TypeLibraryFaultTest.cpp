@@ -31,8 +31,7 @@ std::string text(BSTR value) {
 
 class TypeLibraryFaultTest : public ::testing::Test {
  protected:
-  TypeLibraryFaultTest()
-      : bstrs_(host::liveBstrCount()), objects_(host::liveComObjectCount()) {
+  TypeLibraryFaultTest() : bstrs_(host::liveBstrCount()), objects_(host::liveComObjectCount()) {
     InitializedTestServiceModule();
   }
   ~TypeLibraryFaultTest() override {
@@ -78,7 +77,8 @@ class TypeLibraryFaultTest : public ::testing::Test {
 TEST_F(TypeLibraryFaultTest, TheOwnFileIsRegisteredWithItsFolderAsHelpDirectory) {
   host::setModulePath("C:\\Apps\\KstvCardReader.exe");
   ASSERT_EQ(S_OK, registerOwnTypeLibrary(TestServiceModule()));
-  EXPECT_EQ("C:\\Apps\\KstvCardReader.exe", defaultValue(std::string(kVersionKey) + "\\409\\win32"));
+  EXPECT_EQ("C:\\Apps\\KstvCardReader.exe",
+            defaultValue(std::string(kVersionKey) + "\\409\\win32"));
   EXPECT_EQ("C:\\Apps\\", defaultValue(std::string(kVersionKey) + "\\HELPDIR"));
 }
 
@@ -103,7 +103,8 @@ TEST_F(TypeLibraryFaultTest, WithoutAnEmbeddedLibraryTheTlbBesideTheProgramIsReg
   placeLibraryFile("C:\\Apps\\KstvCardReader.tlb");
   withoutEmbeddedLibrary();
   ASSERT_EQ(S_OK, registerOwnTypeLibrary(TestServiceModule()));
-  EXPECT_EQ("C:\\Apps\\KstvCardReader.tlb", defaultValue(std::string(kVersionKey) + "\\409\\win32"));
+  EXPECT_EQ("C:\\Apps\\KstvCardReader.tlb",
+            defaultValue(std::string(kVersionKey) + "\\409\\win32"));
 }
 
 TEST_F(TypeLibraryFaultTest, TheTlbNameReplacesOnlyTheLastComponentsLastExtension) {

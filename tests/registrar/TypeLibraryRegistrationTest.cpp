@@ -60,7 +60,8 @@ TEST_F(TypeLibraryRegistrationTest, RegistrationWritesTheLibraryWithItsPathAndHe
   const std::string path = ownPath();
   EXPECT_EQ("KstvCardReader 1.0 Type Library", defaultValue(kVersionKey));
   EXPECT_EQ(path, defaultValue(std::string(kVersionKey) + "\\409\\win32"));
-  EXPECT_EQ(path.substr(0, path.rfind('\\') + 1), defaultValue(std::string(kVersionKey) + "\\HELPDIR"));
+  EXPECT_EQ(path.substr(0, path.rfind('\\') + 1),
+            defaultValue(std::string(kVersionKey) + "\\HELPDIR"));
   // The library was read from a file: LIBFLAG_FHASDISKIMAGE.
   EXPECT_EQ("8", defaultValue(std::string(kVersionKey) + "\\FLAGS"));
 }

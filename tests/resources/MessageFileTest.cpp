@@ -23,10 +23,10 @@ TEST(MessageFileTest, EveryReportedEventIsShownAsItsOwnTextAlone) {
     SCOPED_TRACE(text);
     DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(text)};
     char shown[512] = {};
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                                  messages, kEventIdentifier, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-                                  shown, sizeof shown,
-                                  reinterpret_cast<va_list*>(arguments));
+    DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, messages,
+                       kEventIdentifier, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), shown,
+                       sizeof shown, reinterpret_cast<va_list*>(arguments));
     ASSERT_NE(0u, length) << GetLastError();
     EXPECT_EQ(std::string(text), std::string(shown, length));
   }

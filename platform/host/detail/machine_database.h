@@ -56,7 +56,7 @@ class MachineDatabase {
     MachineDatabase& database_;
     bool write_;
     bool outermost_;
-    bool savepoint_;  // a writing transaction inside another
+    bool savepoint_;      // a writing transaction inside another
     bool begun_ = false;  // begun on the connection, at its first use
     bool open_ = true;
     std::size_t mark_ = 0;  // the participant's journal when the transaction began

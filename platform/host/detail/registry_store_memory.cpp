@@ -39,8 +39,8 @@ struct UndoWriteTime {
 };
 struct UndoLogEntry {};
 struct UndoLogStart {};
-using Undo =
-    std::variant<UndoAddedKey, UndoRemovedKey, UndoValue, UndoWriteTime, UndoLogEntry, UndoLogStart>;
+using Undo = std::variant<UndoAddedKey, UndoRemovedKey, UndoValue, UndoWriteTime, UndoLogEntry,
+                          UndoLogStart>;
 
 class MemoryRegistryStore final : public RegistryStore, public TransactionParticipant {
  public:

@@ -99,13 +99,16 @@ std::optional<ValueRecord> SqliteRegistryStore::valueAt(KeyId key, DWORD index) 
                      query.blob(2)};
 }
 
-void SqliteRegistryStore::setValue(KeyId key, std::u16string_view name, DWORD type, const BYTE* data,
-                             DWORD size) {
+void SqliteRegistryStore::setValue(KeyId key, std::u16string_view name, DWORD type,
+                                   const BYTE* data, DWORD size) {
   SqliteStatement upsert(db(),
                          "INSERT INTO reg_values(key, name, fold, type, data) VALUES(?, ?, ?, ?, ?)"
                          " ON CONFLICT(key, fold) DO UPDATE"
                          " SET type = excluded.type, data = excluded.data");
-  upsert.bind(key).bind(wideToUtf8(name)).bind(foldedName(name)).bind(static_cast<std::int64_t>(type));
+  upsert.bind(key)
+      .bind(wideToUtf8(name))
+      .bind(foldedName(name))
+      .bind(static_cast<std::int64_t>(type));
   upsert.bindBlob(data, size).step();
   SqliteStatement(db(), "UPDATE reg_keys SET write_time = ? WHERE id = ?")
       .bind(fileTimeNow())
