@@ -75,14 +75,9 @@ bool roundedValue(const std::string& digits, std::int64_t exponent, std::uint64_
   return value <= kLargest;
 }
 
-}  // namespace
-}  // namespace kstv::host
-
-HRESULT WINAPI VarUI4FromStr(const OLECHAR* text, LCID, ULONG, ULONG* number) {
-  using namespace kstv::host;
-  if (!text || !number) return E_INVALIDARG;
-  const OLECHAR* p = text;
-  Leading leading;
+// The signs, currency sign and parenthesis before the number, with white space; gives
+// where the number begins.
+const OLECHAR* readLeading(const OLECHAR* p, Leading& leading) {
   for (;; ++p) {
     if (isSpace(*p)) continue;
     if (*p == u'+' && !leading.plus)
@@ -94,48 +89,53 @@ HRESULT WINAPI VarUI4FromStr(const OLECHAR* text, LCID, ULONG, ULONG* number) {
     else if (*p == u'(' && !leading.parenthesis)
       leading.parenthesis = true;
     else
-      break;
+      return p;
   }
-  bool negative = leading.minus || leading.parenthesis;
+}
 
-  // &H and &O: the digits as a bit pattern, whatever the signs say.
-  if (p[0] == u'&' && !leading.currency &&
-      (p[1] == u'H' || p[1] == u'h' || p[1] == u'O' || p[1] == u'o')) {
-    const unsigned base = (p[1] == u'H' || p[1] == u'h') ? 16 : 8;
-    p += 2;
-    std::uint64_t value = 0;
-    bool digits = false, overflow = false;
-    for (int digit; (digit = radixDigit(*p, base)) >= 0; ++p, digits = true) {
-      value = value * base + static_cast<unsigned>(digit);
-      if (value > kLargest) overflow = true, value = kLargest;
-    }
-    bool ignored = false;
-    if (!digits || !readTrailing(p, leading, false, ignored)) return DISP_E_TYPEMISMATCH;
-    if (overflow) return DISP_E_OVERFLOW;
-    *number = static_cast<ULONG>(value);
-    return S_OK;
+// &H and &O (p is past them): the digits as a bit pattern, whatever the signs say.
+HRESULT radixNumber(const OLECHAR* p, unsigned base, const Leading& leading, ULONG* number) {
+  std::uint64_t value = 0;
+  bool digits = false, overflow = false;
+  for (int digit; (digit = radixDigit(*p, base)) >= 0; ++p, digits = true) {
+    value = value * base + static_cast<unsigned>(digit);
+    if (value > kLargest) overflow = true, value = kLargest;
   }
+  bool ignored = false;
+  if (!digits || !readTrailing(p, leading, false, ignored)) return DISP_E_TYPEMISMATCH;
+  if (overflow) return DISP_E_OVERFLOW;
+  *number = static_cast<ULONG>(value);
+  return S_OK;
+}
 
-  // Decimal: digits with thousands separators and a point, then an exponent. A digit
-  // after the exponent's own digits and a separator joins the mantissa again.
+// A decimal number as read: its digits, how many stand behind the point, the exponent.
+struct Decimal {
   std::string digits;
   std::int64_t fractionDigits = 0;
-  bool digitSeen = false, pointSeen = false, exponentSeen = false, inExponent = false;
-  bool exponentDigits = false, exponentPlus = false, exponentMinus = false;
+  bool digitSeen = false;
   std::uint32_t exponent = 0;  // accumulates with wrap-around, as the platform's does
+  bool exponentMinus = false;
+};
+
+// Digits with thousands separators and a point, then an exponent. A digit after the
+// exponent's own digits and a separator joins the mantissa again. Gives where the
+// number ends, or null for an exponent without digits.
+const OLECHAR* readDecimal(const OLECHAR* p, Decimal& number) {
+  bool pointSeen = false, exponentSeen = false, inExponent = false;
+  bool exponentDigits = false, exponentPlus = false;
   for (;; ++p) {
     if (isDigit(*p)) {
       if (inExponent) {
-        exponent = exponent * 10 + static_cast<std::uint32_t>(*p - u'0');
+        number.exponent = number.exponent * 10 + static_cast<std::uint32_t>(*p - u'0');
         exponentDigits = true;
       } else {
-        digits.push_back(static_cast<char>(*p));
-        if (pointSeen) ++fractionDigits;
-        digitSeen = true;
+        number.digits.push_back(static_cast<char>(*p));
+        if (pointSeen) ++number.fractionDigits;
+        number.digitSeen = true;
       }
       continue;
     }
-    if (*p == u',' && (digitSeen || pointSeen)) {
+    if (*p == u',' && (number.digitSeen || pointSeen)) {
       if (inExponent && exponentDigits) inExponent = false;
       continue;
     }
@@ -144,30 +144,50 @@ HRESULT WINAPI VarUI4FromStr(const OLECHAR* text, LCID, ULONG, ULONG* number) {
         exponentPlus = true;
         continue;
       }
-      if (*p == u'-' && !exponentMinus) {
-        exponentMinus = true;
+      if (*p == u'-' && !number.exponentMinus) {
+        number.exponentMinus = true;
         continue;
       }
-      return DISP_E_TYPEMISMATCH;  // an exponent without digits
+      return nullptr;
     }
     inExponent = false;
     if (*p == u'.' && !pointSeen && !exponentSeen) {
       pointSeen = true;
       continue;
     }
-    if ((*p == u'e' || *p == u'E') && digitSeen && !exponentSeen) {
+    if ((*p == u'e' || *p == u'E') && number.digitSeen && !exponentSeen) {
       exponentSeen = inExponent = true;
       continue;
     }
-    break;
+    return p;
   }
-  if (!digitSeen || !readTrailing(p, leading, true, negative)) return DISP_E_TYPEMISMATCH;
+}
 
-  std::int64_t scale = static_cast<std::int32_t>(exponent);
-  if (exponentMinus) scale = -scale;
+HRESULT decimalNumber(const OLECHAR* p, const Leading& leading, ULONG* number) {
+  bool negative = leading.minus || leading.parenthesis;
+  Decimal decimal;
+  p = readDecimal(p, decimal);
+  if (!p || !decimal.digitSeen || !readTrailing(p, leading, true, negative))
+    return DISP_E_TYPEMISMATCH;
+  std::int64_t scale = static_cast<std::int32_t>(decimal.exponent);
+  if (decimal.exponentMinus) scale = -scale;
   std::uint64_t value = 0;
-  if (!roundedValue(digits, scale - fractionDigits, value)) return DISP_E_OVERFLOW;
+  if (!roundedValue(decimal.digits, scale - decimal.fractionDigits, value)) return DISP_E_OVERFLOW;
   if (negative && value != 0) return DISP_E_OVERFLOW;
   *number = static_cast<ULONG>(value);
   return S_OK;
+}
+
+}  // namespace
+}  // namespace kstv::host
+
+HRESULT WINAPI VarUI4FromStr(const OLECHAR* text, LCID, ULONG, ULONG* number) {
+  using namespace kstv::host;
+  if (!text || !number) return E_INVALIDARG;
+  Leading leading;
+  const OLECHAR* p = readLeading(text, leading);
+  if (p[0] == u'&' && !leading.currency &&
+      (p[1] == u'H' || p[1] == u'h' || p[1] == u'O' || p[1] == u'o'))
+    return radixNumber(p + 2, (p[1] == u'H' || p[1] == u'h') ? 16 : 8, leading, number);
+  return decimalNumber(p, leading, number);
 }
