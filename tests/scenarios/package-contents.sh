@@ -51,14 +51,18 @@ check "-UnregServer runs deferred, as the system" test "$(action UnregisterServi
 check "-Service runs when installing, after the files and before the service starts" sh -c '
   [ "$1" = "NOT REMOVE=\"ALL\"" ] && [ "$2" -gt "$3" ] && [ "$2" -lt "$4" ]' - \
   "$(condition RegisterService)" "$(sequence RegisterService)" "$(sequence InstallFiles)" "$(sequence StartServices)"
-check "-UnregServer runs when removing (not for an upgrade), after the service stops and before the files go" sh -c '
-  [ "$1" = "REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE" ] && [ "$2" -gt "$3" ] && [ "$2" -lt "$4" ] && [ "$2" -gt "$5" ]' - \
+check "-UnregServer runs when removing (not for an upgrade, nor once a newer product installed the program), after the service stops and before the files go" sh -c '
+  [ "$1" = "REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE AND (NOT REGISTEREDPRODUCT OR REGISTEREDPRODUCT = ProductCode)" ] && [ "$2" -gt "$3" ] && [ "$2" -lt "$4" ] && [ "$2" -gt "$5" ]' - \
   "$(condition UnregisterService)" "$(sequence UnregisterService)" "$(sequence StopServices)" \
   "$(sequence RemoveFiles)" "$(sequence InstallInitialize)"
 check "the service is started at installation and stopped at both" \
   test "$(table ServiceControl | awk -F '\t' '{print $2 " " $3}')" = "KstvCardReader 35"
 check "an older version is removed by the upgrade" \
   test -n "$(sequence RemoveExistingProducts)"
+product_value() { table Registry | awk -F '\t' -v n="$1" '$2 == 2 && $3 == "SOFTWARE\\Kestrova\\KstvCardReader" && $4 == n {print $5}'; }
+check "the folder and the product that installed the program are remembered" \
+  test "$(product_value InstallDir) $(product_value ProductCode)" = "[INSTALLDIR] [ProductCode]"
+check "and read back by the next session" test "$(table AppSearch | awk -F '\t' '{print $1}' | sort | tr '\n' ' ')" = "INSTALLDIR REGISTEREDPRODUCT "
 check "a per-machine x64 package" sh -c '
   msiinfo suminfo "$1" | grep -q "Template: x64;1033" && [ "$(msiinfo export "$1" Property | tr -d "\r" | awk -F "\t" "\$1 == \"ALLUSERS\" {print \$2}")" = 1 ]' - "$msi"
 

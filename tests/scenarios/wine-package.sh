@@ -60,6 +60,7 @@ nothing_left_in() {
     check "no $key" absent "$key"
   done
   check "the AppID key itself stays" present 'HKCR\AppID'
+  check "no remembered folder or product" absent 'HKLM\SOFTWARE\Kestrova\KstvCardReader'
 }
 # Runs a command and says how long it took.
 timed() {
@@ -88,13 +89,13 @@ check "the files are in place" file_there "$default\\KstvCardReader.exe"
 products=$("$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' | grep -c 'DisplayName.*Kestrova Card Reader')
 check "one product is installed after the upgrade (found $products)" test "$products" -eq 1
 check "and it is the newer version" sh -c '"$0" reg query "HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall" /s 2>/dev/null | tr -d "\r" | grep -q "DisplayVersion.*1\.0\.0"' "$wine"
-# Wine's quirk: its RemoveExistingProducts runs after the newer product's InstallFinalize
-# (wherever the sequence puts it) and sets no UPGRADINGPRODUCTCODE, so the older product's
-# -UnregServer, which Windows skips during an upgrade, runs after the newer one's -Service
-# and takes the registration with it. Windows removes the older product first, and the
-# newer -Service then registers anew. Pinned here so that a change in Wine shows.
-check "Wine's quirk: the older product's removal unregistered the newer registration" \
-  absent "$service"
+# Wine runs RemoveExistingProducts after the newer product's InstallFinalize (as the
+# sequence has it, like Windows) but sets no UPGRADINGPRODUCTCODE in the older product's
+# session: the older product's -UnregServer is held back by the product code the newer
+# one left under HKLM\SOFTWARE\Kestrova\KstvCardReader, so the newer registration stays.
+installed_in "$default"
+check "one service entry after the upgrade" \
+  test "$("$wine" reg query 'HKLM\System\CurrentControlSet\Services' 2>/dev/null | tr -d '\r' | grep -ci '\\KstvCardReader$')" -eq 1
 check "msiexec /x of the newer one exits 0" "$wine" msiexec /x "$msi" /qn
 nothing_left_in "$default"
 
