@@ -1,7 +1,8 @@
 #!/bin/sh
 # The installer package under Wine, in the throw-away prefix (Windows 10): install,
 # what is where, uninstall, the same into a folder with blanks given as INSTALLDIR, and an
-# upgrade over an older version. (The program itself stops soon after its start here:
+# upgrade over an older version, and an installation rolled back because the program's
+# -Service failed. (The program itself stops soon after its start here:
 # Wine's WMI has no unsecured apartment. The scenario checks the package.)
 # Usage: wine-package.sh WINE-RUN PACKAGE.msi OLDER-PACKAGE.msi
 set -u
@@ -97,6 +98,16 @@ installed_in "$default"
 check "one service entry after the upgrade" \
   test "$("$wine" reg query 'HKLM\System\CurrentControlSet\Services' 2>/dev/null | tr -d '\r' | grep -ci '\\KstvCardReader$')" -eq 1
 check "msiexec /x of the newer one exits 0" "$wine" msiexec /x "$msi" /qn
+nothing_left_in "$default"
+
+# A -Service that fails fails the installation, which is rolled back: on Windows 7 the
+# program refuses to register (0x80110449). Windows ends msiexec with 1603; Wine's
+# msiexec with 1627, its code for a failed action. Either way not 0.
+quiet "$wine" reg add 'HKCU\Software\Wine' /v Version /d win7 /f
+"$wine" msiexec /i "$msi" /qn >/dev/null 2>&1
+code=$?
+quiet "$wine" reg add 'HKCU\Software\Wine' /v Version /d win10 /f
+check "a failing -Service fails the installation (exit status $code)" test "$code" -ne 0
 nothing_left_in "$default"
 
 finish
