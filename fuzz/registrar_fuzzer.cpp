@@ -43,9 +43,10 @@ std::string Hex(HRESULT result) {
 }
 
 // The replacements every input runs with: made once, their blocks counted as the
-// baseline that each input must come back to.
+// baseline that each input must come back to. Never destroyed: at exit the host's block
+// tables may be gone before it.
 const kstv::ReplacementMap& Replacements() {
-  static kstv::ReplacementMap map;
+  static kstv::ReplacementMap& map = *new kstv::ReplacementMap;
   static const bool filled = [] {
     map.add(KSTV_W("Module"), KSTV_W("C:\\Program Files\\it''s\\x.exe"));
     map.add(KSTV_W("Quote"), KSTV_W("a'b"));
