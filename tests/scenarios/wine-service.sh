@@ -109,15 +109,17 @@ second="$(dirname "$doubles")/kstv_reinstall_b.exe"
 cp "$doubles" "$first" && cp "$doubles" "$second" || exit 1
 check "-Service installs the service with doubles" "$wine" "$first" -Service
 check "which starts" start_service RUNNING
+# The Windows paths are asked for once, so that each round reads the registry only.
+first_path="\"$(windows_path "$first")\""
+second_path="\"$(windows_path "$second")\""
 bad=""
 for round in $(seq 20); do
-  if [ $((round % 2)) -eq 1 ]; then next=$second; else next=$first; fi
+  if [ $((round % 2)) -eq 1 ]; then next=$second want=$second_path; else next=$first want=$first_path; fi
   "$wine" "$next" -Service >/dev/null 2>&1
   code=$?
   path=$(image_path)
-  want="\"$(windows_path "$next")\""
   if [ "$code" -ne 0 ] || [ "$path" != "$want" ]; then
-    bad="$bad round $round: exit $code, image path $path;"
+    bad="$bad round $round: exit $code, image path $path, not $want;"
   fi
   start_service RUNNING || bad="$bad round $round: the new service did not start;"
 done
