@@ -46,16 +46,15 @@ std::string Hex(HRESULT result) {
 // baseline that each input must come back to. Never destroyed: at exit the host's block
 // tables may be gone before it.
 const kstv::ReplacementMap& Replacements() {
-  static kstv::ReplacementMap& map = *new kstv::ReplacementMap;
-  static const bool filled = [] {
-    map.add(KSTV_W("Module"), KSTV_W("C:\\Program Files\\it''s\\x.exe"));
-    map.add(KSTV_W("Quote"), KSTV_W("a'b"));
-    map.add(KSTV_W("Nested"), KSTV_W("%Module%"));
-    map.add(KSTV_W("Empty"), KSTV_W(""));
-    return true;
+  static const kstv::ReplacementMap* const map = [] {
+    auto* made = new kstv::ReplacementMap;
+    made->add(KSTV_W("Module"), KSTV_W("C:\\Program Files\\it''s\\x.exe"));
+    made->add(KSTV_W("Quote"), KSTV_W("a'b"));
+    made->add(KSTV_W("Nested"), KSTV_W("%Module%"));
+    made->add(KSTV_W("Empty"), KSTV_W(""));
+    return made;
   }();
-  (void)filled;
-  return map;
+  return *map;
 }
 
 }  // namespace

@@ -14,3 +14,7 @@ finish() {
   echo "$passed passed, $failures failed"
   [ "$failures" -eq 0 ]
 }
+# Runs a command without its output.
+quiet() { "$@" >/dev/null 2>&1; }
+# Wine scenarios (which set $wine to wine-run.sh): the Windows path of a Unix one.
+windows_path() { "$wine" winepath -w "$1" | tr -d '\r'; }

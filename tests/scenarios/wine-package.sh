@@ -10,8 +10,6 @@ wine=$1
 package=$2
 older=$3
 . "$(dirname "$0")/checks.sh"
-quiet() { "$@" >/dev/null 2>&1; }
-windows_path() { "$wine" winepath -w "$1" | tr -d '\r'; }
 present() { quiet "$wine" reg query "$1"; }
 absent() { ! present "$1"; }
 value() { "$wine" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *\(REG_[A-Z_]*\) *\(.*\)\$/\1 \2/p"; }

@@ -18,7 +18,6 @@ wine=$1
 doubles=$2
 product=$3
 . "$(dirname "$0")/checks.sh"
-quiet() { "$@" >/dev/null 2>&1; }
 not() { ! "$@"; }
 state() { "$wine" sc query KstvCardReader 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $4}'; }
 exit_code() { "$wine" sc query KstvCardReader 2>/dev/null | tr -d '\r' | awk '/WIN32_EXIT_CODE/ {print $3}'; }
@@ -84,7 +83,6 @@ image_path() {
   "$wine" reg query 'HKLM\System\CurrentControlSet\Services\KstvCardReader' /v ImagePath 2>/dev/null |
     tr -d '\r' | sed -n 's/.*REG_[A-Z_]*[[:space:]]*//p'
 }
-windows_path() { "$wine" winepath -w "$1" | tr -d '\r'; }
 
 check "-Service installs the real program" "$wine" "$product" -Service
 check "its entry names the program, quoted" test "$(image_path)" = "\"$(windows_path "$product")\""
