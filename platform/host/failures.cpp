@@ -51,6 +51,19 @@ std::unordered_map<std::string, std::size_t, NameHash, std::equal_to<>>& calls()
   return table;
 }
 
+// The count of each call by the address of the name its caller passes, a literal that
+// stays put: found without hashing the text. Cleared with the counts.
+std::unordered_map<const char*, std::size_t*>& countsBySite() {
+  static std::unordered_map<const char*, std::size_t*> table;
+  return table;
+}
+
+void count(const char* call) {
+  std::size_t*& site = countsBySite()[call];
+  if (!site) site = &calls().try_emplace(call, 0).first->second;
+  ++*site;
+}
+
 }  // namespace
 
 void failCall(const std::string& call, DWORD code, unsigned times, unsigned after) {
@@ -81,36 +94,48 @@ std::size_t callCount(const std::string& call) {
 
 void resetCallCounts() {
   std::lock_guard guard(injectionsLock());
+  countsBySite().clear();
   calls().clear();
 }
 
 namespace detail {
 
+namespace {
+
+// The action due at `point`, taken from the table; empty when there is none. The caller
+// holds the lock.
+std::function<void()> takeCallAction(const char* point) {
+  if (actions().empty()) return nullptr;
+  auto found = actions().find(std::string_view(point));
+  if (found == actions().end()) return nullptr;
+  if (found->second.after > 0) {
+    --found->second.after;
+    return nullptr;
+  }
+  std::function<void()> action = std::move(found->second.action);
+  actions().erase(found);
+  return action;
+}
+
+}  // namespace
+
 void runCallAction(const char* point) {
   std::function<void()> action;
   {
     std::lock_guard guard(injectionsLock());
-    if (actions().empty()) return;
-    auto found = actions().find(std::string_view(point));
-    if (found == actions().end()) return;
-    if (found->second.after > 0) {
-      --found->second.after;
-      return;
-    }
-    action = std::move(found->second.action);
-    actions().erase(found);
+    action = takeCallAction(point);
   }
-  action();  // without the lock: the action may call the platform
+  if (action) action();  // without the lock: the action may call the platform
 }
 
 std::optional<DWORD> injectedFailure(const char* call) {
-  runCallAction(call);
-  std::lock_guard guard(injectionsLock());
-  auto counted = calls().find(std::string_view(call));
-  if (counted == calls().end())
-    calls().emplace(call, 1);
-  else
-    ++counted->second;
+  std::unique_lock guard(injectionsLock());
+  if (std::function<void()> action = takeCallAction(call)) {
+    guard.unlock();
+    action();  // without the lock: the action may call the platform
+    guard.lock();
+  }
+  count(call);
   if (injections().empty()) return std::nullopt;
   auto found = injections().find(std::string_view(call));
   if (found == injections().end()) return std::nullopt;

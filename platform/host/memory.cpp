@@ -3,10 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <unordered_set>
 
 #include "platform/host/control.h"
 #include "platform/host/detail/failures.h"
+#include "platform/host/detail/pointer_set.h"
 
 namespace kstv::host {
 namespace {
@@ -19,7 +19,7 @@ class Blocks {
   }
   bool remove(void* block) {
     std::lock_guard guard(lock_);
-    return live_.erase(block) != 0;
+    return live_.erase(block);
   }
   std::size_t count() {
     std::lock_guard guard(lock_);
@@ -28,7 +28,7 @@ class Blocks {
 
  private:
   std::mutex lock_;
-  std::unordered_set<void*> live_;
+  detail::PointerSet live_;
 };
 
 Blocks& localBlocks() {

@@ -66,24 +66,56 @@ bool allowed(RegistryStore& store, KeyId key, REGSAM access) {
 // Windows documents key names of at most 255 characters.
 constexpr std::size_t kMaxKeyNameLength = 255;
 
-// Splits a key path at its backslashes. A path may end in a backslash but not begin
-// with one, and no component may be empty.
-LSTATUS splitPath(LPCSTR path, std::vector<std::u16string>& components) {
-  components.clear();
-  if (!path || !*path) return ERROR_SUCCESS;
-  if (path[0] == '\\') return ERROR_BAD_PATHNAME;
-  std::u16string wide = detail::ansiToWide(path);
-  std::size_t start = 0;
-  while (start < wide.size()) {
-    std::size_t end = wide.find(u'\\', start);
-    if (end == std::u16string::npos) end = wide.size();
-    if (end == start) return ERROR_BAD_PATHNAME;
-    if (end - start > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
-    components.push_back(wide.substr(start, end - start));
-    start = end + 1;
+// A key path, checked whole before any of it is looked up, then walked component by
+// component: views into the path, converted once. A path may end in a backslash but not
+// begin with one, and no component may be empty.
+class KeyPath {
+ public:
+  LSTATUS split(LPCSTR path) {
+    if (!path || !*path) return ERROR_SUCCESS;
+    if (path[0] == '\\') return ERROR_BAD_PATHNAME;
+    wide_ = detail::ansiToWide(path);
+    for (std::size_t start = 0; start < wide_.size();) {
+      std::size_t end = endOf(start);
+      if (end == start) return ERROR_BAD_PATHNAME;
+      if (end - start > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
+      start = end + 1;
+    }
+    return ERROR_SUCCESS;
   }
-  return ERROR_SUCCESS;
-}
+
+  bool empty() const { return wide_.empty(); }
+
+  class Iterator {
+   public:
+    Iterator(const KeyPath& path, std::size_t start)
+        : path_(path), start_(start), end_(path.endOf(start)) {}
+    std::u16string_view operator*() const {
+      return std::u16string_view(path_.wide_).substr(start_, end_ - start_);
+    }
+    Iterator& operator++() {
+      start_ = std::min(end_ + 1, path_.wide_.size());
+      end_ = path_.endOf(start_);
+      return *this;
+    }
+    bool operator!=(const Iterator& other) const { return start_ != other.start_; }
+
+   private:
+    const KeyPath& path_;
+    std::size_t start_;
+    std::size_t end_;
+  };
+  Iterator begin() const { return Iterator(*this, 0); }
+  Iterator end() const { return Iterator(*this, wide_.size()); }
+
+ private:
+  std::size_t endOf(std::size_t start) const {
+    std::size_t end = wide_.find(u'\\', start);
+    return end == std::u16string::npos ? wide_.size() : end;
+  }
+
+  std::u16string wide_;
+};
 
 std::u16string valueNameOf(LPCSTR name) {
   return name ? detail::ansiToWide(name) : std::u16string();
@@ -180,10 +212,10 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKE
   Call call(false);
   OpenKey parent{};
   if (LSTATUS status = call.use(key, 0, parent)) return status;
-  std::vector<std::u16string> path;
-  if (LSTATUS status = kstv::host::splitPath(subKey, path)) return status;
+  kstv::host::KeyPath path;
+  if (LSTATUS status = path.split(subKey)) return status;
   KeyId current = parent.key;
-  for (const auto& name : path) {
+  for (std::u16string_view name : path) {
     auto child = call.store().findChild(current, name);
     if (!child) return ERROR_FILE_NOT_FOUND;
     current = *child;
@@ -201,11 +233,11 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REG
   Call call(true);
   OpenKey parent{};
   if (LSTATUS status = call.use(key, 0, parent)) return status;
-  std::vector<std::u16string> path;
-  if (LSTATUS status = kstv::host::splitPath(subKey, path)) return status;
+  kstv::host::KeyPath path;
+  if (LSTATUS status = path.split(subKey)) return status;
   KeyId current = parent.key;
   bool created = false;
-  for (const auto& name : path) {
+  for (std::u16string_view name : path) {
     auto child = call.store().findChild(current, name);
     if (child) {
       current = *child;
@@ -285,10 +317,10 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   Call call(true);
   OpenKey parent{};
   if (LSTATUS status = call.use(key, 0, parent)) return status;
-  std::vector<std::u16string> path;
-  if (LSTATUS status = kstv::host::splitPath(subKey, path)) return status;
+  kstv::host::KeyPath path;
+  if (LSTATUS status = path.split(subKey)) return status;
   KeyId target = parent.key;
-  for (const auto& name : path) {
+  for (std::u16string_view name : path) {
     auto child = call.store().findChild(target, name);
     if (!child) return ERROR_FILE_NOT_FOUND;
     target = *child;

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 
@@ -57,7 +58,13 @@ class Iconv {
   iconv_t handle_;
 };
 
-std::optional<char16_t> decode932Pair(unsigned char lead, unsigned char trail) {
+// Conversions of code page 932 come from iconv once per character and are remembered
+// here, shared by every thread: 0 for not yet asked, else kKnown with the answer, or
+// kUnmapped. Two threads asking at once store the same answer.
+constexpr std::uint32_t kKnown = 1U << 24;
+constexpr std::uint32_t kUnmapped = 2U << 24;
+
+std::optional<char16_t> decode932PairByIconv(unsigned char lead, unsigned char trail) {
   thread_local Iconv decoder("UTF-16LE", "CP932");
   const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
   auto unit = decoder.convert(pair, 2);
@@ -66,13 +73,46 @@ std::optional<char16_t> decode932Pair(unsigned char lead, unsigned char trail) {
                                (static_cast<unsigned char>((*unit)[1]) << 8));
 }
 
+std::optional<char16_t> decode932Pair(unsigned char lead, unsigned char trail) {
+  static std::atomic<std::uint32_t> pairs[0x10000];
+  std::atomic<std::uint32_t>& entry = pairs[(lead << 8) | trail];
+  std::uint32_t known = entry.load(std::memory_order_relaxed);
+  if (known == 0) {
+    auto unit = decode932PairByIconv(lead, trail);
+    known = unit ? kKnown | *unit : kUnmapped;
+    entry.store(known, std::memory_order_relaxed);
+  }
+  if (known == kUnmapped) return std::nullopt;
+  return static_cast<char16_t>(known & 0xFFFF);
+}
+
+std::optional<std::string> encode932ByIconv(char16_t unit) {
+  thread_local Iconv encoder("CP932", "UTF-16LE");
+  const char bytes[2] = {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+  return encoder.convert(bytes, 2);
+}
+
 std::optional<std::string> encode932(char16_t unit) {
   if (unit < 0x80) return std::string(1, static_cast<char>(unit));
   if (unit >= 0xFF61 && unit <= 0xFF9F)
     return std::string(1, static_cast<char>(0xA1 + (unit - 0xFF61)));
-  thread_local Iconv encoder("CP932", "UTF-16LE");
-  const char bytes[2] = {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
-  return encoder.convert(bytes, 2);
+  // An answer of one or two bytes: the byte count in bits 16 and up, the bytes below.
+  static std::atomic<std::uint32_t> units[0x10000];
+  std::atomic<std::uint32_t>& entry = units[unit];
+  std::uint32_t known = entry.load(std::memory_order_relaxed);
+  if (known == 0) {
+    auto bytes = encode932ByIconv(unit);
+    known = kUnmapped;
+    if (bytes && bytes->size() == 1)
+      known = kKnown | (1U << 16) | static_cast<unsigned char>((*bytes)[0]);
+    else if (bytes && bytes->size() == 2)
+      known = kKnown | (2U << 16) | (static_cast<unsigned char>((*bytes)[0]) << 8) |
+              static_cast<unsigned char>((*bytes)[1]);
+    entry.store(known, std::memory_order_relaxed);
+  }
+  if (known == kUnmapped) return std::nullopt;
+  const char pair[2] = {static_cast<char>((known >> 8) & 0xFF), static_cast<char>(known & 0xFF)};
+  return ((known >> 16) & 0xFF) == 1 ? std::string(1, pair[1]) : std::string(pair, 2);
 }
 
 // Decodes `text` in `codePage`; nothing when strict and a byte sequence is invalid.
@@ -140,37 +180,45 @@ std::optional<std::u16string> decode(UINT codePage, std::string_view text, bool 
   return wide;
 }
 
+// Appends `wide` in UTF-8, each unit passed through `map` first (surrogates pass
+// unchanged); a surrogate without its partner becomes U+FFFD.
+template <typename Map>
+void appendUtf8(std::u16string_view wide, std::string& text, Map map) {
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    char32_t code = map(wide[i]);
+    if (code >= 0xD800 && code <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+        wide[i + 1] <= 0xDFFF) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (wide[++i] - 0xDC00);
+    } else if (code >= 0xD800 && code <= 0xDFFF) {
+      code = kReplacement;
+    }
+    if (code < 0x80) {
+      text.push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+      text.push_back(static_cast<char>(0xC0 | (code >> 6)));
+      text.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+      text.push_back(static_cast<char>(0xE0 | (code >> 12)));
+      text.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+      text.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+      text.push_back(static_cast<char>(0xF0 | (code >> 18)));
+      text.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+      text.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+      text.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+  }
+}
+
 // Encodes `wide` in `codePage`; unmappable characters become `defaultChar`.
 std::string encode(UINT codePage, std::u16string_view wide, char defaultChar, bool* usedDefault) {
   std::string text;
   text.reserve(wide.size());
-  for (std::size_t i = 0; i < wide.size(); ++i) {
-    char16_t unit = wide[i];
-    if (codePage == 65001) {
-      char32_t code = unit;
-      if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
-          wide[i + 1] <= 0xDFFF) {
-        code = 0x10000 + ((unit - 0xD800) << 10) + (wide[++i] - 0xDC00);
-      } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-        code = kReplacement;
-      }
-      if (code < 0x80) {
-        text.push_back(static_cast<char>(code));
-      } else if (code < 0x800) {
-        text.push_back(static_cast<char>(0xC0 | (code >> 6)));
-        text.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-      } else if (code < 0x10000) {
-        text.push_back(static_cast<char>(0xE0 | (code >> 12)));
-        text.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        text.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-      } else {
-        text.push_back(static_cast<char>(0xF0 | (code >> 18)));
-        text.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-        text.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        text.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-      }
-      continue;
-    }
+  if (codePage == 65001) {
+    appendUtf8(wide, text, [](char16_t unit) { return unit; });
+    return text;
+  }
+  for (char16_t unit : wide) {
     std::optional<std::string> bytes;
     if (codePage == 932) {
       bytes = encode932(unit);
@@ -228,6 +276,11 @@ char16_t foldCase(char16_t unit) {
   if (unit >= 0x430 && unit <= 0x44F) return unit - 0x20;
   if (unit >= 0x450 && unit <= 0x45F) return unit - 0x50;
   return unit;
+}
+
+void assignFoldedUtf8(std::u16string_view text, std::string& folded) {
+  folded.clear();
+  appendUtf8(text, folded, [](char16_t unit) { return foldCase(unit); });
 }
 
 std::u16string foldCase(std::u16string_view text) {

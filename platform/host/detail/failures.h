@@ -8,7 +8,8 @@
 namespace kstv::host::detail {
 
 // The code the named call must fail with now, if a test asked for one (see control.h).
-// Also runs the action a test set for the call (onCall), first.
+// Also runs the action a test set for the call (onCall), first, and counts the call.
+// `call` is a string literal: the count is kept by its address.
 std::optional<DWORD> injectedFailure(const char* call);
 // Runs the action a test set for a point that is not a call's start ("<call>:return").
 void runCallAction(const char* point);

@@ -3,8 +3,9 @@
 #pragma once
 
 #include <cstddef>
-#include <map>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "platform/host/detail/registry_store.h"
 
@@ -27,7 +28,9 @@ class RegistryHandles {
   std::size_t count() const { return open_.size(); }
 
  private:
-  std::map<ULONG_PTR, OpenKey> open_;
+  // By handle value: values only grow, so a new handle goes at the end, and handles
+  // close mostly in the reverse order they opened in.
+  std::vector<std::pair<ULONG_PTR, OpenKey>> open_;
   ULONG_PTR next_ = 0x1000;
 };
 

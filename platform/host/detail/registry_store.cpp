@@ -19,7 +19,11 @@ constexpr std::int64_t kUnixEpochAsFileTime = 116444736000000000LL;
 
 }  // namespace
 
-std::string foldedName(std::u16string_view name) { return wideToUtf8(foldCase(name)); }
+std::string foldedName(std::u16string_view name) {
+  std::string folded;
+  assignFoldedUtf8(name, folded);
+  return folded;
+}
 
 std::int64_t fileTimeNow() {
   auto sinceUnixEpoch = std::chrono::system_clock::now().time_since_epoch();

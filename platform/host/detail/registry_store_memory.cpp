@@ -54,7 +54,7 @@ class MemoryRegistryStore final : public RegistryStore, public TransactionPartic
   std::optional<KeyId> findChild(KeyId parent, std::u16string_view name) override {
     const Key* record = find(parent);
     if (!record) return std::nullopt;
-    auto found = record->children.find(foldedName(name));
+    auto found = record->children.find(folded(name));
     if (found == record->children.end()) return std::nullopt;
     return found->second;
   }
@@ -62,7 +62,7 @@ class MemoryRegistryStore final : public RegistryStore, public TransactionPartic
   KeyId addChild(KeyId parent, std::u16string_view name) override {
     const KeyId key = nextKey_++;
     // Below a key that is gone it stays unreachable, as a row of a table would.
-    if (Key* record = find(parent)) record->children.emplace(foldedName(name), key);
+    if (Key* record = find(parent)) record->children.emplace(folded(name), key);
     keys_.emplace(key, Key{parent, std::u16string(name), fileTimeNow(), {}, {}});
     journal_.push_back(UndoAddedKey{key});
     logChange(parent);
@@ -85,7 +85,7 @@ class MemoryRegistryStore final : public RegistryStore, public TransactionPartic
     auto found = keys_.find(key);
     if (found == keys_.end()) return;
     if (Key* parent = find(found->second.parent))
-      parent->children.erase(foldedName(found->second.name));
+      parent->children.erase(folded(found->second.name));
     logChange(key);
     logChange(found->second.parent);
     journal_.push_back(UndoRemovedKey{key, std::move(found->second)});
@@ -96,7 +96,7 @@ class MemoryRegistryStore final : public RegistryStore, public TransactionPartic
   std::optional<ValueRecord> findValue(KeyId key, std::u16string_view name) override {
     const Key* record = find(key);
     if (!record) return std::nullopt;
-    auto found = record->values.find(foldedName(name));
+    auto found = record->values.find(folded(name));
     if (found == record->values.end()) return std::nullopt;
     return found->second;
   }
@@ -130,7 +130,7 @@ class MemoryRegistryStore final : public RegistryStore, public TransactionPartic
   bool removeValue(KeyId key, std::u16string_view name) override {
     Key* record = find(key);
     if (!record) return false;
-    auto found = record->values.find(foldedName(name));
+    auto found = record->values.find(folded(name));
     if (found == record->values.end()) return false;
     journal_.push_back(UndoValue{key, found->first, std::move(found->second)});
     record->values.erase(found);
@@ -198,6 +198,12 @@ class MemoryRegistryStore final : public RegistryStore, public TransactionPartic
     return found == keys_.end() ? nullptr : &found->second;
   }
 
+  // A name's lookup form, in a buffer that keeps its capacity from call to call.
+  const std::string& folded(std::u16string_view name) {
+    assignFoldedUtf8(name, folded_);
+    return folded_;
+  }
+
   void logChange(KeyId key) {
     if (!logging_) return;
     changeLog_.push_back(key);
@@ -207,12 +213,12 @@ class MemoryRegistryStore final : public RegistryStore, public TransactionPartic
   void undo(UndoAddedKey& undo) {
     auto found = keys_.find(undo.key);
     if (Key* parent = find(found->second.parent))
-      parent->children.erase(foldedName(found->second.name));
+      parent->children.erase(folded(found->second.name));
     keys_.erase(found);
   }
   void undo(UndoRemovedKey& undo) {
     if (Key* parent = find(undo.record.parent))
-      parent->children.emplace(foldedName(undo.record.name), undo.key);
+      parent->children.emplace(folded(undo.record.name), undo.key);
     keys_.emplace(undo.key, std::move(undo.record));
   }
   void undo(UndoValue& undo) {
@@ -243,6 +249,7 @@ class MemoryRegistryStore final : public RegistryStore, public TransactionPartic
   std::vector<Undo> journal_;
   bool logging_ = false;
   std::vector<KeyId> changeLog_;
+  std::string folded_;
 };
 
 }  // namespace

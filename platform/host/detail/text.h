@@ -17,6 +17,8 @@ std::u16string utf8ToWide(std::string_view text);
 // letters of Latin Extended-A, Greek and Cyrillic.
 char16_t foldCase(char16_t unit);
 std::u16string foldCase(std::u16string_view text);
+// `text` case folded, in UTF-8, into `folded` (which keeps its capacity).
+void assignFoldedUtf8(std::u16string_view text, std::string& folded);
 // The form in which lstrcmpiA compares text, as the platform's word sort does for the
 // letters of code page 1252: case folded, the soft hyphen dropped, the ligatures and
 // the sharp s expanded (so "\u00DF" equals "ss"), the modifier circumflex as '^'.
