@@ -102,10 +102,11 @@ struct RegistrarParser::Block {
   BOOL doRegister;
   BOOL recovery;
   const BOOL recoveryOnEntry;
-  RegistryKey current;
-  HeapBuffer rememberedName;
+  RegistryKey current{};
+  HeapBuffer rememberedName{};  // kept for the block's later entries, grown for a longer name
+  std::size_t rememberedCapacity = 0;
   bool noRemove = false;
-  char valueName[kValueNameCapacity];
+  char valueName[kValueNameCapacity] = {};
 };
 
 HRESULT RegistrarParser::processBlock(LPSTR token, HKEY parent, BOOL doRegister, BOOL recovery) {
@@ -224,8 +225,12 @@ HRESULT RegistrarParser::unregisterKey(Block& block) {
   }
   // The whole name: a shorter one could name a different key.
   const std::size_t nameSize = static_cast<std::size_t>(lstrlenA(token)) + 1;
-  block.rememberedName = HeapBuffer(nameSize);
-  if (!block.rememberedName) return E_OUTOFMEMORY;
+  if (nameSize > block.rememberedCapacity) {
+    const std::size_t capacity = std::max<std::size_t>(nameSize, MAX_PATH);
+    block.rememberedName = HeapBuffer(capacity);
+    if (!block.rememberedName) return E_OUTOFMEMORY;
+    block.rememberedCapacity = capacity;
+  }
   std::memcpy(block.rememberedName.get(), token, nameSize);
 
   if (!block.recovery && !holdsSubkeys(block.current.handle()) &&

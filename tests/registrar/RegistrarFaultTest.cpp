@@ -207,5 +207,22 @@ TEST_F(RegistrarFaultTest, UnregistrationDeletesTheKeyOfTheWholeDoubleByteName) 
   EXPECT_TRUE(script.exists(sibling));
 }
 
+TEST_F(RegistrarFaultTest, ALongNameAfterAShortOneInTheSameBlockIsRememberedWhole) {
+  host::setAnsiCodePage(932);
+  ScriptRunner script("RegistrarLongNameAfterShort");
+  std::string named, sibling;
+  for (int i = 0; i < 150; ++i) named += "\x82\xA0";
+  sibling = named.substr(0, 258);
+  for (const std::string& name : {std::string("Short"), named, sibling}) {
+    UniqueKey key;
+    ASSERT_EQ(ERROR_SUCCESS, createKey(script.key(), name.c_str(), KEY_ALL_ACCESS, key));
+  }
+  // The first entry's name fits the buffer the block keeps; the second needs a larger one.
+  EXPECT_EQ(S_OK, script.run("Short '" + named + "'", FALSE));
+  EXPECT_FALSE(script.exists("Short"));
+  EXPECT_FALSE(script.exists(named));
+  EXPECT_TRUE(script.exists(sibling));
+}
+
 }  // namespace
 }  // namespace kstv::test
