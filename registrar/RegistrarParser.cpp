@@ -46,7 +46,7 @@ constexpr struct {
 // The growable output of expansion, from the COM task allocator.
 class ExpansionBuffer {
  public:
-  explicit ExpansionBuffer(int capacity)
+  explicit ExpansionBuffer(std::size_t capacity)
       : capacity_(capacity), data_(static_cast<LPSTR>(CoTaskMemAlloc(capacity))) {}
   ~ExpansionBuffer() { CoTaskMemFree(data_); }
   ExpansionBuffer(const ExpansionBuffer&) = delete;
@@ -54,15 +54,17 @@ class ExpansionBuffer {
 
   bool ok() const { return data_ != nullptr; }
 
-  // Appends one character of `length` bytes, doubling the capacity when it is full.
-  bool append(LPCSTR character, int length) {
-    if (used_ + length > capacity_) {
-      auto* grown = static_cast<LPSTR>(CoTaskMemRealloc(data_, 2 * static_cast<SIZE_T>(capacity_)));
+  // Appends `length` bytes (whole characters), doubling the capacity as often as it
+  // takes when they do not fit.
+  bool append(LPCSTR characters, std::size_t length) {
+    while (used_ + length > capacity_) {
+      auto* grown = static_cast<LPSTR>(CoTaskMemRealloc(data_, 2 * capacity_));
       if (!grown) return false;
       data_ = grown;
       capacity_ *= 2;
     }
-    for (int i = 0; i < length; ++i) data_[used_++] = character[i];
+    std::memcpy(data_ + used_, characters, length);
+    used_ += length;
     return true;
   }
 
@@ -73,8 +75,8 @@ class ExpansionBuffer {
   }
 
  private:
-  int used_ = 0;
-  int capacity_;
+  std::size_t used_ = 0;
+  std::size_t capacity_;
   LPSTR data_;
 };
 
@@ -84,14 +86,15 @@ HRESULT RegistrarParser::expandReplacements(LPCSTR text, LPSTR* expanded) {
   if (!expanded) return E_POINTER;
   *expanded = nullptr;
   if (!text) return E_POINTER;
-  ExpansionBuffer buffer(2 * lstrlenA(text) + 2);
+  ExpansionBuffer buffer(2 * static_cast<std::size_t>(lstrlenA(text)) + 2);
   if (!buffer.ok()) return E_OUTOFMEMORY;
 
   for (position_ = text; *position_;) {
     if (*position_ != '%') {
-      int length = characterLength(position_);
-      if (!buffer.append(position_, length)) return E_OUTOFMEMORY;
-      position_ += length;
+      // The characters up to the next '%' go in at once.
+      LPCSTR run = position_;
+      while (*position_ && *position_ != '%') position_ += characterLength(position_);
+      if (!buffer.append(run, static_cast<std::size_t>(position_ - run))) return E_OUTOFMEMORY;
       continue;
     }
     if (position_[1] == '%') {
@@ -112,11 +115,9 @@ HRESULT RegistrarParser::expandReplacements(LPCSTR text, LPSTR* expanded) {
     if (!value) return outOfMemory ? E_OUTOFMEMORY : DISP_E_EXCEPTION;
     HeapBuffer text8 = NarrowCopy(value);
     if (!text8) return E_OUTOFMEMORY;  // the conversion failed
-    for (LPCSTR c = text8.get(); *c;) {
-      int length = characterLength(c);
-      if (!buffer.append(c, length)) return E_OUTOFMEMORY;
-      c += length;
-    }
+    // Its characters, each whole, are all of its bytes.
+    if (!buffer.append(text8.get(), static_cast<std::size_t>(lstrlenA(text8.get()))))
+      return E_OUTOFMEMORY;
     position_ = end + 1;
   }
   if (!buffer.append("", 1)) return E_OUTOFMEMORY;
@@ -131,33 +132,38 @@ void RegistrarParser::skipBlanks() {
 HRESULT RegistrarParser::readToken(LPSTR token) {
   skipBlanks();
   if (!*position_) return DISP_E_EXCEPTION;
-  int used = 0;
-  // Copies one whole character, refusing one that would reach the 4096th byte.
-  auto copy = [&]() {
-    int length = characterLength(position_);
-    if (used + length >= kTokenCapacity) return false;
-    for (int i = 0; i < length; ++i) token[used++] = position_[i];
-    position_ += length;
+  std::size_t used = 0;
+  // Copies a run of whole characters, refusing it when it would reach the 4096th byte:
+  // the same as refusing the first character that would.
+  auto take = [&](LPCSTR run, std::size_t length) {
+    if (used + length >= static_cast<std::size_t>(kTokenCapacity)) return false;
+    std::memcpy(token + used, run, length);
+    used += length;
     return true;
+  };
+  // Steps over whole characters up to the first that `ends` the run.
+  auto runUntil = [&](auto ends) {
+    while (*position_ && !ends(*position_)) position_ += characterLength(position_);
   };
 
   if (*position_ == '\'') {
     ++position_;
     for (;;) {
+      LPCSTR run = position_;
+      runUntil([](char c) { return c == '\''; });
+      if (!take(run, static_cast<std::size_t>(position_ - run))) return DISP_E_EXCEPTION;
       if (!*position_) return DISP_E_EXCEPTION;  // no closing quote
-      if (*position_ == '\'') {
-        if (position_[1] != '\'') break;
-        ++position_;  // a doubled quote stands for one
-      }
-      if (!copy()) return DISP_E_EXCEPTION;
+      if (position_[1] != '\'') break;
+      if (!take(position_, 1)) return DISP_E_EXCEPTION;  // a doubled quote stands for one
+      position_ += 2;
     }
     token[used] = '\0';
     ++position_;
     return S_OK;
   }
-  while (*position_ && !isBlank(*position_)) {
-    if (!copy()) return DISP_E_EXCEPTION;
-  }
+  LPCSTR run = position_;
+  runUntil(isBlank);
+  if (!take(run, static_cast<std::size_t>(position_ - run))) return DISP_E_EXCEPTION;
   token[used] = '\0';
   return S_OK;
 }

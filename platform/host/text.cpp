@@ -115,68 +115,87 @@ std::optional<std::string> encode932(char16_t unit) {
   return ((known >> 16) & 0xFF) == 1 ? std::string(1, pair[1]) : std::string(pair, 2);
 }
 
+// Decodes the UTF-8 character at text[i] into `out` and steps past it: the count of
+// units written (two for a character beyond the BMP), or 0 when the bytes are no valid
+// character (`i` then steps one byte).
+int decodeUtf8Character(std::string_view text, std::size_t& i, char16_t out[2]) {
+  auto byte = static_cast<unsigned char>(text[i]);
+  int extra = byte < 0x80             ? 0
+              : (byte & 0xE0) == 0xC0 ? 1
+              : (byte & 0xF0) == 0xE0 ? 2
+              : (byte & 0xF8) == 0xF0 ? 3
+                                      : -1;
+  char32_t code = extra == 0   ? byte
+                  : extra == 1 ? (byte & 0x1F)
+                  : extra == 2 ? (byte & 0x0F)
+                               : (byte & 0x07);
+  bool valid = extra >= 0 && i + extra < text.size();
+  for (int k = 1; valid && k <= extra; ++k) {
+    auto next = static_cast<unsigned char>(text[i + k]);
+    valid = (next & 0xC0) == 0x80;
+    code = (code << 6) | (next & 0x3F);
+  }
+  if (valid &&
+      ((extra == 1 && code < 0x80) || (extra == 2 && code < 0x800) ||
+       (extra == 3 && (code < 0x10000 || code > 0x10FFFF)) || (code >= 0xD800 && code <= 0xDFFF)))
+    valid = false;
+  if (!valid) {
+    ++i;
+    return 0;
+  }
+  i += extra + 1;
+  if (code < 0x10000) {
+    out[0] = static_cast<char16_t>(code);
+    return 1;
+  }
+  code -= 0x10000;
+  out[0] = static_cast<char16_t>(0xD800 + (code >> 10));
+  out[1] = static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+  return 2;
+}
+
+// Decodes the character of ANSI code page 932 or 1252 at text[i] and steps past it;
+// nothing when the bytes are no character of the code page.
+std::optional<char16_t> decodeAnsiCharacter(UINT codePage, std::string_view text, std::size_t& i) {
+  auto byte = static_cast<unsigned char>(text[i]);
+  if (codePage != 932) {
+    ++i;
+    return byte >= 0x80 && byte < 0xA0 ? kWindows1252High[byte - 0x80] : byte;
+  }
+  if (byte < 0x80) {
+    ++i;
+    return byte;
+  }
+  if (byte >= 0xA1 && byte <= 0xDF) {
+    ++i;
+    return static_cast<char16_t>(0xFF61 + (byte - 0xA1));
+  }
+  if (isLeadByte(932, byte) && i + 1 < text.size()) {
+    auto trail = static_cast<unsigned char>(text[i + 1]);
+    i += 2;
+    return decode932Pair(byte, trail);
+  }
+  ++i;
+  return std::nullopt;
+}
+
 // Decodes `text` in `codePage`; nothing when strict and a byte sequence is invalid.
 std::optional<std::u16string> decode(UINT codePage, std::string_view text, bool strict) {
-  std::u16string wide;
-  wide.reserve(text.size());
+  std::u16string wide(text.size(), u'\0');  // never more units than bytes
+  std::size_t used = 0;
   for (std::size_t i = 0; i < text.size();) {
-    auto byte = static_cast<unsigned char>(text[i]);
     if (codePage == 65001) {
-      int extra = byte < 0x80             ? 0
-                  : (byte & 0xE0) == 0xC0 ? 1
-                  : (byte & 0xF0) == 0xE0 ? 2
-                  : (byte & 0xF8) == 0xF0 ? 3
-                                          : -1;
-      char32_t code = extra == 0   ? byte
-                      : extra == 1 ? (byte & 0x1F)
-                      : extra == 2 ? (byte & 0x0F)
-                                   : (byte & 0x07);
-      bool valid = extra >= 0 && i + extra < text.size();
-      for (int k = 1; valid && k <= extra; ++k) {
-        auto next = static_cast<unsigned char>(text[i + k]);
-        valid = (next & 0xC0) == 0x80;
-        code = (code << 6) | (next & 0x3F);
-      }
-      if (valid && ((extra == 1 && code < 0x80) || (extra == 2 && code < 0x800) ||
-                    (extra == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
-                    (code >= 0xD800 && code <= 0xDFFF)))
-        valid = false;
-      if (!valid) {
-        if (strict) return std::nullopt;
-        wide.push_back(kReplacement);
-        ++i;
-        continue;
-      }
-      if (code >= 0x10000) {
-        code -= 0x10000;
-        wide.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-        wide.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-      } else {
-        wide.push_back(static_cast<char16_t>(code));
-      }
-      i += extra + 1;
-    } else if (codePage == 932) {
-      if (byte < 0x80) {
-        wide.push_back(byte);
-        ++i;
-      } else if (byte >= 0xA1 && byte <= 0xDF) {
-        wide.push_back(static_cast<char16_t>(0xFF61 + (byte - 0xA1)));
-        ++i;
-      } else if (isLeadByte(932, byte) && i + 1 < text.size()) {
-        auto unit = decode932Pair(byte, static_cast<unsigned char>(text[i + 1]));
-        if (!unit && strict) return std::nullopt;
-        wide.push_back(unit.value_or(kDefault932));
-        i += 2;
-      } else {
-        if (strict) return std::nullopt;
-        wide.push_back(kDefault932);
-        ++i;
-      }
-    } else {
-      wide.push_back(byte >= 0x80 && byte < 0xA0 ? kWindows1252High[byte - 0x80] : byte);
-      ++i;
+      int units = decodeUtf8Character(text, i, &wide[used]);
+      if (units == 0 && strict) return std::nullopt;
+      if (units == 0) wide[used++] = kReplacement;
+      used += static_cast<std::size_t>(units);
+      continue;
     }
+    std::optional<char16_t> unit = decodeAnsiCharacter(codePage, text, i);
+    if (!unit && strict) return std::nullopt;
+    wide[used++] = unit.value_or(kDefault932);
   }
+  wide.resize(used);
   return wide;
 }
 
@@ -237,6 +256,65 @@ std::string encode(UINT codePage, std::u16string_view wide, char defaultChar, bo
   return text;
 }
 
+// The units a character weighs as in lstrcmpiA's comparison (see collationForm): none,
+// one or two, written to `out`.
+int collationUnits(char16_t unit, char16_t out[2]) {
+  const char16_t* expansion = nullptr;
+  switch (unit) {
+    case 0x00AD:  // the soft hyphen weighs nothing
+      return 0;
+    case 0x02C6:  // the modifier circumflex sorts as the circumflex accent
+      out[0] = u'^';
+      return 1;
+    case 0x00C6:
+    case 0x00E6:
+      expansion = u"AE";
+      break;
+    case 0x0152:
+    case 0x0153:
+      expansion = u"OE";
+      break;
+    case 0x00DE:
+    case 0x00FE:
+      expansion = u"TH";
+      break;
+    case 0x00DF:
+      expansion = u"SS";
+      break;
+    default:
+      out[0] = detail::foldCase(unit);
+      return 1;
+  }
+  out[0] = expansion[0];
+  out[1] = expansion[1];
+  return 2;
+}
+
+// The collation units of an ANSI string, one at a time: the units of
+// collationForm(ansiToWide(text)), without making either string.
+class CollationUnits {
+ public:
+  explicit CollationUnits(LPCSTR text) : text_(text) {}
+
+  // The next unit; nothing after the last.
+  std::optional<char16_t> next() {
+    while (index_ == count_) {
+      if (position_ == text_.size()) return std::nullopt;
+      char16_t unit = decodeAnsiCharacter(activeCodePage, text_, position_).value_or(kDefault932);
+      count_ = collationUnits(unit, units_);
+      index_ = 0;
+    }
+    return units_[index_++];
+  }
+
+ private:
+  std::string_view text_;
+  std::size_t position_ = 0;
+  char16_t units_[2] = {};
+  int count_ = 0;
+  int index_ = 0;
+};
+
 UINT resolve(UINT codePage) { return codePage == CP_ACP ? activeCodePage.load() : codePage; }
 
 bool supported(UINT codePage) { return codePage == 1252 || codePage == 932 || codePage == 65001; }
@@ -291,33 +369,9 @@ std::u16string foldCase(std::u16string_view text) {
 
 std::u16string collationForm(std::u16string_view text) {
   std::u16string form;
-  for (char16_t unit : text) {
-    switch (unit) {
-      case 0x00AD:  // the soft hyphen weighs nothing
-        break;
-      case 0x02C6:  // the modifier circumflex sorts as the circumflex accent
-        form += u'^';
-        break;
-      case 0x00C6:
-      case 0x00E6:
-        form += u"AE";
-        break;
-      case 0x0152:
-      case 0x0153:
-        form += u"OE";
-        break;
-      case 0x00DE:
-      case 0x00FE:
-        form += u"TH";
-        break;
-      case 0x00DF:
-        form += u"SS";
-        break;
-      default:
-        form += foldCase(unit);
-        break;
-    }
-  }
+  char16_t units[2];
+  for (char16_t unit : text)
+    form.append(units, static_cast<std::size_t>(collationUnits(unit, units)));
   return form;
 }
 
@@ -343,7 +397,6 @@ int WINAPI lstrlenA(LPCSTR text) { return text ? static_cast<int>(std::strlen(te
 
 int WINAPI lstrcmpiA(LPCSTR first, LPCSTR second) {
   if (!first || !second) return first == second ? 0 : (first ? 1 : -1);
-  using namespace kstv::host::detail;
   // ASCII reads the same in every ANSI code page and its collation form is its upper
   // case: compare it in place (keywords and names are compared this way all the time).
   const auto* x = reinterpret_cast<const unsigned char*>(first);
@@ -362,9 +415,14 @@ int WINAPI lstrcmpiA(LPCSTR first, LPCSTR second) {
     }
     if (!*x) return 0;
   }
-  std::u16string a = collationForm(ansiToWide(first)), b = collationForm(ansiToWide(second));
-  int order = a.compare(b);
-  return order < 0 ? -1 : order > 0 ? 1 : 0;
+  // The rest by collation units, as the two strings' collation forms compare. The
+  // equal ASCII prefix ends on a character boundary in either code page.
+  kstv::host::CollationUnits a(reinterpret_cast<LPCSTR>(x)), b(reinterpret_cast<LPCSTR>(y));
+  for (;;) {
+    std::optional<char16_t> unitA = a.next(), unitB = b.next();
+    if (!unitA || !unitB) return unitA ? 1 : (unitB ? -1 : 0);
+    if (*unitA != *unitB) return *unitA < *unitB ? -1 : 1;
+  }
 }
 
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int byteCount, LPWSTR wide,

@@ -1,6 +1,7 @@
 // Host build, internal: a set of pointers that allocates only when it grows, so that
 // counting the blocks of an allocator does not double the allocations it makes. Open
-// addressing with linear probing; removed entries leave a marker until the next growth.
+// addressing with linear probing; a removal moves later entries of the probe run back,
+// so that no removed-entry markers pile up.
 #pragma once
 
 #include <cstddef>
@@ -13,10 +14,9 @@ class PointerSet {
  public:
   // Adds `pointer` (not null, not already in the set).
   void insert(void* pointer) {
-    if ((occupied_ + 1) * 2 > slots_.size()) rebuild(live_ * 4 > 16 ? live_ * 4 : 16);
+    if ((live_ + 1) * 2 > slots_.size()) grow();
     std::size_t slot = firstSlot(pointer);
-    while (slots_[slot] != nullptr && slots_[slot] != removed()) slot = (slot + 1) & mask();
-    if (slots_[slot] == nullptr) ++occupied_;
+    while (slots_[slot] != nullptr) slot = next(slot);
     slots_[slot] = pointer;
     ++live_;
   }
@@ -24,41 +24,47 @@ class PointerSet {
   // Removes `pointer`; false when it is not in the set.
   bool erase(void* pointer) {
     if (slots_.empty() || pointer == nullptr) return false;
-    for (std::size_t slot = firstSlot(pointer); slots_[slot] != nullptr;
-         slot = (slot + 1) & mask()) {
-      if (slots_[slot] == pointer) {
-        slots_[slot] = removed();
-        --live_;
-        return true;
-      }
+    std::size_t slot = firstSlot(pointer);
+    while (slots_[slot] != pointer) {
+      if (slots_[slot] == nullptr) return false;
+      slot = next(slot);
     }
-    return false;
+    // A later entry of the run stays where it is when its first slot lies after the hole
+    // (cyclically, up to the entry itself); any other would not be found past the hole,
+    // so it moves into the hole, which moves to where it was.
+    std::size_t hole = slot;
+    for (std::size_t later = next(hole); slots_[later] != nullptr; later = next(later)) {
+      std::size_t home = firstSlot(slots_[later]);
+      bool staysFound =
+          hole <= later ? (hole < home && home <= later) : (hole < home || home <= later);
+      if (staysFound) continue;
+      slots_[hole] = slots_[later];
+      hole = later;
+    }
+    slots_[hole] = nullptr;
+    --live_;
+    return true;
   }
 
   std::size_t size() const { return live_; }
 
  private:
-  static void* removed() { return reinterpret_cast<void*>(std::uintptr_t{1}); }
-  std::size_t mask() const { return slots_.size() - 1; }
+  std::size_t next(std::size_t slot) const { return (slot + 1) & (slots_.size() - 1); }
   std::size_t firstSlot(void* pointer) const {
     std::uint64_t hash = (reinterpret_cast<std::uintptr_t>(pointer) >> 4) * 0x9E3779B97F4A7C15ULL;
-    return static_cast<std::size_t>(hash ^ (hash >> 32)) & mask();
+    return static_cast<std::size_t>(hash ^ (hash >> 32)) & (slots_.size() - 1);
   }
 
-  // A table of `capacity` slots (a power of two) holding the live entries only.
-  void rebuild(std::size_t capacity) {
-    std::size_t size = 1;
-    while (size < capacity) size *= 2;
-    std::vector<void*> old(size, nullptr);
+  void grow() {
+    std::vector<void*> old(slots_.empty() ? 64 : 2 * slots_.size(), nullptr);
     old.swap(slots_);
-    live_ = occupied_ = 0;
+    live_ = 0;
     for (void* pointer : old)
-      if (pointer != nullptr && pointer != removed()) insert(pointer);
+      if (pointer != nullptr) insert(pointer);
   }
 
   std::vector<void*> slots_;
   std::size_t live_ = 0;
-  std::size_t occupied_ = 0;  // live entries and removal markers
 };
 
 }  // namespace kstv::host::detail
