@@ -1,6 +1,7 @@
 // What a registrar script does to the registry: runScript over the root entries,
 // processBlock over the items of a block (one function per kind of item), writeItemValue
 // for the values.
+#include <algorithm>
 #include <cstring>
 
 #include "platform/handles.h"
