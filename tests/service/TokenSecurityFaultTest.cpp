@@ -75,7 +75,9 @@ TEST_F(TokenSecurityFaultTest, EveryFailureLeavesTheObjectEmptyAndNothingBehind)
       TokenSecurityDescriptor descriptor;
       HRESULT result = descriptor.InitFromToken(FALSE, TRUE);
       host::clearFailures();
-      if (skip == 0) EXPECT_TRUE(FAILED(result)) << "the first such call is always made";
+      if (skip == 0) {
+        EXPECT_TRUE(FAILED(result)) << "the first such call is always made";
+      }
       if (FAILED(result)) {
         // An allocation has its own code; every other failure is the call's own error.
         EXPECT_EQ(std::string(call) == "HeapAlloc" ? E_OUTOFMEMORY
