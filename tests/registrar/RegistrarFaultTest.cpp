@@ -2,7 +2,9 @@
 // keys that open for reading only, the double-byte code page; and nothing left behind.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "platform/host/control.h"
 #include "platform/text16.h"
@@ -190,38 +192,46 @@ TEST_F(RegistrarFaultTest, ATrailByteIsNeverTakenForAQuoteOrABlank) {
   EXPECT_STREQ("\x95\x5C\x81\x20", token);
 }
 
+// 150 double-byte characters: a legal name of 300 bytes, and a sibling that holds the
+// first 129 of them (258 bytes), both made under the script's key with `others`.
+struct LongNameAndSibling {
+  std::string named;
+  std::string sibling;
+};
+
+LongNameAndSibling makeLongNameAndSibling(ScriptRunner& script,
+                                          std::initializer_list<std::string> others = {}) {
+  LongNameAndSibling names;
+  for (int i = 0; i < 150; ++i) names.named += "\x82\xA0";
+  names.sibling = names.named.substr(0, 258);
+  std::vector<std::string> all(others);
+  all.push_back(names.named);
+  all.push_back(names.sibling);
+  for (const std::string& name : all) {
+    UniqueKey key;
+    EXPECT_EQ(ERROR_SUCCESS, createKey(script.key(), name.c_str(), KEY_ALL_ACCESS, key)) << name;
+  }
+  return names;
+}
+
 TEST_F(RegistrarFaultTest, UnregistrationDeletesTheKeyOfTheWholeDoubleByteName) {
   host::setAnsiCodePage(932);
   ScriptRunner script("RegistrarLongName");
-  // 150 double-byte characters: a legal name of 300 bytes, and a sibling that holds the
-  // first 129 of them (258 bytes).
-  std::string named, sibling;
-  for (int i = 0; i < 150; ++i) named += "\x82\xA0";
-  sibling = named.substr(0, 258);
-  for (const std::string& name : {named, sibling}) {
-    UniqueKey key;
-    ASSERT_EQ(ERROR_SUCCESS, createKey(script.key(), name.c_str(), KEY_ALL_ACCESS, key));
-  }
-  EXPECT_EQ(S_OK, script.run("'" + named + "'", FALSE));
-  EXPECT_FALSE(script.exists(named));
-  EXPECT_TRUE(script.exists(sibling));
+  const LongNameAndSibling names = makeLongNameAndSibling(script);
+  EXPECT_EQ(S_OK, script.run("'" + names.named + "'", FALSE));
+  EXPECT_FALSE(script.exists(names.named));
+  EXPECT_TRUE(script.exists(names.sibling));
 }
 
 TEST_F(RegistrarFaultTest, ALongNameAfterAShortOneInTheSameBlockIsRememberedWhole) {
   host::setAnsiCodePage(932);
   ScriptRunner script("RegistrarLongNameAfterShort");
-  std::string named, sibling;
-  for (int i = 0; i < 150; ++i) named += "\x82\xA0";
-  sibling = named.substr(0, 258);
-  for (const std::string& name : {std::string("Short"), named, sibling}) {
-    UniqueKey key;
-    ASSERT_EQ(ERROR_SUCCESS, createKey(script.key(), name.c_str(), KEY_ALL_ACCESS, key));
-  }
+  const LongNameAndSibling names = makeLongNameAndSibling(script, {"Short"});
   // The first entry's name fits the buffer the block keeps; the second needs a larger one.
-  EXPECT_EQ(S_OK, script.run("Short '" + named + "'", FALSE));
+  EXPECT_EQ(S_OK, script.run("Short '" + names.named + "'", FALSE));
   EXPECT_FALSE(script.exists("Short"));
-  EXPECT_FALSE(script.exists(named));
-  EXPECT_TRUE(script.exists(sibling));
+  EXPECT_FALSE(script.exists(names.named));
+  EXPECT_TRUE(script.exists(names.sibling));
 }
 
 }  // namespace
