@@ -60,9 +60,9 @@ const kstv::ReplacementMap& Replacements() {
 }  // namespace
 
 // Allocation and free stacks in a report keep their innermost 8 frames (the default is
-// 30): enough to name the registrar's function and its callers, and unwinding 30 frames
-// on every allocation of a deeply nested script costs a tenth of the fuzzer's time. Run
-// a finding again with ASAN_OPTIONS=malloc_context_size=30 for the whole stacks.
+// 30): enough to name the registrar's function and its callers, where unwinding 30 frames
+// on every allocation took about a tenth of the fuzzer's time. Run a finding again with
+// ASAN_OPTIONS=malloc_context_size=30 for the whole stacks.
 extern "C" const char* __asan_default_options() { return "malloc_context_size=8"; }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
