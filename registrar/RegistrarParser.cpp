@@ -18,6 +18,17 @@ bool isBlank(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
 
 int characterLength(LPCSTR position) { return static_cast<int>(CharNextA(position) - position); }
 
+bool isPercent(char c) { return c == '%'; }
+bool isQuote(char c) { return c == '\''; }
+
+// The end of the run of whole characters from `position`: its terminating NUL or the
+// first character that `stops` it.
+template <typename Stops>
+LPCSTR endOfRun(LPCSTR position, Stops stops) {
+  while (*position && !stops(*position)) position += characterLength(position);
+  return position;
+}
+
 const struct {
   const char* name;
   HKEY key;
@@ -93,7 +104,7 @@ HRESULT RegistrarParser::expandReplacements(LPCSTR text, LPSTR* expanded) {
     if (*position_ != '%') {
       // The characters up to the next '%' go in at once.
       LPCSTR run = position_;
-      while (*position_ && *position_ != '%') position_ += characterLength(position_);
+      position_ = endOfRun(run, isPercent);
       if (!buffer.append(run, static_cast<std::size_t>(position_ - run))) return E_OUTOFMEMORY;
       continue;
     }
@@ -103,8 +114,7 @@ HRESULT RegistrarParser::expandReplacements(LPCSTR text, LPSTR* expanded) {
       continue;
     }
     LPCSTR name = position_ + 1;
-    LPCSTR end = name;
-    while (*end && *end != '%') end = CharNextA(end);
+    LPCSTR end = endOfRun(name, isPercent);
     if (!*end) return DISP_E_EXCEPTION;
     if (end - name > kMaxReplacementNameLength) return E_FAIL;
     char key[kMaxReplacementNameLength + 1];
@@ -141,16 +151,12 @@ HRESULT RegistrarParser::readToken(LPSTR token) {
     used += length;
     return true;
   };
-  // Steps over whole characters up to the first that `ends` the run.
-  auto runUntil = [&](auto ends) {
-    while (*position_ && !ends(*position_)) position_ += characterLength(position_);
-  };
 
   if (*position_ == '\'') {
     ++position_;
     for (;;) {
       LPCSTR run = position_;
-      runUntil([](char c) { return c == '\''; });
+      position_ = endOfRun(run, isQuote);
       if (!take(run, static_cast<std::size_t>(position_ - run))) return DISP_E_EXCEPTION;
       if (!*position_) return DISP_E_EXCEPTION;  // no closing quote
       if (position_[1] != '\'') break;
@@ -162,7 +168,7 @@ HRESULT RegistrarParser::readToken(LPSTR token) {
     return S_OK;
   }
   LPCSTR run = position_;
-  runUntil(isBlank);
+  position_ = endOfRun(run, isBlank);
   if (!take(run, static_cast<std::size_t>(position_ - run))) return DISP_E_EXCEPTION;
   token[used] = '\0';
   return S_OK;

@@ -39,8 +39,8 @@ overall=0
 # calls and a few milliseconds; mutated without regard to cost they take most of the
 # time. Energy scaled by execution time lets the fuzzer pick them less often: they still
 # run from the corpus, and the corpus holds the inputs that reach the code only they
-# reach (limit-nesting-past-*), so coverage is what it is without the option, with four
-# to five times the inputs.
+# reach (limit-nesting-past-*), so coverage is what it is without the option, with about
+# five times the inputs.
 run registrar "$seconds" 8192 -entropic_scale_per_exec_time=1 || overall=1
 run probe "$probe_seconds" 1024 || overall=1
 exit "$overall"

@@ -17,8 +17,8 @@ TEST(HostMemoryTest, ManyBlocksFreedInAnyOrderAreCountedUntilTheLast) {
   };
   allocate(3000);
   EXPECT_EQ(before + 3000, host::liveHeapAllocations());
-  // Every other block first, so that lookups probe past removed entries, then enough new
-  // ones that the table grows while removed entries are in it.
+  // Every other block first, so that removals move entries of probe runs back, then
+  // enough new ones that the table grows over the entries that were moved.
   std::vector<void*> kept;
   for (std::size_t i = 0; i < blocks.size(); ++i) {
     if (i % 2 == 0)
