@@ -45,6 +45,9 @@ struct ServiceModule {
   // Installation and AppID registration. InstallService and RemoveService give a Win32
   // code: ERROR_SUCCESS when the service exists afterwards, or is gone.
   HRESULT RegisterApplication(BOOL registerTypeLibrary, BOOL asService);
+  // UnregServer: the AppID script in unregistration mode, the service entry and the type
+  // library, every step taken; the first failure of the three is the result.
+  HRESULT UnregisterApplication();
   bool ServiceExists();
   DWORD InstallService();
   DWORD RemoveService();

@@ -112,6 +112,24 @@ HRESULT unregisterOwnTypeLibrary(const ServiceModule& module) {
   return result;
 }
 
+HRESULT removeOwnTypeLibraryRegistration(const ServiceModule& module) {
+  UniqueBstr path;
+  UniqueInterface<ITypeLib> library;
+  HRESULT result = locateOwnTypeLibrary(module, path.put(), library.put());
+  if (FAILED(result)) return result;
+  TLIBATTR* attributes = nullptr;
+  result = library.get()->GetLibAttr(&attributes);
+  if (FAILED(result)) return result;
+  UniqueBstr registeredPath;
+  const HRESULT registered =
+      QueryPathOfRegTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
+                            attributes->lcid, registeredPath.put());
+  library.get()->ReleaseTLibAttr(attributes);
+  // The platforms disagree on what unregistering a library that is not there gives.
+  if (registered == TYPE_E_LIBNOTREGISTERED) return S_OK;
+  return unregisterOwnTypeLibrary(module);
+}
+
 HRESULT registerServerEntries(const ServiceModule& module, BOOL withTypeLibrary) {
   return withTypeLibrary ? registerOwnTypeLibrary(module) : S_OK;
 }

@@ -19,6 +19,12 @@ HRESULT registerOwnTypeLibrary(const ServiceModule& module);
 // S_OK without removing anything when that entry point cannot be had.
 HRESULT unregisterOwnTypeLibrary(const ServiceModule& module);
 
+// Unregisters the library if it is registered: S_OK when it is not (nothing to remove),
+// else the result of unregisterOwnTypeLibrary. For UnregServer and for undoing a failed
+// registration, which must not call a library that is not there a failure, nor a library
+// that stays registered a success.
+HRESULT removeOwnTypeLibraryRegistration(const ServiceModule& module);
+
 // Registers the type library when withTypeLibrary is set (the class table is empty).
 HRESULT registerServerEntries(const ServiceModule& module, BOOL withTypeLibrary);
 

@@ -2,8 +2,6 @@
 
 #include "module/ServiceModule.h"
 #include "platform/com_apartment.h"
-#include "registrar/ScriptSources.h"
-#include "registrar/TypeLibraryRegistration.h"
 #include "registry/RegistryKey.h"
 #include "service/AppId.h"
 #include "service/CommandLine.h"
@@ -15,17 +13,10 @@ namespace {
 ServiceModule processRecord{};
 
 // UnregServer: remove the AppID registration, the service entry and the type library.
-// Every step is taken whatever the one before gave; the exit code is the first failure of
-// the AppID script or of the service's removal. The type library's result is not
-// examined: on a machine where nothing is left its unregistration cannot succeed.
 int TakeUnregisterRoad(ServiceModule& module) {
   ComApartment apartment;
   if (FAILED(apartment.result())) return apartment.result();
-  HRESULT script = applyRegistrationScript(kRegistrationScriptResourceId, FALSE, nullptr);
-  DWORD removal = module.RemoveService();
-  unregisterServerEntries(module, TRUE);
-  if (FAILED(script)) return script;
-  return static_cast<int>(removal);
+  return module.UnregisterApplication();
 }
 
 // No word: run, under the service control manager when the AppID names a local service.

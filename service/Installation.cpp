@@ -67,10 +67,16 @@ bool WaitUntil(DWORD start, Condition done) {
   }
 }
 
+// True once the service reports STOPPED. The manager refuses a stop while the service is
+// still starting, so a service that is neither stopping nor stopped is asked again.
 bool HasStopped(SC_HANDLE service) {
   SERVICE_STATUS status;
   // A status that cannot be read says nothing: only the bound ends the wait then.
-  return QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED;
+  if (!QueryServiceStatus(service, &status)) return false;
+  if (status.dwCurrentState == SERVICE_STOPPED) return true;
+  if (status.dwCurrentState != SERVICE_STOP_PENDING)
+    ControlService(service, SERVICE_CONTROL_STOP, &status);
+  return false;
 }
 
 // The code a failed call left, never 0, so that a failure is never reported as success.
@@ -79,40 +85,67 @@ DWORD FailureCode() {
   return code != ERROR_SUCCESS ? code : static_cast<DWORD>(ERROR_GEN_FAILURE);
 }
 
-}  // namespace
-
-HRESULT ServiceModule::RegisterApplication(BOOL registerTypeLibrary, BOOL asService) {
-  // The keys close after the apartment is left, whichever way the road ends.
+// The registration's own writes: the AppID script, the AppID values, the service entry
+// (`serviceCreated` once it is made) and the type library. The first failure is the
+// result: a Win32 code, or an HRESULT.
+HRESULT WriteRegistration(ServiceModule& module, BOOL registerTypeLibrary, BOOL asService,
+                          bool& serviceCreated) {
+  applyRegistrationScript(kRegistrationScriptResourceId, TRUE, nullptr);
   RegistryKey appIdKey;
   RegistryKey appIdGuidKey;
-  ComApartment apartment;
-  if (FAILED(apartment.result())) return apartment.result();
-  ResetDebugLog();
-  OpenDebugLog();
-  if (!IsSupportedOperatingSystem()) return kUnsupportedOperatingSystem;
-
-  const DWORD removal = RemoveService();
-  applyRegistrationScript(kRegistrationScriptResourceId, TRUE, nullptr);
-
   LONG status = OpenForWriting(HKEY_CLASSES_ROOT, kAppIdKeyName, appIdKey);
   if (status != ERROR_SUCCESS) return status;
   status = OpenForWriting(appIdKey.handle(), kAppIdGuidKeyName, appIdGuidKey);
   if (status != ERROR_SUCCESS) return status;
 
   RegDeleteValueA(appIdGuidKey.handle(), kLocalServiceValueName);
-  // The service road fails when the old entry could not be removed (it would be kept
-  // with its old program path) or the new one could not be created.
-  DWORD installation = ERROR_SUCCESS;
   if (asService) {
     SetString(appIdGuidKey, kLocalServiceValueName, kLocalServiceValue, sizeof kLocalServiceValue);
     SetString(appIdGuidKey, kServiceParametersValueName, kServiceParametersValue,
               sizeof kServiceParametersValue);
-    installation = removal != ERROR_SUCCESS ? removal : InstallService();
+    const DWORD installation = module.InstallService();
+    if (installation != ERROR_SUCCESS) return static_cast<HRESULT>(installation);
+    serviceCreated = true;
   }
+  const HRESULT library = registerServerEntries(module, registerTypeLibrary);
+  return FAILED(library) ? library : S_OK;
+}
 
-  HRESULT result = registerServerEntries(*this, registerTypeLibrary);
-  if (installation != ERROR_SUCCESS) result = static_cast<HRESULT>(installation);
+void UndoRegistration(ServiceModule& module, bool serviceCreated) {
+  applyRegistrationScript(kRegistrationScriptResourceId, FALSE, nullptr);
+  // Only the entry this road made: any other was removed before, or is not this program's.
+  if (serviceCreated) module.RemoveService();
+  removeOwnTypeLibraryRegistration(module);
+}
+
+}  // namespace
+
+HRESULT ServiceModule::RegisterApplication(BOOL registerTypeLibrary, BOOL asService) {
+  ComApartment apartment;
+  if (FAILED(apartment.result())) return apartment.result();
+  ResetDebugLog();
+  OpenDebugLog();
+  if (!IsSupportedOperatingSystem()) return kUnsupportedOperatingSystem;
+
+  // An old entry that could not be removed would be kept with its old program path: the
+  // service road registers nothing then.
+  const DWORD removal = RemoveService();
+  if (asService && removal != ERROR_SUCCESS) return static_cast<HRESULT>(removal);
+
+  bool serviceCreated = false;
+  const HRESULT result = WriteRegistration(*this, registerTypeLibrary, asService, serviceCreated);
+  // A road that fails after it has changed anything leaves no part of the registration.
+  if (result != S_OK) UndoRegistration(*this, serviceCreated);
   return result;
+}
+
+HRESULT ServiceModule::UnregisterApplication() {
+  const HRESULT script = applyRegistrationScript(kRegistrationScriptResourceId, FALSE, nullptr);
+  const DWORD removal = RemoveService();
+  const HRESULT library = removeOwnTypeLibraryRegistration(*this);
+  if (FAILED(script)) return script;
+  if (removal != ERROR_SUCCESS) return static_cast<HRESULT>(removal);
+  return library;
 }
 
 bool ServiceModule::ServiceExists() {
@@ -178,6 +211,8 @@ DWORD ServiceModule::RemoveService() {
   ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
   WaitUntil(start, [&] { return HasStopped(service.get()); });
   DWORD code = DeleteService(service.get()) ? ERROR_SUCCESS : FailureCode();
+  // Someone else's deletion is already under way: the entry goes as after our own.
+  if (code == ERROR_SERVICE_MARKED_FOR_DELETE) code = ERROR_SUCCESS;
   service.reset();
   manager.reset();
   // The entry goes once the service has stopped and the last handle is closed.

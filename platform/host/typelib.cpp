@@ -303,3 +303,29 @@ HRESULT WINAPI UnRegisterTypeLib(REFGUID libraryId, WORD majorVersion, WORD mino
   if (SubkeyNames(library).empty()) RegDeleteKeyA(HKEY_CLASSES_ROOT, library.c_str());
   return S_OK;
 }
+
+HRESULT WINAPI QueryPathOfRegTypeLib(REFGUID libraryId, WORD majorVersion, WORD minorVersion,
+                                     LCID locale, BSTR* path) {
+  using namespace kstv::host;
+  if (!path) return E_INVALIDARG;
+  *path = nullptr;
+  if (auto code = injectedFailure("QueryPathOfRegTypeLib")) return static_cast<HRESULT>(*code);
+  const std::string version = VersionKeyPath(libraryId, majorVersion, minorVersion);
+  const LCID language = locale & 0x3FF;  // the primary language, without its sublanguage
+  for (LCID candidate : {locale, language, static_cast<LCID>(0)}) {
+    for (SYSKIND kind : {SYS_WIN64, SYS_WIN32}) {
+      std::string key = version + "\\" + LocaleName(candidate) + "\\" + SystemKindName(kind);
+      kstv::UniqueKey opened;
+      if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, opened.put()) != ERROR_SUCCESS)
+        continue;
+      char text[MAX_PATH] = {};
+      DWORD size = sizeof text - 1;
+      if (RegQueryValueExA(opened.get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(text),
+                           &size) != ERROR_SUCCESS)
+        continue;
+      *path = SysAllocString(detail::ansiToWide(text).c_str());
+      return *path ? S_OK : E_OUTOFMEMORY;
+    }
+  }
+  return TYPE_E_LIBNOTREGISTERED;
+}

@@ -51,6 +51,7 @@ extern const IID IID_ITypeLib;
 #define TYPE_E_CANTLOADLIBRARY static_cast<HRESULT>(0x80029C4AL)
 #define TYPE_E_INVDATAREAD static_cast<HRESULT>(0x80028018L)
 #define TYPE_E_REGISTRYACCESS static_cast<HRESULT>(0x8002801CL)
+#define TYPE_E_LIBNOTREGISTERED static_cast<HRESULT>(0x8002801DL)
 #define CO_E_PATHTOOLONG static_cast<HRESULT>(0x80010135L)
 
 // Loads a compiled library ("MSFT" format): the program's own file gives its embedded
@@ -62,3 +63,8 @@ HRESULT WINAPI RegisterTypeLib(ITypeLib* library, LPCOLESTR fullPath, LPCOLESTR 
 // Removes that registration again: the system kind's key, then every key left empty.
 HRESULT WINAPI UnRegisterTypeLib(REFGUID libraryId, WORD majorVersion, WORD minorVersion,
                                  LCID locale, SYSKIND kind);
+// The path a library is registered with for that version and locale (or the locale's
+// language, or the neutral locale, as Windows falls back), win64 before win32;
+// TYPE_E_LIBNOTREGISTERED when there is none. The caller frees the path.
+HRESULT WINAPI QueryPathOfRegTypeLib(REFGUID libraryId, WORD majorVersion, WORD minorVersion,
+                                     LCID locale, BSTR* path);

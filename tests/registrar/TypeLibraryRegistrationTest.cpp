@@ -74,6 +74,28 @@ TEST_F(TypeLibraryRegistrationTest, UnregistrationRemovesTheLibraryAndAlwaysSucc
   EXPECT_EQ(S_OK, unregisterServerEntries(TestServiceModule(), TRUE));
 }
 
+TEST_F(TypeLibraryRegistrationTest, TheRegisteredPathIsFoundOnlyWhileTheLibraryIsRegistered) {
+  UniqueBstr path;
+  EXPECT_EQ(TYPE_E_LIBNOTREGISTERED, QueryPathOfRegTypeLib(kLibraryId, 1, 0, 0x409, path.put()));
+  EXPECT_FALSE(path);
+  ASSERT_EQ(S_OK, registerServerEntries(TestServiceModule(), TRUE));
+  ASSERT_EQ(S_OK, QueryPathOfRegTypeLib(kLibraryId, 1, 0, 0x409, path.put()));
+  ASSERT_TRUE(path);
+  EXPECT_EQ(ownPath().size(), SysStringLen(path.get()));
+  path.reset();
+  EXPECT_EQ(TYPE_E_LIBNOTREGISTERED, QueryPathOfRegTypeLib(kLibraryId, 2, 0, 0x409, path.put()))
+      << "another major version is another library";
+}
+
+TEST_F(TypeLibraryRegistrationTest, RemovingTheRegistrationOfALibraryThatIsNotThereSucceeds) {
+  // The platforms disagree on what UnRegisterTypeLib says then (Windows:
+  // TYPE_E_REGISTRYACCESS, Wine: E_INVALIDARG); the removal asks first.
+  EXPECT_EQ(S_OK, removeOwnTypeLibraryRegistration(TestServiceModule()));
+  ASSERT_EQ(S_OK, registerServerEntries(TestServiceModule(), TRUE));
+  EXPECT_EQ(S_OK, removeOwnTypeLibraryRegistration(TestServiceModule()));
+  EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
+}
+
 TEST_F(TypeLibraryRegistrationTest, WithoutTheTypeLibraryNothingIsRegistered) {
   EXPECT_EQ(S_OK, registerServerEntries(TestServiceModule(), FALSE));
   EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));

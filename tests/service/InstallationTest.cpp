@@ -22,6 +22,7 @@ namespace {
 constexpr char kAppIdGuidPath[] = "AppID\\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}";
 constexpr char kLibraryKey[] = "TypeLib\\{2C7E9A15-B4D3-4F08-8E61-5A0F93D7C2B4}";
 constexpr char kServiceName[] = "KstvCardReader";
+constexpr char kServiceKeyPath[] = "System\\CurrentControlSet\\Services\\KstvCardReader";
 constexpr HRESULT kUnsupportedOperatingSystem = static_cast<HRESULT>(0x80110449L);
 
 class InstallationTest : public ::testing::Test {
@@ -67,6 +68,24 @@ class InstallationTest : public ::testing::Test {
       texts.push_back(box.text);
     }
     return texts;
+  }
+  // Nothing of the program's registration: as after UnregServer.
+  static void expectNoRegistration() {
+    EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kAppIdGuidPath));
+    EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, "AppID\\KstvCardReader.EXE"));
+    EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
+    EXPECT_FALSE(host::serviceEntry(kServiceName));
+  }
+  // DeleteService on a handle of its own, closed at once, as sc delete does.
+  static void deleteEntryAsScDeleteDoes() {
+    UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ASSERT_TRUE(manager);
+    UniqueServiceHandle service(OpenServiceA(manager.get(), kServiceName, DELETE));
+    ASSERT_TRUE(service);
+    ASSERT_TRUE(DeleteService(service.get()));
+  }
+  static bool markedForDeletion() {
+    return dwordValue(HKEY_LOCAL_MACHINE, kServiceKeyPath, "DeleteFlag").has_value();
   }
   static void addOldService() {
     host::ServiceEntry old;
@@ -135,23 +154,53 @@ TEST_F(InstallationTest, UnregServerRemovesEverythingButTheAppIdKey) {
   EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, kAppIdKeyName));
 }
 
-TEST_F(InstallationTest, AFailedCreationIsTheExitCodeAndKeepsTheAppIdValues) {
-  host::failCall("CreateServiceA", ERROR_ACCESS_DENIED);
-  EXPECT_EQ(ERROR_ACCESS_DENIED, run("-Service"));
-  EXPECT_EQ("KstvCardReader", appIdValue(kLocalServiceValueName));
-  EXPECT_EQ("-Service", appIdValue(kServiceParametersValueName));
-  EXPECT_EQ(std::vector<std::string>{"Couldn't create service"}, boxTexts());
+TEST_F(InstallationTest, AFailedCreationIsTheExitCodeAndLeavesNoPartOfTheRegistration) {
+  for (DWORD code : {static_cast<DWORD>(ERROR_ACCESS_DENIED),
+                     static_cast<DWORD>(ERROR_SERVICE_EXISTS), static_cast<DWORD>(1078)}) {
+    SCOPED_TRACE(code);
+    host::failCall("CreateServiceA", code, 1);
+    EXPECT_EQ(static_cast<int>(code), run("-Service"));
+    expectNoRegistration();
+    EXPECT_EQ(std::vector<std::string>{"Couldn't create service"}, boxTexts());
+    host::clearMessageBoxes();
+  }
 }
 
-TEST_F(InstallationTest, WithoutAdministratorRightsOnlyTheServiceIsMissing) {
+TEST_F(InstallationTest, ServiceOverAnEarlierRegServerThatFailsLeavesNoPartOfEither) {
+  ASSERT_EQ(0, run("-RegServer"));
+  host::failCall("CreateServiceA", ERROR_ACCESS_DENIED, 1);
+  EXPECT_EQ(ERROR_ACCESS_DENIED, run("-Service"));
+  expectNoRegistration();
+}
+
+TEST_F(InstallationTest, ATypeLibraryThatCannotBeRegisteredUndoesTheServiceAndTheAppId) {
+  host::failCall("RegisterTypeLib", static_cast<DWORD>(TYPE_E_REGISTRYACCESS), 1);
+  EXPECT_EQ(TYPE_E_REGISTRYACCESS, run("-Service"));
+  expectNoRegistration();
+  host::failCall("RegisterTypeLib", static_cast<DWORD>(TYPE_E_REGISTRYACCESS), 1);
+  EXPECT_EQ(TYPE_E_REGISTRYACCESS, run("-RegServer"));
+  expectNoRegistration();
+}
+
+TEST_F(InstallationTest, AnUndoneRegistrationSparesAServiceItDidNotMake) {
+  host::ServiceEntry other;
+  other.name = "Other";
+  other.displayName = "Kestrova Card Reader Service";
+  other.imagePath = "C:\\Other\\other.exe";
+  host::addServiceEntry(other);
+  host::failCall("CreateServiceA", 1078, 1);
+  EXPECT_EQ(1078, run("-Service"));
+  expectNoRegistration();
+  EXPECT_TRUE(host::serviceEntry("Other"));
+}
+
+TEST_F(InstallationTest, WithoutAdministratorRightsTheServiceRoadLeavesNothing) {
   host::refuseServiceManagerFullAccess(true);
   EXPECT_EQ(0, run("-RegServer"));
   EXPECT_TRUE(boxTexts().empty());  // nothing to remove as far as it can tell
   EXPECT_EQ(ERROR_ACCESS_DENIED, run("-Service"));
   EXPECT_EQ(std::vector<std::string>{"Couldn't open service manager"}, boxTexts());
-  EXPECT_FALSE(host::serviceEntry(kServiceName));
-  EXPECT_EQ("KstvCardReader", appIdValue(kLocalServiceValueName));
-  EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
+  expectNoRegistration();
 }
 
 TEST_F(InstallationTest, OnWindows7NothingIsRegisteredOrRemoved) {
@@ -307,6 +356,61 @@ TEST_F(InstallationTest, UnregServerGivesTheCodeOfAFailedAppIdScriptAndGoesOn) {
   EXPECT_EQ(0, run("-UnregServer"));
   EXPECT_EQ(0, run("-UnregServer")) << "nothing is left: still a success";
   EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kAppIdGuidPath));
+}
+
+TEST_F(InstallationTest, ServiceOverARunningServiceAlreadyMarkedForDeletionMakesANewEntry) {
+  addOldService();
+  FakeService old;
+  deleteEntryAsScDeleteDoes();
+  EXPECT_EQ(0, run("-Service"));
+  auto entry = host::serviceEntry(kServiceName);
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(quotedProgramPath(), entry->imagePath);
+  EXPECT_FALSE(markedForDeletion()) << "the new entry is not the old, marked one";
+  EXPECT_EQ("KstvCardReader", appIdValue(kLocalServiceValueName));
+  EXPECT_TRUE(boxTexts().empty());
+}
+
+TEST_F(InstallationTest, UnregServerOverAnEntryAlreadyMarkedForDeletionSucceedsOnceItIsGone) {
+  ASSERT_EQ(0, run("-Service"));
+  FakeService running;
+  deleteEntryAsScDeleteDoes();
+  EXPECT_EQ(0, run("-UnregServer"));
+  EXPECT_FALSE(host::serviceEntry(kServiceName));
+  EXPECT_TRUE(boxTexts().empty());
+}
+
+TEST_F(InstallationTest, AStopRefusedWhileTheOldServiceIsStartingIsAskedAgain) {
+  addOldService();
+  FakeService old(/*stubborn=*/false, FakeService::Start::Pending);
+  // The first stop meets START_PENDING and is refused; then the service comes up.
+  host::onCall("QueryServiceStatus", [&] { old.finishStarting(); });
+  EXPECT_EQ(0, run("-Service"));
+  ASSERT_EQ(2u, host::serviceControlsSent().size());
+  EXPECT_EQ(SERVICE_CONTROL_STOP, host::serviceControlsSent()[1].control);
+  auto entry = host::serviceEntry(kServiceName);
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(quotedProgramPath(), entry->imagePath);
+}
+
+TEST_F(InstallationTest, AnAppIdKeyThatCannotBeOpenedForWritingIsItsOpensCode) {
+  {
+    UniqueKey appIdKey;
+    ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_CLASSES_ROOT, kAppIdKeyName, KEY_ALL_ACCESS, appIdKey));
+  }
+  ASSERT_TRUE(host::markKeyReadOnly(HKEY_CLASSES_ROOT, kAppIdKeyName));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, run("-RegServer"));
+  expectNoRegistration();
+}
+
+TEST_F(InstallationTest, UnregServerGivesTheCodeOfATypeLibraryThatStaysRegistered) {
+  ASSERT_EQ(0, run("-Service"));
+  host::failCall("UnRegisterTypeLib", static_cast<DWORD>(E_ACCESSDENIED), 1);
+  EXPECT_EQ(static_cast<int>(E_ACCESSDENIED), run("-UnregServer"));
+  EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kAppIdGuidPath)) << "every other step is taken";
+  EXPECT_FALSE(host::serviceEntry(kServiceName));
+  EXPECT_EQ(0, run("-UnregServer")) << "and a second one removes the library";
+  EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // A service of the test's own under the emulated service manager: it reports RUNNING,
 // and on a stop request STOP_PENDING and then STOPPED, or, when stubborn, it only says
-// STOP_PENDING and keeps running until the test ends it.
+// STOP_PENDING and keeps running until the test ends it. One that starts slowly stays
+// START_PENDING until the test lets it finish starting.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,14 +17,17 @@ namespace kstv::test {
 
 class FakeService {
  public:
-  explicit FakeService(bool stubborn = false) : stubborn_(stubborn) {
+  enum class Start { Running, Pending };
+  explicit FakeService(bool stubborn = false, Start start = Start::Running)
+      : stubborn_(stubborn), startsSlowly_(start == Start::Pending) {
     current() = this;
     host::setStartedByServiceManager(true);
     dispatcher_ = std::thread([] {
       SERVICE_TABLE_ENTRYA table[] = {{const_cast<LPSTR>("Fake"), Main}, {nullptr, nullptr}};
       StartServiceCtrlDispatcherA(table);
     });
-    EXPECT_TRUE(host::waitForServiceState(SERVICE_RUNNING)) << "the fake service did not start";
+    EXPECT_TRUE(host::waitForServiceState(startsSlowly_ ? SERVICE_START_PENDING : SERVICE_RUNNING))
+        << "the fake service did not start";
   }
   ~FakeService() {
     end();
@@ -31,6 +35,8 @@ class FakeService {
     host::setStartedByServiceManager(false);
     current() = nullptr;
   }
+  // Lets a slowly starting service report RUNNING, on the calling thread.
+  void finishStarting() { report(SERVICE_RUNNING); }
   // Lets a stubborn service stop, as if its process had ended at last.
   void end() {
     std::lock_guard guard(lock_);
@@ -57,7 +63,7 @@ class FakeService {
   static void WINAPI Main(DWORD, LPSTR*) {
     FakeService& self = *current();
     self.handle_ = RegisterServiceCtrlHandlerExA("Fake", Handler, nullptr);
-    report(SERVICE_RUNNING);
+    report(self.startsSlowly_ ? SERVICE_START_PENDING : SERVICE_RUNNING);
     std::unique_lock guard(self.lock_);
     self.changed_.wait(guard, [&] { return self.stopping_; });
     guard.unlock();
@@ -66,6 +72,7 @@ class FakeService {
   }
 
   const bool stubborn_;
+  const bool startsSlowly_;
   SERVICE_STATUS_HANDLE handle_ = nullptr;
   std::mutex lock_;
   std::condition_variable changed_;

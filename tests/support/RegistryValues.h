@@ -1,4 +1,4 @@
-// Reading string values back from the registry in tests.
+// Reading string and number values back from the registry in tests.
 #pragma once
 
 #include <optional>
@@ -22,6 +22,19 @@ inline std::optional<std::string> stringValue(HKEY root, const std::string& path
       type != REG_SZ || size == 0)
     return std::nullopt;
   return std::string(data, size - 1);
+}
+
+// A REG_DWORD value of a key below `root`, if the key and the value are there.
+inline std::optional<DWORD> dwordValue(HKEY root, const std::string& path, const char* name) {
+  UniqueKey key;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+    return std::nullopt;
+  DWORD data = 0, size = sizeof data, type = 0;
+  if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_DWORD || size != sizeof data)
+    return std::nullopt;
+  return data;
 }
 
 // The default value of a key below HKEY_CLASSES_ROOT.
