@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "module/ServiceModule.h"
+#include "platform/handles.h"
 #include "registry/RegistryKey.h"
 
 namespace kstv {
@@ -18,6 +19,8 @@ constexpr char kLogFilePath[] = "C:\\Program Files\\Kestrova\\MemoryCard\\KstvCa
 // Lines carry the program's fixed name, not the service name.
 constexpr char kProgramName[] = "KstvCardReader";
 constexpr DWORD kDebugToFile = 0x2;
+// Other programs may read the log, and other roads of this one write it, while it is open.
+constexpr DWORD kLogShareMode = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr int kMessageCapacity = 256;
 constexpr int kLineCapacity = 1024;
 
@@ -32,7 +35,7 @@ std::atomic_ref<DWORD> LevelOf(ServiceModule& module) {
 
 }  // namespace
 
-void ServiceModule::OpenDebugLog() {
+void ServiceModule::OpenDebugLog(LogStart start) {
   HKEY opened = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, kKeyRead, &opened) != ERROR_SUCCESS)
     return;
@@ -52,10 +55,14 @@ void ServiceModule::OpenDebugLog() {
 
   std::lock_guard guard(logFileLock);
   if ((level & kDebugToFile) && logFile == INVALID_HANDLE_VALUE) {
-    // Emptied at open, so that it holds this run's lines and no tail of an older run.
-    logFile =
-        CreateFileA(kLogFilePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (start == LogStart::Empty) {
+      UniqueFileHandle emptied(CreateFileA(kLogFilePath, GENERIC_WRITE, kLogShareMode, nullptr,
+                                           TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
+    // Only appending: every line lands at the end, after those of another process that
+    // writes the same log (a registration while the service runs), never over them.
+    logFile = CreateFileA(kLogFilePath, FILE_APPEND_DATA | SYNCHRONIZE, kLogShareMode, nullptr,
+                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   }
 }
 

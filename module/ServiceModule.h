@@ -62,9 +62,12 @@ struct ServiceModule {
   bool IsSupportedOperatingSystem();
 
   // Debug log and event log. ResetDebugLog sets the level to 0 and forgets the file, as
-  // a run or a registration does before OpenDebugLog.
+  // a run or a registration does before OpenDebugLog. The file is appended to by every
+  // road, so that a registration never tears the log of a service that is running; only
+  // a run empties it first, so that it holds that run's lines.
+  enum class LogStart { Append, Empty };
   void ResetDebugLog();
-  void OpenDebugLog();
+  void OpenDebugLog(LogStart start = LogStart::Append);
   void CloseDebugLog();
   void DebugPrint(const char* format, ...) KSTV_PRINTF_FORMAT(2, 3);
   void ReportToEventLog(WORD type, const char* format, ...) KSTV_PRINTF_FORMAT(3, 4);

@@ -109,7 +109,7 @@ bool ServiceModule::IsSupportedOperatingSystem() {
 void ServiceModule::Run() {
   FindModuleFolder(moduleFolder);
   ResetDebugLog();
-  OpenDebugLog();
+  OpenDebugLog(LogStart::Empty);
   if (!IsSupportedOperatingSystem()) {
     ReportToEventLog(EVENTLOG_ERROR_TYPE, kNotApplicable);
     SetServiceExitCode(*this, ERROR_OLD_WIN_VERSION, 0);

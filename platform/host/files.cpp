@@ -17,12 +17,14 @@
 namespace kstv::host {
 namespace {
 
-// An open file; writes go to the file position, which starts at 0.
+// An open file; writes go to the file position, which starts at 0, or for a handle that
+// may only append, to the file's end.
 struct FileHandle : detail::KernelObject {
   explicit FileHandle(int descriptor) : fd(descriptor) {}
   ~FileHandle() override { close(fd); }
   int fd;
   bool writable = false;
+  bool appendsOnly = false;
   std::mutex lock;  // writes of several threads move one position, one at a time
   off_t position = 0;
 };
@@ -69,7 +71,11 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
   if (path.empty()) return Fail(ERROR_PATH_NOT_FOUND);
   struct stat info {};
   bool existed = stat(path.c_str(), &info) == 0;
-  int flags = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
+  const bool writes = (access & (GENERIC_WRITE | FILE_WRITE_DATA)) != 0;
+  const bool appends = !writes && (access & FILE_APPEND_DATA) != 0;
+  const bool reads = (access & (GENERIC_READ | FILE_READ_DATA)) != 0;
+  int flags = (writes || appends) ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY;
+  if (appends) flags |= O_APPEND;  // several processes append to one file
   switch (disposition) {
     case CREATE_NEW:
       flags |= O_CREAT | O_EXCL;
@@ -95,7 +101,8 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
                     ? ERROR_PATH_NOT_FOUND  // the folder is missing
                     : (errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorOf(errno)));
   auto file = std::make_shared<FileHandle>(fd);
-  file->writable = (access & GENERIC_WRITE) != 0;
+  file->writable = writes || appends;
+  file->appendsOnly = appends;
   // As on Windows: opening an existing file "always" succeeds and says so.
   SetLastError(existed && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS)
                    ? 183
@@ -121,7 +128,8 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD b
     return FALSE;
   }
   std::lock_guard guard(open->lock);
-  ssize_t written = pwrite(open->fd, buffer, bytesToWrite, open->position);
+  ssize_t written = open->appendsOnly ? write(open->fd, buffer, bytesToWrite)
+                                      : pwrite(open->fd, buffer, bytesToWrite, open->position);
   if (written < 0) {
     SetLastError(ErrorOf(errno));
     return FALSE;

@@ -3,6 +3,11 @@
 
 #include "platform/host/win32_types.h"
 
+// Specific rights of a file handle. A handle with FILE_APPEND_DATA but not FILE_WRITE_DATA
+// writes at the file's end, wherever another handle has put it.
+#define FILE_READ_DATA 0x1UL
+#define FILE_WRITE_DATA 0x2UL
+#define FILE_APPEND_DATA 0x4UL
 #define FILE_SHARE_READ 0x1UL
 #define FILE_SHARE_WRITE 0x2UL
 #define FILE_SHARE_DELETE 0x4UL

@@ -81,7 +81,7 @@ TEST_F(DebugLogTest, LevelsTwoAndThreeAlsoWriteTheFile) {
   for (DWORD level : {2u, 3u}) {
     setDebugLevel(level);
     module.debugLevel = 0;
-    module.OpenDebugLog();
+    module.OpenDebugLog(ServiceModule::LogStart::Empty);
     module.DebugPrint("level %u\n", static_cast<unsigned>(level));
     module.CloseDebugLog();
     EXPECT_EQ("KstvCardReader: level " + std::to_string(level) + "\n", logText());
@@ -89,16 +89,79 @@ TEST_F(DebugLogTest, LevelsTwoAndThreeAlsoWriteTheFile) {
   EXPECT_EQ(2u, newDebuggerLines().size());
 }
 
-TEST_F(DebugLogTest, TheLogHoldsOnlyThisRunsLinesAfterAnOlderLongerOne) {
+TEST_F(DebugLogTest, ARunsLogHoldsOnlyItsOwnLinesAfterAnOlderLongerOne) {
   makeLogFolder();
-  const std::string older = "an older run wrote this much longer line\n";
-  std::ofstream(host::hostPathOf(kLogFile)) << older;
+  std::ofstream(host::hostPathOf(kLogFile)) << "an older run wrote this much longer line\n";
   setDebugLevel(2);
-  module.OpenDebugLog();
+  module.OpenDebugLog(ServiceModule::LogStart::Empty);
   module.DebugPrint("new\n");
   module.CloseDebugLog();
-  const std::string line = "KstvCardReader: new\n";
-  EXPECT_EQ(line, logText());
+  EXPECT_EQ("KstvCardReader: new\n", logText());
+}
+
+TEST_F(DebugLogTest, ARunEmptiesTheLogThatAnEarlierOneLeft) {
+  makeLogFolder();
+  std::ofstream(host::hostPathOf(kLogFile)) << "an earlier run's line\n";
+  setDebugLevel(2);
+  registerAsService();
+  // In-process, a run that cannot subscribe ends at once (its report on standard output).
+  host::failCall("CoCreateInstance(UnsecuredApartment)", static_cast<DWORD>(REGDB_E_CLASSNOTREG));
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(static_cast<int>(REGDB_E_CLASSNOTREG), ServiceRun().exitCode());
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ("", logText());
+}
+
+TEST_F(DebugLogTest, ARegistrationAddsItsLinesAfterThoseOfARunningServiceAndTearsNone) {
+  makeLogFolder();
+  setDebugLevel(2);
+  module.OpenDebugLog(ServiceModule::LogStart::Empty);  // the service's run
+  module.DebugPrint("service before\n");
+  ServiceModule registration{};
+  registration.logFile = INVALID_HANDLE_VALUE;
+  registration.OpenDebugLog();  // a registration road, while the service runs
+  registration.DebugPrint("registration\n");
+  module.DebugPrint("service after\n");
+  registration.CloseDebugLog();
+  module.CloseDebugLog();
+  EXPECT_EQ(
+      "KstvCardReader: service before\nKstvCardReader: registration\n"
+      "KstvCardReader: service after\n",
+      logText());
+}
+
+TEST_F(DebugLogTest, TheLogCanBeReadByAnotherProgramWhileItIsOpen) {
+  makeLogFolder();
+  setDebugLevel(2);
+  module.OpenDebugLog(ServiceModule::LogStart::Empty);
+  ASSERT_NE(INVALID_HANDLE_VALUE, module.logFile);
+  // As a viewer opens it: reading, and letting others read and write.
+  UniqueFileHandle reader(CreateFileA(kLogFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  EXPECT_TRUE(reader) << "error " << GetLastError();
+}
+
+TEST_F(DebugLogTest, ALevelValueLongerThanItsBufferLeavesTheLevelZero) {
+  makeLogFolder();
+  UniqueKey key;
+  ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_LOCAL_MACHINE, kSettingsKeyPath, KEY_ALL_ACCESS, key));
+  std::string bytes(MAX_PATH + 1, '\0');
+  bytes[0] = '\x03';
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), "DebugLevel", 0, REG_BINARY,
+                                          reinterpret_cast<const BYTE*>(bytes.data()),
+                                          static_cast<DWORD>(bytes.size())));
+  module.OpenDebugLog();
+  module.DebugPrint("nothing\n");
+  EXPECT_EQ(0u, module.debugLevel);
+  EXPECT_TRUE(newDebuggerLines().empty());
+  EXPECT_FALSE(std::filesystem::exists(host::hostPathOf(kLogFile)));
+
+  bytes.pop_back();  // exactly the buffer: read
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), "DebugLevel", 0, REG_BINARY,
+                                          reinterpret_cast<const BYTE*>(bytes.data()),
+                                          static_cast<DWORD>(bytes.size())));
+  module.OpenDebugLog();
+  EXPECT_EQ(3u, module.debugLevel);
 }
 
 TEST_F(DebugLogTest, AMissingFolderLeavesTheFileClosedAndTheDebuggerWritten) {
