@@ -4,10 +4,10 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
 #include "module/ServiceModule.h"
 #include "platform/handles.h"
+#include "platform/locks.h"
 #include "registry/RegistryKey.h"
 
 namespace kstv {
@@ -26,7 +26,7 @@ constexpr int kLineCapacity = 1024;
 
 // The run thread closes the file while the control handler's thread may still write a
 // line: both go through this lock, so that no line is written to a closed handle.
-std::mutex logFileLock;
+SRWLOCK logFileLock = SRWLOCK_INIT;
 
 // The level is set by the run thread and read by the control handler's thread.
 std::atomic_ref<DWORD> LevelOf(ServiceModule& module) {
@@ -53,7 +53,7 @@ void ServiceModule::OpenDebugLog(LogStart start) {
   std::memcpy(&level, buffer, sizeof level);  // the first four bytes, little-endian
   LevelOf(*this).store(level);
 
-  std::lock_guard guard(logFileLock);
+  ExclusiveLock guard(logFileLock);
   if ((level & kDebugToFile) && logFile == INVALID_HANDLE_VALUE) {
     if (start == LogStart::Empty) {
       UniqueFileHandle emptied(CreateFileA(kLogFilePath, GENERIC_WRITE, kLogShareMode, nullptr,
@@ -67,7 +67,7 @@ void ServiceModule::OpenDebugLog(LogStart start) {
 }
 
 void ServiceModule::CloseDebugLog() {
-  std::lock_guard guard(logFileLock);
+  ExclusiveLock guard(logFileLock);
   if (logFile == INVALID_HANDLE_VALUE) return;
   CloseHandle(logFile);
   logFile = INVALID_HANDLE_VALUE;
@@ -75,7 +75,7 @@ void ServiceModule::CloseDebugLog() {
 
 void ServiceModule::ResetDebugLog() {
   LevelOf(*this).store(0);
-  std::lock_guard guard(logFileLock);
+  ExclusiveLock guard(logFileLock);
   logFile = INVALID_HANDLE_VALUE;
 }
 
@@ -91,7 +91,7 @@ void ServiceModule::DebugPrint(const char* format, ...) {
   std::snprintf(line, sizeof line, "%s: %s", kProgramName, message);
   OutputDebugStringA(line);
   if (level & kDebugToFile) {
-    std::lock_guard guard(logFileLock);
+    ExclusiveLock guard(logFileLock);
     DWORD written = 0;
     WriteFile(logFile, line, static_cast<DWORD>(std::strlen(line)), &written,
               nullptr);  // failures ignored

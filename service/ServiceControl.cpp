@@ -4,15 +4,15 @@
 #include "service/ServiceControl.h"
 
 #include <atomic>
-#include <mutex>
 
 #include "module/ServiceModule.h"
+#include "platform/locks.h"
 
 namespace kstv {
 namespace {
 
 // Handler and Run report status from two threads: one report at a time, in order.
-std::mutex statusLock;
+SRWLOCK statusLock = SRWLOCK_INIT;
 // Set once STOPPED has been reported: the service manager hears nothing after it.
 bool stoppedReported = false;
 // A stop or shutdown request of this run; it stays set until the run has ended.
@@ -46,17 +46,36 @@ bool MayFollow(DWORD current, DWORD next) {
   return true;
 }
 
-// The status as it stands, to the service manager; the caller holds statusLock.
+// The status as it stands, to the service manager; the caller holds statusLock. STOPPED
+// goes through ReportFinalStop.
 void SendStatus(ServiceModule& module) {
   if (stoppedReported || !module.statusHandle) return;
   SetServiceStatus(module.statusHandle, &module.status);
   if (module.status.dwCurrentState == SERVICE_STOPPED) stoppedReported = true;
 }
 
+// The service thread's last act. Once the manager has STOPPED, the dispatcher returns on
+// the first thread and the process ends while this thread may still be running: nothing
+// of the process is touched after the report, not even the status lock. No other report
+// follows it, since stoppedReported is set first.
+void ReportFinalStop(ServiceModule& module) {
+  SERVICE_STATUS_HANDLE handle;
+  SERVICE_STATUS status;
+  {
+    ExclusiveLock guard(statusLock);
+    if (stoppedReported) return;
+    stoppedReported = true;
+    module.status.dwCurrentState = SERVICE_STOPPED;
+    handle = module.statusHandle;
+    status = module.status;
+  }
+  if (handle) SetServiceStatus(handle, &status);
+}
+
 }  // namespace
 
 bool ReportServiceState(ServiceModule& module, DWORD state) {
-  std::lock_guard guard(statusLock);
+  ExclusiveLock guard(statusLock);
   if (stoppedReported || !MayFollow(module.status.dwCurrentState, state)) return false;
   module.status.dwCurrentState = state;
   SendStatus(module);
@@ -64,7 +83,7 @@ bool ReportServiceState(ServiceModule& module, DWORD state) {
 }
 
 void SetServiceExitCode(ServiceModule& module, DWORD win32ExitCode, DWORD specificExitCode) {
-  std::lock_guard guard(statusLock);
+  ExclusiveLock guard(statusLock);
   module.status.dwWin32ExitCode = win32ExitCode;
   module.status.dwServiceSpecificExitCode = specificExitCode;
 }
@@ -90,7 +109,7 @@ void ServiceModule::ServiceEntry(DWORD, LPSTR*) {
   stopRequested = false;
   WithdrawRunThread(*this);
   {
-    std::lock_guard guard(statusLock);
+    ExclusiveLock guard(statusLock);
     stoppedReported = false;
     status.dwCurrentState = SERVICE_START_PENDING;
   }
@@ -103,7 +122,7 @@ void ServiceModule::ServiceEntry(DWORD, LPSTR*) {
     // The handler may already have answered a stop on the dispatcher's thread, which
     // could not be reported without the handle: the first report is the state as it
     // stands, START_PENDING or STOP_PENDING.
-    std::lock_guard guard(statusLock);
+    ExclusiveLock guard(statusLock);
     statusHandle = handle;
     SendStatus(*this);
     status.dwWin32ExitCode = 0;
@@ -112,7 +131,7 @@ void ServiceModule::ServiceEntry(DWORD, LPSTR*) {
     status.dwWaitHint = 0;
   }
   Run();
-  ReportServiceState(*this, SERVICE_STOPPED);
+  ReportFinalStop(*this);
 }
 
 DWORD ServiceModule::Handler(DWORD control, DWORD, LPVOID) {
@@ -131,7 +150,7 @@ DWORD ServiceModule::Handler(DWORD control, DWORD, LPVOID) {
     case SERVICE_CONTROL_CONTINUE:
       return ERROR_CALL_NOT_IMPLEMENTED;
     case SERVICE_CONTROL_INTERROGATE: {
-      std::lock_guard guard(statusLock);
+      ExclusiveLock guard(statusLock);
       SendStatus(*this);
       return NO_ERROR;
     }

@@ -211,6 +211,11 @@ DWORD sendServiceControl(DWORD control);
 std::vector<SERVICE_STATUS> serviceStatusReports();
 // Forgets the reports and controls of earlier runs.
 void clearServiceReports();
+// The platform calls (locks included) that the thread which reported the service STOPPED
+// made after that report, in order. On Windows the dispatcher returns on that report and
+// the process ends while the thread may still run: it must touch nothing of the process
+// then. Cleared with the reports.
+std::vector<std::string> callsAfterFinalStop();
 // Waits until the service reports `state` (any time since the dispatcher started).
 bool waitForServiceState(DWORD state, double timeoutSeconds = 10);
 

@@ -129,6 +129,7 @@ void runCallAction(const char* point) {
 }
 
 std::optional<DWORD> injectedFailure(const char* call) {
+  noteCallAfterFinalStop(call);
   std::unique_lock guard(injectionsLock());
   if (std::function<void()> action = takeCallAction(call)) {
     guard.unlock();

@@ -2,6 +2,7 @@
 // registration and status reports. Controls come from this process (the control API) or
 // from another one through the machine database (kstvmachine service stop); every status
 // report is kept there too, so that another process can follow the service.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -41,6 +42,17 @@ struct Dispatcher {
 
 Dispatcher& dispatcher() {
   static Dispatcher instance;
+  return instance;
+}
+
+// The thread that reported STOPPED last, and the calls it made after that.
+std::atomic<DWORD> finalStopThread{0};
+struct LateCalls {
+  std::mutex lock;
+  std::vector<std::string> calls;
+};
+LateCalls& lateCalls() {
+  static LateCalls instance;
   return instance;
 }
 
@@ -99,6 +111,13 @@ void HandleDatabaseControls() {
 }  // namespace
 
 namespace detail {
+
+void noteCallAfterFinalStop(const char* call) {
+  const DWORD thread = finalStopThread.load(std::memory_order_relaxed);
+  if (thread == 0 || thread != GetCurrentThreadId()) return;
+  std::lock_guard guard(lateCalls().lock);
+  lateCalls().calls.emplace_back(call);
+}
 
 std::optional<DWORD> reportedServiceState() {
   EnsureTables();
@@ -170,7 +189,17 @@ std::vector<SERVICE_STATUS> serviceStatusReports() {
   return reports;
 }
 
+std::vector<std::string> callsAfterFinalStop() {
+  std::lock_guard guard(lateCalls().lock);
+  return lateCalls().calls;
+}
+
 void clearServiceReports() {
+  finalStopThread = 0;
+  {
+    std::lock_guard guard(lateCalls().lock);
+    lateCalls().calls.clear();
+  }
   EnsureTables();
   detail::MachineCall call(true);
   detail::execute(call.db(), "DELETE FROM service_controls; DELETE FROM service_status;");
@@ -288,6 +317,9 @@ BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS stat
   insert.step();
   call.commit();
   // A service that has stopped no longer keeps an entry marked for deletion.
-  if (status->dwCurrentState == SERVICE_STOPPED) detail::removeServicesMarkedForDeletion();
+  if (status->dwCurrentState == SERVICE_STOPPED) {
+    detail::removeServicesMarkedForDeletion();
+    finalStopThread = GetCurrentThreadId();
+  }
   return TRUE;
 }

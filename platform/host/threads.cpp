@@ -199,3 +199,25 @@ BOOL WINAPI KillTimer(HWND window, UINT_PTR id) {
   SetLastError(1402);  // ERROR_INVALID_TIMER_HANDLE
   return FALSE;
 }
+
+// A word of three states: free, held, and held with threads waiting for it.
+namespace {
+void* const kLockFree = nullptr;
+void* const kLockHeld = reinterpret_cast<void*>(1);
+void* const kLockContended = reinterpret_cast<void*>(2);
+}  // namespace
+
+void WINAPI AcquireSRWLockExclusive(PSRWLOCK lock) {
+  kstv::host::detail::noteCallAfterFinalStop("AcquireSRWLockExclusive");
+  std::atomic_ref<void*> word(lock->Ptr);
+  void* expected = kLockFree;
+  if (word.compare_exchange_strong(expected, kLockHeld, std::memory_order_acquire)) return;
+  while (word.exchange(kLockContended, std::memory_order_acquire) != kLockFree)
+    word.wait(kLockContended, std::memory_order_relaxed);
+}
+
+void WINAPI ReleaseSRWLockExclusive(PSRWLOCK lock) {
+  kstv::host::detail::noteCallAfterFinalStop("ReleaseSRWLockExclusive");
+  std::atomic_ref<void*> word(lock->Ptr);
+  if (word.exchange(kLockFree, std::memory_order_release) == kLockContended) word.notify_all();
+}

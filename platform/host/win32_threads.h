@@ -39,3 +39,15 @@ BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPAR
 // Thread timers only (no window): WM_TIMER comes when the queue holds nothing else.
 UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT milliseconds, TIMERPROC procedure);
 BOOL WINAPI KillTimer(HWND window, UINT_PTR id);
+
+// Slim reader/writer locks, taken exclusively: one pointer-sized word, set up statically
+// with SRWLOCK_INIT and never destroyed, so that a lock stays usable while the process
+// ends.
+struct SRWLOCK {
+  void* Ptr;
+};
+typedef SRWLOCK* PSRWLOCK;
+#define SRWLOCK_INIT \
+  { nullptr }
+void WINAPI AcquireSRWLockExclusive(PSRWLOCK lock);
+void WINAPI ReleaseSRWLockExclusive(PSRWLOCK lock);
