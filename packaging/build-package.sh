@@ -1,11 +1,14 @@
 #!/bin/sh
 # Builds the Windows Installer package: lays the files out as the installation has them,
 # runs wixl on KstvCardReader.wxs there, then with msibuild marks the event source's
-# message file path REG_EXPAND_SZ (wixl escapes the "#%" prefix that says so) and adds the
-# removal of the debug log at uninstall (wixl has no RemoveFile element).
-# Usage: build-package.sh VERSION OUTPUT.msi PROGRAM.exe MESSAGES.dll ICON-FOLDER
+# message file path REG_EXPAND_SZ (wixl escapes the "#%" prefix that says so), adds the
+# removal of the debug log at uninstall (wixl has no RemoveFile element) and makes the
+# rollback action one (wixl drops Execute="rollback" and would run it at once).
+# Usage: build-package.sh VERSION OUTPUT.msi PROGRAM.exe MESSAGES.dll ICON-FOLDER [--fail-late]
+# --fail-late (for the tests) adds an action after -Service that fails, so that the
+# installation is rolled back after the program has registered itself.
 set -eu
-version=$1 out=$2 program=$3 messages=$4 icons=$5
+version=$1 out=$2 program=$3 messages=$4 icons=$5 variant=${6:-}
 here=$(cd "$(dirname "$0")" && pwd)
 stage=$(mktemp -d); trap 'rm -rf "$stage"' EXIT
 cp "$program" "$stage/KstvCardReader.exe"
@@ -21,7 +24,30 @@ sed -i 's/\t##%\[#MessagesFile\]\t/\t#%[#MessagesFile]\t/' "$stage/Registry.idt"
 grep -q '#%\[#MessagesFile\]' "$stage/Registry.idt" || { echo "no EventMessageFile row" >&2; exit 1; }
 msibuild "$stage/package.msi" -i "$stage/Registry.idt"
 msiinfo export "$stage/package.msi" RemoveFile > "$stage/RemoveFile.idt"
-# FileKey, Component, FileName, DirProperty, InstallMode (2: at uninstall).
+# FileKey, Component, FileName, DirProperty, InstallMode (2: at uninstall). The program
+# writes its log at a fixed path, which is INSTALLDIR's only when that is the default.
 printf 'DebugLog\tProgram\tKstvCardReader.log\tINSTALLDIR\t2\r\n' >> "$stage/RemoveFile.idt"
+printf 'FixedDebugLog\tProgram\tKstvCardReader.log\tFixedLogFolder\t2\r\n' >> "$stage/RemoveFile.idt"
 msibuild "$stage/package.msi" -i "$stage/RemoveFile.idt"
+# Type: an executable from the package's files (0x12), its exit code ignored (0x40), run
+# in the installation script (0x400) at rollback only (0x100), as the system (0x800).
+msiinfo export "$stage/package.msi" CustomAction > "$stage/CustomAction.idt"
+sed -i 's/^UnregisterServiceOnRollback\t[0-9]*\t/UnregisterServiceOnRollback\t3410\t/' "$stage/CustomAction.idt"
+grep -q "^UnregisterServiceOnRollback	3410	" "$stage/CustomAction.idt" || { echo "no rollback action row" >&2; exit 1; }
+msibuild "$stage/package.msi" -i "$stage/CustomAction.idt"
+if [ "$variant" = --fail-late ]; then
+  # cmd.exe /c exit 1 from the system folder (type 34: an executable in a directory),
+  # run in the script as the system (0x400 | 0x800), its failure checked.
+  printf 'FailLate\t3106\tSystemFolder\tcmd.exe /c exit 1\t\r\n' >> "$stage/CustomAction.idt"
+  msibuild "$stage/package.msi" -i "$stage/CustomAction.idt"
+  msiinfo export "$stage/package.msi" Directory > "$stage/Directory.idt"
+  printf 'SystemFolder\tTARGETDIR\t.\r\n' >> "$stage/Directory.idt"
+  msibuild "$stage/package.msi" -i "$stage/Directory.idt"
+  msiinfo export "$stage/package.msi" InstallExecuteSequence > "$stage/InstallExecuteSequence.idt"
+  printf 'FailLate\tNOT REMOVE="ALL"\t4003\r\n' >> "$stage/InstallExecuteSequence.idt"
+  msibuild "$stage/package.msi" -i "$stage/InstallExecuteSequence.idt"
+elif [ -n "$variant" ]; then
+  echo "build-package.sh: unknown variant $variant" >&2
+  exit 2
+fi
 mv "$stage/package.msi" "$out"

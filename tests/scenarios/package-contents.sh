@@ -1,7 +1,8 @@
 #!/bin/sh
 # What the installer package holds, read with msiinfo: the files in the folders the badges
 # name, the event source values, the service control, and the program's two roads as
-# deferred custom actions without impersonation, in their place in the sequence.
+# deferred custom actions without impersonation (and -UnregServer again as the rollback of
+# -Service), in their place in the sequence.
 # Usage: package-contents.sh PACKAGE.msi
 set -u
 msi=$1
@@ -31,8 +32,11 @@ check "kicmmc.ico in SD" test "$(folder_of kicmmc.ico)" = '.\Kestrova\MemoryCard
 check "kicxd.ico in XD" test "$(folder_of kicxd.ico)" = '.\Kestrova\MemoryCard\XD\'
 check "kicms.ico in MS" test "$(folder_of kicms.ico)" = '.\Kestrova\MemoryCard\MS\'
 check "six files and no more" test "$(table File | wc -l)" -eq 6
-check "the debug log goes at uninstall" \
-  test "$(table RemoveFile | awk -F '\t' '{print $3 " " $4 " " $5}')" = "KstvCardReader.log INSTALLDIR 2"
+check "the debug log goes at uninstall, from INSTALLDIR and from its fixed path" \
+  test "$(table RemoveFile | awk -F '\t' '{print $3 " " $4 " " $5}' | sort | tr '\n' ';')" = \
+  "KstvCardReader.log FixedLogFolder 2;KstvCardReader.log INSTALLDIR 2;"
+check "the fixed path is Kestrova\\MemoryCard below the program files, whatever INSTALLDIR" \
+  test "$(table Directory | awk -F '\t' '$1 == "FixedLogFolder" {print $2 " " $3}')" = "KestrovaFolder MemoryCard"
 check "the default folder below ProgramFiles64Folder is INSTALLDIR" \
   test "$(table Directory | awk -F '\t' '$1 == "INSTALLDIR" {print $3}')" = MemoryCard
 
@@ -55,6 +59,14 @@ check "-UnregServer runs when removing (not for an upgrade, nor once a newer pro
   [ "$1" = "REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE AND (NOT REGISTEREDPRODUCT OR REGISTEREDPRODUCT = ProductCode)" ] && [ "$2" -gt "$3" ] && [ "$2" -lt "$4" ] && [ "$2" -gt "$5" ]' - \
   "$(condition UnregisterService)" "$(sequence UnregisterService)" "$(sequence StopServices)" \
   "$(sequence RemoveFiles)" "$(sequence InstallInitialize)"
+# 3410: as -UnregServer's, run from the installation script (1024) at rollback only (256).
+check "a rollback action runs -UnregServer as the system, its exit code ignored" \
+  test "$(action UnregisterServiceOnRollback)" = "3410 ProgramFile -UnregServer"
+check "armed when installing, after the files and just before -Service" sh -c '
+  [ "$1" = "NOT REMOVE=\"ALL\"" ] && [ "$2" -gt "$3" ] && [ "$2" -lt "$4" ] &&
+  [ "$(($4 - $2))" -eq 1 ]' - \
+  "$(condition UnregisterServiceOnRollback)" "$(sequence UnregisterServiceOnRollback)" \
+  "$(sequence InstallFiles)" "$(sequence RegisterService)"
 check "the service is started at installation and stopped at both" \
   test "$(table ServiceControl | awk -F '\t' '{print $2 " " $3}')" = "KstvCardReader 35"
 check "an older version is removed by the upgrade" \

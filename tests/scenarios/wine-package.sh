@@ -1,20 +1,25 @@
 #!/bin/sh
 # The installer package under Wine, in the throw-away prefix (Windows 10): install,
-# what is where, uninstall, the same into a folder with blanks given as INSTALLDIR, and an
-# upgrade over an older version, and an installation rolled back because the program's
-# -Service failed. (The program itself stops soon after its start here:
-# Wine's WMI has no unsecured apartment. The scenario checks the package.)
-# Usage: wine-package.sh WINE-RUN PACKAGE.msi OLDER-PACKAGE.msi
+# what is where, uninstall, the same into a folder with blanks given as INSTALLDIR (and
+# the debug log at its fixed path removed then too), an upgrade over an older version,
+# installations rolled back because the program's -Service failed (at once, on Windows 7,
+# and late, at the type library), and one rolled back after -Service succeeded.
+# (The program itself stops soon after its start here: Wine's WMI has no unsecured
+# apartment. The scenario checks the package.)
+# Usage: wine-package.sh WINE-RUN PACKAGE.msi OLDER-PACKAGE.msi FAIL-LATE-PACKAGE.msi KEYLOCK.exe
 set -u
 wine=$1
 package=$2
 older=$3
+fail_late=$4
+keylock=$5
 . "$(dirname "$0")/checks.sh"
 present() { quiet "$wine" reg query "$1"; }
 absent() { ! present "$1"; }
 value() { "$wine" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *\(REG_[A-Z_]*\) *\(.*\)\$/\1 \2/p"; }
 file_there() { [ -f "$("$wine" winepath -u "$1" | tr -d '\r')" ]; }
 folder_gone() { [ ! -e "$("$wine" winepath -u "$1" | tr -d '\r')" ]; }
+not() { ! "$@"; }
 
 appid='HKCR\AppID\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}'
 exekey='HKCR\AppID\KstvCardReader.EXE'
@@ -24,6 +29,7 @@ source='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\KstvCardRead
 product_key='HKLM\SOFTWARE\Kestrova\KstvCardReader'
 msi=$(windows_path "$package")
 old_msi=$(windows_path "$older")
+fail_late_msi=$(windows_path "$fail_late")
 
 "$wine" --hold-session || exit 1
 trap '"$wine" --end-session' EXIT
@@ -85,6 +91,20 @@ check "and nothing in the default folder" folder_gone "$default"
 check "msiexec /x exits 0" "$wine" msiexec /x "$msi" /qn
 nothing_left_in "$elsewhere"
 
+# The program writes its debug log at a fixed path whatever INSTALLDIR is (when that
+# folder exists): the uninstall removes it there too.
+fixed_log="$default\\KstvCardReader.log"
+quiet "$wine" reg add "$product_key" /v DebugLevel /t REG_DWORD /d 2 /f
+quiet "$wine" cmd /c mkdir "$default"
+check "msiexec /i with INSTALLDIR and a debug level exits 0" \
+  "$wine" msiexec /i "$msi" INSTALLDIR="$elsewhere" /qn
+check "the program wrote its debug log at the fixed path" file_there "$fixed_log"
+check "msiexec /x exits 0" "$wine" msiexec /x "$msi" /qn
+check "the debug log at the fixed path is gone" not file_there "$fixed_log"
+nothing_left_in "$elsewhere"
+quiet "$wine" reg delete "$product_key" /v DebugLevel /f
+rm -rf "$("$wine" winepath -u 'C:\Program Files\Kestrova' | tr -d '\r')"
+
 check "the older package installs" "$wine" msiexec /i "$old_msi" /qn
 check "the newer one installs over it" timed "$wine" msiexec /i "$msi" /qn
 check "the files are in place" file_there "$default\\KstvCardReader.exe"
@@ -109,6 +129,39 @@ quiet "$wine" reg add 'HKCU\Software\Wine' /v Version /d win7 /f
 code=$?
 quiet "$wine" reg add 'HKCU\Software\Wine' /v Version /d win10 /f
 check "a failing -Service fails the installation (exit status $code)" test "$code" -ne 0
+nothing_left_in "$default"
+
+# A -Service that fails after it has written everything else: its type library's key may
+# not be written. The program undoes its own writes before it fails the installation.
+locked="TypeLib\\{2C7E9A15-B4D3-4F08-8E61-5A0F93D7C2B4}\\1.0"
+check "the type library's key is made read-only" "$wine" "$keylock" lock "$locked"
+"$wine" msiexec /i "$msi" /qn >/dev/null 2>&1
+code=$?
+check "a -Service that fails late fails the installation (exit status $code)" test "$code" -ne 0
+for key in "$appid" "$exekey" "$service"; do check "and leaves no $key" absent "$key"; done
+check "and no registered type library" absent "$typelib\\1.0\\409\\win32"
+check "the read-only key is removed" "$wine" "$keylock" unlock "$locked" "${typelib#HKCR\\}"
+nothing_left_in "$default"
+
+# An installation that fails after -Service succeeded (a later action of a test package
+# runs cmd /c exit 1). The rollback action, armed just before -Service, runs -UnregServer.
+# Windows runs the rollback script in reverse, so it runs while the program is still
+# there, and nothing is left. Wine runs it in the order it was written: the installed files
+# go first, so the program cannot start (Wine's trace says so) and the registration
+# stays. Pinned as Wine does it; package-contents.sh checks the action's row and place.
+trace=$(mktemp)
+KSTV_WINEDEBUG=+msi "$wine" msiexec /i "$fail_late_msi" /qn >"$trace" 2>&1
+code=$?
+check "an installation failing after -Service fails (exit status $code)" test "$code" -ne 0
+check "its files are gone" not file_there "$default\\KstvCardReader.exe"
+check "Wine ran the rollback action's -UnregServer" \
+  grep -q 'HANDLE_CustomType18 exe L".*KstvCardReader.exe" arg L"-UnregServer"' "$trace"
+check "but after the files were gone: Wine's order, not Windows'" \
+  grep -q "execute_command can't find executable" "$trace"
+check "so on Wine the registration stays" present "$service"
+rm -f "$trace"
+quiet "$wine" sc delete KstvCardReader
+for key in "$appid" "$exekey" "$typelib"; do quiet "$wine" reg delete "$key" /f; done
 nothing_left_in "$default"
 
 finish
