@@ -9,7 +9,8 @@
 #     configured it never reports RUNNING and stops with 1150.
 #  3. -Service over the running service (the doubles, from two file names in turn), 20
 #     times: each ends with exit code 0 and an entry whose image path is the new file;
-#     then the running service's entry deleted with sc: marked until the service stops.
+#     -Service over a running service whose entry sc deleted: exit code 0 and a new
+#     entry; then the running service's entry deleted with sc: marked until it stops.
 # Usage: wine-service.sh WINE-RUN SERVICE-WITH-DOUBLES.exe KstvCardReader.exe
 # The whole script runs in one Wine session (wine-run.sh --hold-session): Wine would
 # otherwise end the service processes soon after the last other process of the prefix exits.
@@ -124,9 +125,17 @@ done
 check "20 reinstallations over the running service each left the new entry${bad:+ ($bad)}" \
   test -z "$bad"
 
+# The running service's entry deleted with sc, then -Service: the deletion under way is
+# waited for (the service is stopped, its entry goes) and a new entry is made.
+check "sc delete of the running service succeeds" quiet "$wine" sc delete KstvCardReader
+check "-Service over the entry marked for deletion exits 0" quiet "$wine" "$second" -Service
+check "and makes the new entry" test "$(image_path)" = "$second_path"
+check "which starts" start_service RUNNING
+
 # Wine's manager agrees with the host's: the entry of a running service is only marked for
 # deletion (it still answers, a second delete and a creation of the name fail) and goes
 # once the service has stopped. (Wine's sc shows no error codes, only that a call failed.)
+# The first delete succeeding also shows that the new entry is not the old, marked one.
 check "sc delete of the running service succeeds" quiet "$wine" sc delete KstvCardReader
 check "and the entry is still there, running" test "$(state)" = RUNNING
 check "a second sc delete fails" not quiet "$wine" sc delete KstvCardReader

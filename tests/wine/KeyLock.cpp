@@ -7,12 +7,11 @@
 // Exit code 0 on success, else the Win32 code of the step that failed.
 #include <cstring>
 
-// clang-format off: sddl.h needs windows.h first.
-#include <sddl.h>
-
 #include "platform/handles.h"
 #include "platform/win32.h"
-// clang-format on
+
+// After windows.h, which it needs.
+#include <sddl.h>
 
 namespace {
 
