@@ -18,6 +18,7 @@ namespace kstv::host {
 // Makes the named platform call fail with `code`: registry calls return it, calls that
 // report through the last error set it, COM calls return it as their HRESULT.
 // The first `after` calls still succeed; then `times` calls fail (kAlways: every call).
+// A program started with KSTV_FAIL_CALLS="NAME=CODE[,...]" has those calls fail always.
 inline constexpr unsigned kAlways = ~0U;
 void failCall(const std::string& call, DWORD code, unsigned times = kAlways, unsigned after = 0);
 void clearFailures();

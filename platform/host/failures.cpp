@@ -1,5 +1,6 @@
 #include "platform/host/detail/failures.h"
 
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -62,6 +63,24 @@ void count(const char* call) {
   std::size_t*& site = countsBySite()[call];
   if (!site) site = &calls().try_emplace(call, 0).first->second;
   ++*site;
+}
+
+// KSTV_FAIL_CALLS="NAME=CODE[,NAME=CODE...]" (CODE decimal or 0x hex) makes those calls
+// fail for the whole process, for a program that a scenario runs.
+void InjectFailuresFromEnvironment() {
+  const char* text = std::getenv("KSTV_FAIL_CALLS");
+  if (!text) return;
+  std::string_view list(text);
+  while (!list.empty()) {
+    const std::size_t comma = list.find(',');
+    const std::string_view item = list.substr(0, comma);
+    list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+    const std::size_t equals = item.find('=');
+    if (equals == std::string_view::npos) continue;
+    const std::string code(item.substr(equals + 1));
+    injections()[std::string(item.substr(0, equals))] =
+        Injection{static_cast<DWORD>(std::strtoul(code.c_str(), nullptr, 0)), kAlways, 0};
+  }
 }
 
 }  // namespace
@@ -130,6 +149,11 @@ void runCallAction(const char* point) {
 
 std::optional<DWORD> injectedFailure(const char* call) {
   noteCallAfterFinalStop(call);
+  static std::once_flag fromEnvironment;
+  std::call_once(fromEnvironment, [] {
+    std::lock_guard guard(injectionsLock());
+    InjectFailuresFromEnvironment();
+  });
   std::unique_lock guard(injectionsLock());
   if (std::function<void()> action = takeCallAction(call)) {
     guard.unlock();

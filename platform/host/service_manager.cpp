@@ -239,6 +239,9 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR, DWORD access) {
   using namespace kstv::host;
   if (auto code = injectedFailure("OpenSCManagerA")) return FailHandle(*code);
   if (machineName && *machineName) return FailHandle(1722);  // RPC_S_SERVER_UNAVAILABLE
+  // The entries live in the registry: its store, with its schema, exists before any of
+  // this manager's transactions begins (a fresh machine may have had no registry call).
+  RegistryStore::instance();
   bool refuse;
   {
     std::lock_guard guard(manager().lock);

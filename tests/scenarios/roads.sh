@@ -1,8 +1,10 @@
 #!/bin/sh
 # The registration roads of the real program, checked the same way on Wine and on the
-# emulated machine: -RegServer, -Service, -RegServer after -Service, -UnregServer, and a
-# registration on Windows 7 that changes nothing.
-# Usage: roads.sh wine WINE-RUN KstvCardReader.exe
+# emulated machine: -RegServer, -Service, -RegServer after -Service, -UnregServer, a
+# registration on Windows 7 that changes nothing, and registrations that fail after they
+# have written (at the type library; at a display name another service has) and leave
+# nothing of the program's registration.
+# Usage: roads.sh wine WINE-RUN KstvCardReader.exe KEYLOCK.exe
 #        roads.sh host KSTVMACHINE KstvCardReader
 # On Wine the program is installed in C:\Program Files\Kestrova\MemoryCard\ (a path with
 # blanks); on the emulated machine that is where the program always lies. Wine's sc has
@@ -21,6 +23,8 @@ appid='HKCR\AppID\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}'
 exekey='HKCR\AppID\KstvCardReader.EXE'
 typelib='HKCR\TypeLib\{2C7E9A15-B4D3-4F08-8E61-5A0F93D7C2B4}'
 service='HKLM\System\CurrentControlSet\Services\KstvCardReader'
+other_service='HKLM\System\CurrentControlSet\Services\KstvOther'
+display_name='Kestrova Card Reader Service'
 
 case "$platform" in
 wine)
@@ -33,8 +37,17 @@ wine)
   windows() { "$tool" reg add 'HKCU\Software\Wine' /v Version /d "$1" /f >/dev/null 2>&1; }
   on_windows_7() { windows win7; }
   on_windows_10() { windows win10; }
+  # The type library's version key, made so that nobody may write it.
+  keylock=$4
+  locked="${typelib#HKCR\\}\\1.0"
+  type_library_unwritable() { "$tool" "$keylock" lock "$locked"; }
+  type_library_writable() { "$tool" "$keylock" unlock "$locked" "${typelib#HKCR\\}"; }
+  add_other_service() { "$tool" sc create KstvOther binpath= 'C:\x.exe' DisplayName= "$1" >/dev/null 2>&1; }
+  delete_other_service() { "$tool" sc delete KstvOther >/dev/null 2>&1; }
   cleanup() {
     on_windows_10
+    type_library_writable
+    delete_other_service
     "$tool" sc delete KstvCardReader >/dev/null 2>&1
     "$tool" --end-session
     rm -rf "$install_dir"
@@ -48,6 +61,11 @@ host)
   road() { "$program" "$1" >/dev/null 2>&1; }
   on_windows_7() { KSTV_WINDOWS_VERSION=6.1; export KSTV_WINDOWS_VERSION; }
   on_windows_10() { unset KSTV_WINDOWS_VERSION; }
+  # The emulated machine's registry has no rights per key: the call is made to fail.
+  type_library_unwritable() { KSTV_FAIL_CALLS=RegisterTypeLib=0x8002801C; export KSTV_FAIL_CALLS; }
+  type_library_writable() { unset KSTV_FAIL_CALLS; }
+  add_other_service() { "$tool" service create KstvOther 'C:\x.exe' "$1" >/dev/null 2>&1; }
+  delete_other_service() { "$tool" service delete KstvOther >/dev/null 2>&1; }
   cleanup() { rm -rf "$KSTV_MACHINE"; }
   ;;
 *)
@@ -111,5 +129,40 @@ check "KstvCardReader.EXE is gone" lacks_key "$exekey"
 check "the service entry is gone" lacks_key "$service"
 check "the type library is gone" lacks_key "$typelib"
 check "the AppID key stays" has_key 'HKCR\AppID'
+road -UnregServer
+check "a second -UnregServer, with nothing left: exit code 0" is $? 0
+
+# No part of the program's registration, as after -UnregServer.
+nothing_registered() {
+  check "$1: no AppID GUID key" lacks_key "$appid"
+  check "$1: no KstvCardReader.EXE" lacks_key "$exekey"
+  check "$1: no service entry" lacks_key "$service"
+  check "$1: no type library" lacks_key "$typelib"
+}
+
+# A registration that fails after it has written undoes its own writes (and the earlier
+# registration's, which are the same keys).
+road -RegServer
+type_library_unwritable
+road -Service
+code=$?
+type_library_writable
+check "-Service failing at the type library: a failure (exit code $code)" test "$code" -ne 0
+nothing_registered "after it"
+type_library_unwritable
+road -RegServer
+code=$?
+type_library_writable
+check "-RegServer failing at the type library: a failure (exit code $code)" test "$code" -ne 0
+nothing_registered "after it"
+
+# Another service already shows the display name: the manager refuses the new entry with
+# 1078 (ERROR_DUPLICATE_SERVICE_NAME), and the road leaves nothing; the other stays.
+add_other_service "$display_name"
+road -Service
+check "-Service with the display name taken: exit code 1078 (its low byte, 54)" is $? 54
+nothing_registered "after it"
+check "the other service is left alone" has_key "$other_service"
+delete_other_service
 
 finish

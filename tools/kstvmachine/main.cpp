@@ -29,6 +29,8 @@ constexpr const char* kUsage =
     "       kstvmachine service start PROGRAM [ARGS...]   start PROGRAM as the service manager "
     "does\n"
     "       kstvmachine service stop | shutdown | interrogate | control CODE\n"
+    "       kstvmachine service create NAME IMAGE-PATH [DISPLAY-NAME]   an entry, as sc create\n"
+    "       kstvmachine service delete NAME\n"
     "       kstvmachine service status                    every status the service reported\n"
     "KEY is ROOT\\path, ROOT one of HKCR HKCU HKLM HKU HKCC (or their long names).\n"
     "TYPE is REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ (items separated by \\0),\n"
@@ -376,6 +378,25 @@ int deliverControl(DWORD control) {
   return result == 0 ? 0 : 1;
 }
 
+// Creates or deletes a service entry through the service manager's own calls, which say
+// what they refuse.
+int changeEntry(bool create, const char* name, const char* imagePath, const char* displayName) {
+  kstv::UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) return fail("opening the service manager", static_cast<LONG>(GetLastError()));
+  kstv::UniqueServiceHandle service(
+      create ? CreateServiceA(manager.get(), name, displayName, SERVICE_ALL_ACCESS,
+                              SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                              SERVICE_ERROR_NORMAL, imagePath, nullptr, nullptr, nullptr, nullptr,
+                              nullptr)
+             : OpenServiceA(manager.get(), name, DELETE));
+  if (!service)
+    return fail(create ? "creating the service" : "opening the service",
+                static_cast<LONG>(GetLastError()));
+  if (!create && !DeleteService(service.get()))
+    return fail("deleting the service", static_cast<LONG>(GetLastError()));
+  return 0;
+}
+
 int serviceCommand(int argc, char** argv) {
   std::string verb = argc > 2 ? argv[2] : "";
   if (verb == "start") return startServiceProgram(argc, argv);
@@ -388,6 +409,9 @@ int serviceCommand(int argc, char** argv) {
     printStatuses(0);
     return 0;
   }
+  if (verb == "create" && (argc == 5 || argc == 6))
+    return changeEntry(true, argv[3], argv[4], argc == 6 ? argv[5] : nullptr);
+  if (verb == "delete" && argc == 4) return changeEntry(false, argv[3], nullptr, nullptr);
   std::fputs(kUsage, stderr);
   return 2;
 }
