@@ -4,11 +4,14 @@
 # message file path REG_EXPAND_SZ (wixl escapes the "#%" prefix that says so), adds the
 # removal of the debug log at uninstall (wixl has no RemoveFile element) and makes the
 # rollback action one (wixl drops Execute="rollback" and would run it at once).
-# Usage: build-package.sh VERSION OUTPUT.msi PROGRAM.exe MESSAGES.dll ICON-FOLDER [--fail-late]
+# Usage: build-package.sh VERSION OUTPUT.msi PROGRAM.exe MESSAGES.dll ICON-FOLDER FILE-VERSION
+#                         [--fail-late]
+# FILE-VERSION is the version resource of the program and the message file (a.b.c.d):
+# the File table says so, so that Windows Installer replaces them by their versions.
 # --fail-late (for the tests) adds an action after -Service that fails, so that the
 # installation is rolled back after the program has registered itself.
 set -eu
-version=$1 out=$2 program=$3 messages=$4 icons=$5 variant=${6:-}
+version=$1 out=$2 program=$3 messages=$4 icons=$5 file_version=$6 variant=${7:-}
 here=$(cd "$(dirname "$0")" && pwd)
 stage=$(mktemp -d); trap 'rm -rf "$stage"' EXIT
 cp "$program" "$stage/KstvCardReader.exe"
@@ -23,6 +26,12 @@ msiinfo export "$stage/package.msi" Registry > "$stage/Registry.idt"
 sed -i 's/\t##%\[#MessagesFile\]\t/\t#%[#MessagesFile]\t/' "$stage/Registry.idt"
 grep -q '#%\[#MessagesFile\]' "$stage/Registry.idt" || { echo "no EventMessageFile row" >&2; exit 1; }
 msibuild "$stage/package.msi" -i "$stage/Registry.idt"
+# wixl leaves the Version and Language of the versioned files empty.
+msiinfo export "$stage/package.msi" File > "$stage/File.idt"
+sed -i -E "s/^((ProgramFile|MessagesFile)\t[^\t]*\t[^\t]*\t[0-9]+)\t\t\t/\1\t$file_version\t1033\t/" \
+  "$stage/File.idt"
+[ "$(grep -c "	$file_version	1033	" "$stage/File.idt")" -eq 2 ] || { echo "no File versions" >&2; exit 1; }
+msibuild "$stage/package.msi" -i "$stage/File.idt"
 msiinfo export "$stage/package.msi" RemoveFile > "$stage/RemoveFile.idt"
 # FileKey, Component, FileName, DirProperty, InstallMode (2: at uninstall). The program
 # writes its log at a fixed path, which is INSTALLDIR's only when that is the default.

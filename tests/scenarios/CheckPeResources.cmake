@@ -1,6 +1,7 @@
 # Checks the resource directory of KstvCardReader.exe: REGISTRY 100 of 191 bytes,
 # TYPELIB 1, the string block holding id 100 (type 6, block 7) and the manifest
-# (type 24, id 1), each in US English (0x409). Run with -DOBJDUMP= -DEXE=.
+# (type 24, id 1) and the version (type 16, id 1), each in US English (0x409). Run with
+# -DOBJDUMP= -DEXE=.
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "${OBJDUMP} failed on ${EXE}")
@@ -40,3 +41,4 @@ expect_resource("REGISTRY 100 of 191 bytes" "REGISTRY/64/409=bf")
 expect_resource("TYPELIB 1" "TYPELIB/1/409=[0-9a-f]+")
 expect_resource("string block 7 (ids 96 to 111)" "6/7/409=[0-9a-f]+")
 expect_resource("manifest 1" "18/1/409=[0-9a-f]+")
+expect_resource("version 1" "10/1/409=[0-9a-f]+")

@@ -3,9 +3,10 @@
 # name, the event source values, the service control, and the program's two roads as
 # deferred custom actions without impersonation (and -UnregServer again as the rollback of
 # -Service), in their place in the sequence.
-# Usage: package-contents.sh PACKAGE.msi
+# Usage: package-contents.sh PACKAGE.msi VERSION   (VERSION: the project's, a.b.c)
 set -u
 msi=$1
+version=$2
 . "$(dirname "$0")/checks.sh"
 table() { msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4; }
 # The sequence number of an action, and its condition.
@@ -32,6 +33,12 @@ check "kicmmc.ico in SD" test "$(folder_of kicmmc.ico)" = '.\Kestrova\MemoryCard
 check "kicxd.ico in XD" test "$(folder_of kicxd.ico)" = '.\Kestrova\MemoryCard\XD\'
 check "kicms.ico in MS" test "$(folder_of kicms.ico)" = '.\Kestrova\MemoryCard\MS\'
 check "six files and no more" test "$(table File | wc -l)" -eq 6
+file_version() { table File | awk -F '\t' -v f="$1" '$3 == f {print $5 " " $6}'; }
+check "the program is versioned as the project ($version), in US English" \
+  test "$(file_version KstvCardReader.exe)" = "$version.0 1033"
+check "the message file too" test "$(file_version KstvCardReaderMessages.dll)" = "$version.0 1033"
+check "the package's version is the project's" \
+  test "$(table Property | awk -F '\t' '$1 == "ProductVersion" {print $2}')" = "$version"
 check "the debug log goes at uninstall, from INSTALLDIR and from its fixed path" \
   test "$(table RemoveFile | awk -F '\t' '{print $3 " " $4 " " $5}' | sort | tr '\n' ';')" = \
   "KstvCardReader.log FixedLogFolder 2;KstvCardReader.log INSTALLDIR 2;"
