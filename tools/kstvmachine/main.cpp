@@ -385,9 +385,8 @@ int changeEntry(bool create, const char* name, const char* imagePath, const char
   if (!manager) return fail("opening the service manager", static_cast<LONG>(GetLastError()));
   kstv::UniqueServiceHandle service(
       create ? CreateServiceA(manager.get(), name, displayName, SERVICE_ALL_ACCESS,
-                              SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                              SERVICE_ERROR_NORMAL, imagePath, nullptr, nullptr, nullptr, nullptr,
-                              nullptr)
+                              SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                              imagePath, nullptr, nullptr, nullptr, nullptr, nullptr)
              : OpenServiceA(manager.get(), name, DELETE));
   if (!service)
     return fail(create ? "creating the service" : "opening the service",
