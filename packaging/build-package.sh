@@ -3,7 +3,8 @@
 # runs wixl on KstvCardReader.wxs there, then with msibuild marks the event source's
 # message file path REG_EXPAND_SZ (wixl escapes the "#%" prefix that says so), adds the
 # removal of the debug log at uninstall (wixl has no RemoveFile element) and makes the
-# rollback action one (wixl drops Execute="rollback" and would run it at once).
+# rollback action one (wixl drops Execute="rollback" and would run it at once), gives the
+# versioned files their version, and the install folder its own access list.
 # Usage: build-package.sh VERSION OUTPUT.msi PROGRAM.exe MESSAGES.dll ICON-FOLDER FILE-VERSION
 #                         [--fail-late]
 # FILE-VERSION is the version resource of the program and the message file (a.b.c.d):
@@ -16,7 +17,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 stage=$(mktemp -d); trap 'rm -rf "$stage"' EXIT
 cp "$program" "$stage/KstvCardReader.exe"
 cp "$messages" "$stage/KstvCardReaderMessages.dll"
-for icon in SD/kicsd.ico SD/kicmmc.ico XD/kicxd.ico MS/kicms.ico; do
+for icon in SD/kicsd.ico SD/kicmmc.ico XD/kicxd.ico MS/kicms.ico KstvCardReader.ico; do
   mkdir -p "$stage/$(dirname "$icon")"
   cp "$icons/$icon" "$stage/$icon"
 done
@@ -44,6 +45,18 @@ msiinfo export "$stage/package.msi" CustomAction > "$stage/CustomAction.idt"
 sed -i 's/^UnregisterServiceOnRollback\t[0-9]*\t/UnregisterServiceOnRollback\t3410\t/' "$stage/CustomAction.idt"
 grep -q "^UnregisterServiceOnRollback	3410	" "$stage/CustomAction.idt" || { echo "no rollback action row" >&2; exit 1; }
 msibuild "$stage/package.msi" -i "$stage/CustomAction.idt"
+# The install folder's access list, not inherited from its parent (P): full control for
+# the system (SY) and administrators (BA), read and execute for users (BU), inherited by
+# the files and folders below (OICI). A folder made below a drive's root would otherwise
+# let any user change the program that the service runs as the system.
+cat > "$stage/MsiLockPermissionsEx.idt" <<'TABLE'
+MsiLockPermissionsEx	LockObject	Table	SDDL	Condition
+s72	s72	s32	l0	S255
+MsiLockPermissionsEx	MsiLockPermissionsEx
+InstallFolderRights	INSTALLDIR	CreateFolder	D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)	
+TABLE
+sed -i 's/$/\r/' "$stage/MsiLockPermissionsEx.idt"
+msibuild "$stage/package.msi" -i "$stage/MsiLockPermissionsEx.idt"
 if [ "$variant" = --fail-late ]; then
   # cmd.exe /c exit 1 from the system folder (type 34: an executable in a directory),
   # run in the script as the system (0x400 | 0x800), its failure checked.

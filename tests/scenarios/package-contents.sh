@@ -82,6 +82,20 @@ product_value() { table Registry | awk -F '\t' -v n="$1" '$2 == 2 && $3 == "SOFT
 check "the folder and the product that installed the program are remembered" \
   test "$(product_value InstallDir) $(product_value ProductCode)" = "[INSTALLDIR] [ProductCode]"
 check "and read back by the next session" test "$(table AppSearch | awk -F '\t' '{print $1}' | sort | tr '\n' ' ')" = "INSTALLDIR REGISTEREDPRODUCT "
+property() { table Property | awk -F '\t' -v p="$1" '$1 == p {print $2}'; }
+check "Installed apps shows the product's icon" sh -c '
+  [ "$1" = ProductIcon.ico ] && [ "$2" = "ProductIcon.ico	Icon.ProductIcon.ico" ]' - \
+  "$(property ARPPRODUCTICON)" "$(table Icon | tr -d '\r')"
+check "no Modify, which would only repeat a repair" test "$(property ARPNOMODIFY)" = 1
+check "a comment that says what the product does" \
+  test "$(property ARPCOMMENTS)" = "Gives memory cards in Kestrova's card reader their own icon and label in Explorer."
+# Wine does not enforce file access lists: only the rows are checked here.
+check "the install folder is made by the program's component, with rights of its own, before the files" sh -c '
+  [ "$1" = "INSTALLDIR Program" ] && [ "$2" -lt "$3" ]' - \
+  "$(table CreateFolder | tr '\t' ' ')" "$(sequence CreateFolders)" "$(sequence InstallFiles)"
+check "its access list is its own (not inherited): full control for the system and the administrators, read and execute for users, passed on to what lies below" \
+  test "$(table MsiLockPermissionsEx | tr '\t' ' ' | sed 's/ *$//')" = \
+  "InstallFolderRights INSTALLDIR CreateFolder D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)"
 check "a per-machine x64 package" sh -c '
   msiinfo suminfo "$1" | grep -q "Template: x64;1033" && [ "$(msiinfo export "$1" Property | tr -d "\r" | awk -F "\t" "\$1 == \"ALLUSERS\" {print \$2}")" = 1 ]' - "$msi"
 

@@ -7,12 +7,14 @@
 # (The program itself stops soon after its start here: Wine's WMI has no unsecured
 # apartment. The scenario checks the package.)
 # Usage: wine-package.sh WINE-RUN PACKAGE.msi OLDER-PACKAGE.msi FAIL-LATE-PACKAGE.msi KEYLOCK.exe
+#                        VERSION
 set -u
 wine=$1
 package=$2
 older=$3
 fail_late=$4
 keylock=$5
+version=$6
 . "$(dirname "$0")/checks.sh"
 present() { quiet "$wine" reg query "$1"; }
 absent() { ! present "$1"; }
@@ -81,6 +83,23 @@ timed() {
 
 check "msiexec /i exits 0" timed "$wine" msiexec /i "$msi" /qn
 installed_in "$default"
+# What Installed apps shows of the product.
+uninstall_key=$("$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' 2>/dev/null |
+  tr -d '\r' | while read -r key; do
+    [ -n "$key" ] && [ "$(value "$key" DisplayName)" = "REG_SZ Kestrova Card Reader" ] && echo "$key"
+  done)
+check "the product's uninstall entry is there" test -n "$uninstall_key"
+check "its version is the project's ($version)" test "$(value "$uninstall_key" DisplayVersion)" = "REG_SZ $version"
+check "it offers no Modify" test "$(value "$uninstall_key" NoModify)" = "REG_DWORD 0x1"
+check "its publisher is Kestrova" test "$(value "$uninstall_key" Publisher)" = "REG_SZ Kestrova"
+check "it says what the product does" test "$(value "$uninstall_key" Comments)" = \
+  "REG_SZ Gives memory cards in Kestrova's card reader their own icon and label in Explorer."
+# Windows Installer keeps the icon of Installed apps below its own key of the product.
+product_icon=$("$wine" reg query 'HKCR\Installer\Products' /s 2>/dev/null | tr -d '\r' |
+  awk '/^HKEY/ {key = $0} /ProductName.*Kestrova Card Reader/ {print key}' | head -n 1)
+check "the installed product has its icon" sh -c '
+  icon=$("$1" reg query "$2" /v ProductIcon 2>/dev/null | tr -d "\r" | sed -n "s/.*REG_SZ *//p")
+  [ -n "$icon" ] && [ -f "$("$1" winepath -u "$icon" | tr -d "\r")" ]' - "$wine" "$product_icon"
 check "msiexec /x exits 0" timed "$wine" msiexec /x "$msi" /qn
 nothing_left_in "$default"
 
