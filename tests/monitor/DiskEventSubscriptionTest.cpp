@@ -287,8 +287,8 @@ TEST_F(DiskEventSubscriptionTest, ACancellationDoesNotWaitForABatchBeingDelivere
   // As with WMI, the cancellation returns while the arrival sink is still at work; the
   // arrival query reports its end only once the batch is done.
   EXPECT_EQ("Call complete. hResult = 0x80041032\n", unsubscribe());
-  delivery.release();
   testing::internal::CaptureStdout();
+  delivery.release();
   ASSERT_TRUE(host::waitForCancelledDeliveries());
   EXPECT_EQ("Call complete. hResult = 0x80041032\n", testing::internal::GetCapturedStdout());
   EXPECT_FALSE(delivery.timedOut()) << "the cancellation waited for the delivery";
