@@ -74,11 +74,10 @@ class FinishingDeliveries {
     std::lock_guard guard(lock_);
     ++count_;
   }
+  // Notifies under the lock: a waiter that wakes may let the process end at once.
   void end() {
-    {
-      std::lock_guard guard(lock_);
-      --count_;
-    }
+    std::lock_guard guard(lock_);
+    --count_;
     done_.notify_all();
   }
   bool waitUntilNone(std::chrono::steady_clock::time_point deadline) {
@@ -92,9 +91,10 @@ class FinishingDeliveries {
   std::size_t count_ = 0;
 };
 
+// Never destroyed: a thread may still be leaving it while the process ends.
 FinishingDeliveries& finishing() {
-  static FinishingDeliveries deliveries;
-  return deliveries;
+  static FinishingDeliveries* deliveries = new FinishingDeliveries;
+  return *deliveries;
 }
 
 class NotificationQuery {
