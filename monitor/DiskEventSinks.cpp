@@ -86,7 +86,7 @@ HRESULT DiskArrivalSink::Indicate(LONG objectCount, IWbemClassObject** objects) 
 }
 
 HRESULT DiskRemovalSink::Indicate(LONG objectCount, IWbemClassObject** objects) {
-  if (BadgedDriveLetters().empty() || !objects) return WBEM_S_NO_ERROR;
+  if (!AnyDriveBadgeRecorded() || !objects) return WBEM_S_NO_ERROR;
   for (LONG i = 0; i < objectCount; ++i) {
     PrintWide(KSTV_W("Disk removed...\n"));
     WideString driveId;

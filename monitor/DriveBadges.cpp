@@ -20,6 +20,7 @@ constexpr std::size_t kIconPathCapacity = MAX_PATH;
 constexpr DWORD kDriveListLength = 260;
 constexpr std::size_t kDriveListCapacity = 264;
 constexpr DWORD kKeyNameCapacity = 256;  // the longest key name and its terminator
+constexpr std::size_t kLetterCount = 26;
 
 char sdIconPath[kIconPathCapacity];
 char mmcIconPath[kIconPathCapacity];
@@ -125,6 +126,8 @@ const char* BadgeIconPath(CardType cardType) {
   return badge ? badge->iconPath : "";
 }
 
+bool AnyDriveBadgeRecorded() { return recordedLetters != 0; }
+
 std::string BadgedDriveLetters() {
   std::uint32_t letters = recordedLetters;
   std::string text;
@@ -211,8 +214,9 @@ void RemoveLeftoverDriveBadges() {
     return;
   RegistryKey drives;
   drives.attach(opened);
-  // Collected first: deleting while enumerating would shift the indexes.
-  std::string leftovers;
+  // Collected first: deleting while enumerating would shift the indexes. One key a letter.
+  char leftovers[kLetterCount];
+  std::size_t leftoverCount = 0;
   for (DWORD index = 0;; ++index) {
     char name[kKeyNameCapacity];
     DWORD length = sizeof name;
@@ -222,11 +226,12 @@ void RemoveLeftoverDriveBadges() {
       break;
     if (result == ERROR_SUCCESS && length == 1 &&
         IsAsciiLetter(static_cast<unsigned char>(name[0])) &&
-        !(recordedLetters & LetterBit(name[0])) && NamesOwnIcon(drives.handle(), name))
-      leftovers += name[0];
+        !(recordedLetters & LetterBit(name[0])) && NamesOwnIcon(drives.handle(), name) &&
+        leftoverCount < kLetterCount)
+      leftovers[leftoverCount++] = name[0];
   }
-  for (char letter : leftovers) {
-    const char keyName[2] = {letter, '\0'};
+  for (std::size_t i = 0; i < leftoverCount; ++i) {
+    const char keyName[2] = {leftovers[i], '\0'};
     RegistryKey::deleteTree(drives, keyName);
   }
 }

@@ -34,6 +34,8 @@ void ScanDrivesAtStartup();
 // are left alone. For the start, before the scan.
 void RemoveLeftoverDriveBadges();
 
+// Whether any badge is recorded; a cheap look for the removal sink.
+bool AnyDriveBadgeRecorded();
 // The recorded letters, upper case, in alphabetical order ("" for none). A letter names
 // one drive key whichever case its drive id gives it in.
 std::string BadgedDriveLetters();
