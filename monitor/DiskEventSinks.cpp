@@ -74,22 +74,28 @@ HRESULT DiskArrivalSink::Indicate(LONG objectCount, IWbemClassObject** objects) 
     WideString driveId;
     if (!objects[i] || !ReadEventDriveId(objects[i], driveId)) continue;
     CardType type = ProbeCardType(driveId.c_str());
-    if (type != CardType::None) PublishDriveBadge(driveId.c_str(), type);
+    if (type != CardType::None) {
+      PublishDriveBadge(driveId.c_str(), type);
+    } else {
+      // The card whose badge this letter carries went between two polls of the deletion
+      // query, which then never reports it.
+      RemoveDriveBadgeIfRecorded(driveId.c_str());
+    }
   }
   return WBEM_S_NO_ERROR;
 }
 
 HRESULT DiskRemovalSink::Indicate(LONG objectCount, IWbemClassObject** objects) {
-  if (BadgedDriveLetter() == 0 || !objects) return WBEM_S_NO_ERROR;
+  if (!AnyDriveBadgeRecorded() || !objects) return WBEM_S_NO_ERROR;
   for (LONG i = 0; i < objectCount; ++i) {
     PrintWide(KSTV_W("Disk removed...\n"));
     WideString driveId;
     if (!objects[i] || !ReadEventDriveId(objects[i], driveId)) continue;
-    if (!driveId.empty()) RemoveDriveBadgeIfRecorded(driveId.c_str());
+    RemoveDriveBadgeIfRecorded(driveId.c_str());
   }
   return WBEM_S_NO_ERROR;
 }
 
-DiskRemovalSink::~DiskRemovalSink() { RemoveRecordedDriveBadge(); }
+DiskRemovalSink::~DiskRemovalSink() { RemoveRecordedDriveBadges(); }
 
 }  // namespace kstv

@@ -1,5 +1,6 @@
-// The sinks that WMI calls with disk events: arrivals are probed and badged, removals
-// take the badge of the drive that carries it away.
+// The sinks that WMI calls with disk events: arrivals are probed and badged (a letter
+// that turns up holding no card loses a badge it still carries), removals take the badge
+// of their drive away.
 #pragma once
 
 #include "platform/text16.h"
@@ -41,7 +42,7 @@ class DiskArrivalSink final : public DiskEventSink {
 class DiskRemovalSink final : public DiskEventSink {
  public:
   HRESULT STDMETHODCALLTYPE Indicate(LONG objectCount, IWbemClassObject** objects) override;
-  // A card still badged when the sink goes loses its badge.
+  // Cards still badged when the sink goes lose their badges.
   ~DiskRemovalSink() override;
 };
 

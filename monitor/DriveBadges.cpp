@@ -1,6 +1,7 @@
 #include "monitor/DriveBadges.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -18,6 +19,8 @@ constexpr std::size_t kBadgeKeyPathCapacity = 80;
 constexpr std::size_t kIconPathCapacity = MAX_PATH;
 constexpr DWORD kDriveListLength = 260;
 constexpr std::size_t kDriveListCapacity = 264;
+constexpr DWORD kKeyNameCapacity = 256;  // the longest key name and its terminator
+constexpr std::size_t kLetterCount = 26;
 
 char sdIconPath[kIconPathCapacity];
 char mmcIconPath[kIconPathCapacity];
@@ -40,7 +43,11 @@ const CardBadge kCardBadges[] = {
     {CardType::MS, msIconPath, "%sMS\\%s", "kicms.ico", "Memory Stick"},
 };
 
-std::atomic<WCHAR> badgedDriveLetter{0};
+// The record: bit n stands for the drive key of letter 'A' + n. Changed only under
+// badgeLock; read without it where a stale answer does no harm.
+std::atomic<std::uint32_t> recordedLetters{0};
+// Cleared at a run's end, so that a delivery still under way publishes nothing after it.
+bool recordOpen = true;
 // Publishing, removing and reading the record happen on several WMI delivery threads.
 std::recursive_mutex badgeLock;
 
@@ -50,14 +57,22 @@ const CardBadge* BadgeFor(CardType type) {
   return nullptr;
 }
 
+bool IsAsciiLetter(unsigned unit) {
+  return (unit >= 'A' && unit <= 'Z') || (unit >= 'a' && unit <= 'z');
+}
+
 // A drive key is named by an ASCII letter; any other first character names none.
 bool DriveLetterOf(const WCHAR* driveId, char& letter) {
   WCHAR unit = driveId ? driveId[0] : 0;
-  if (!((unit >= KSTV_W('A') && unit <= KSTV_W('Z')) ||
-        (unit >= KSTV_W('a') && unit <= KSTV_W('z'))))
-    return false;
+  if (!IsAsciiLetter(unit)) return false;
   letter = static_cast<char>(unit);
   return true;
+}
+
+// The record's bit for a letter; key names ignore case, and so does the record.
+std::uint32_t LetterBit(char letter) {
+  unsigned folded = static_cast<unsigned char>(letter) & ~0x20u;
+  return std::uint32_t{1} << (folded - 'A');
 }
 
 // Creates or opens the badge key and writes its default value.
@@ -70,6 +85,29 @@ bool WriteBadgeValue(const char* keyPath, const char* text) {
                  static_cast<DWORD>(std::strlen(text) + 1));
   key.close();
   return true;
+}
+
+// True when the drive key `name` below `drives` has a DefaultIcon whose default value is
+// one of the four icon paths: a badge of this program.
+bool NamesOwnIcon(HKEY drives, const char* name) {
+  char path[kBadgeKeyPathCapacity];
+  std::snprintf(path, sizeof path, "%s\\DefaultIcon", name);
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(drives, path, 0, kKeyRead, &opened) != ERROR_SUCCESS) return false;
+  RegistryKey icon;
+  icon.attach(opened);
+  // Room for a terminator behind the longest icon path's, should the data lack one.
+  char value[kIconPathCapacity + 1];
+  DWORD type = REG_NONE;
+  DWORD size = kIconPathCapacity;
+  if (RegQueryValueExA(icon.handle(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value),
+                       &size) != ERROR_SUCCESS ||
+      type != REG_SZ)
+    return false;
+  value[size] = '\0';
+  for (const CardBadge& badge : kCardBadges)
+    if (badge.iconPath[0] && lstrcmpiA(value, badge.iconPath) == 0) return true;
+  return false;
 }
 
 }  // namespace
@@ -88,19 +126,27 @@ const char* BadgeIconPath(CardType cardType) {
   return badge ? badge->iconPath : "";
 }
 
-WCHAR BadgedDriveLetter() { return badgedDriveLetter.load(); }
+bool AnyDriveBadgeRecorded() { return recordedLetters != 0; }
+
+std::string BadgedDriveLetters() {
+  std::uint32_t letters = recordedLetters;
+  std::string text;
+  for (char letter = 'A'; letter <= 'Z'; ++letter)
+    if (letters & LetterBit(letter)) text += letter;
+  return text;
+}
 
 void PublishDriveBadge(const WCHAR* driveId, CardType cardType) {
   std::lock_guard guard(badgeLock);
   const CardBadge* badge = BadgeFor(cardType);
   char letter;
-  if (!badge || !DriveLetterOf(driveId, letter)) return;
+  if (!recordOpen || !badge || !DriveLetterOf(driveId, letter)) return;
 
   char keyPath[kBadgeKeyPathCapacity];
   std::snprintf(keyPath, sizeof keyPath, "%s\\%c\\DefaultIcon", kDrivesKeyPath, letter);
   // A kind without icon still records the drive, so that its label goes with the card.
   if (!badge->iconPath[0] || WriteBadgeValue(keyPath, badge->iconPath))
-    badgedDriveLetter = driveId[0];
+    recordedLetters |= LetterBit(letter);
 
   std::snprintf(keyPath, sizeof keyPath, "%s\\%c\\DefaultLabel", kDrivesKeyPath, letter);
   WriteBadgeValue(keyPath, badge->label);
@@ -131,23 +177,63 @@ void RemoveDriveBadge(const WCHAR* driveId) {
       parent.close();
     }
   }
-  badgedDriveLetter = 0;
+  if (DriveLetterOf(driveId, letter)) recordedLetters &= ~LetterBit(letter);
   driveKey.close();
 }
 
 void RemoveDriveBadgeIfRecorded(const WCHAR* driveId) {
   std::lock_guard guard(badgeLock);
-  WCHAR recorded = badgedDriveLetter.load();
-  if (driveId && driveId[0] != 0 && recorded != 0 && driveId[0] == recorded)
+  char letter;
+  if (DriveLetterOf(driveId, letter) && (recordedLetters & LetterBit(letter)))
     RemoveDriveBadge(driveId);
 }
 
-void RemoveRecordedDriveBadge() {
+void RemoveRecordedDriveBadges() {
   std::lock_guard guard(badgeLock);
-  WCHAR recorded = badgedDriveLetter.load();
-  if (recorded == 0) return;
-  const WCHAR driveId[2] = {recorded, 0};
-  RemoveDriveBadge(driveId);
+  for (char letter : BadgedDriveLetters()) {
+    const WCHAR driveId[2] = {static_cast<WCHAR>(letter), 0};
+    RemoveDriveBadge(driveId);
+  }
+}
+
+void OpenDriveBadgeRecord() {
+  std::lock_guard guard(badgeLock);
+  recordOpen = true;
+}
+
+void CloseDriveBadgeRecord() {
+  std::lock_guard guard(badgeLock);
+  RemoveRecordedDriveBadges();
+  recordOpen = false;
+}
+
+void RemoveLeftoverDriveBadges() {
+  std::lock_guard guard(badgeLock);
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kDrivesKeyPath, 0, kKeyAllAccess, &opened) != ERROR_SUCCESS)
+    return;
+  RegistryKey drives;
+  drives.attach(opened);
+  // Collected first: deleting while enumerating would shift the indexes. One key a letter.
+  char leftovers[kLetterCount];
+  std::size_t leftoverCount = 0;
+  for (DWORD index = 0;; ++index) {
+    char name[kKeyNameCapacity];
+    DWORD length = sizeof name;
+    LONG result =
+        RegEnumKeyExA(drives.handle(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (result == ERROR_NO_MORE_ITEMS || (result != ERROR_SUCCESS && result != ERROR_MORE_DATA))
+      break;
+    if (result == ERROR_SUCCESS && length == 1 &&
+        IsAsciiLetter(static_cast<unsigned char>(name[0])) &&
+        !(recordedLetters & LetterBit(name[0])) && NamesOwnIcon(drives.handle(), name) &&
+        leftoverCount < kLetterCount)
+      leftovers[leftoverCount++] = name[0];
+  }
+  for (std::size_t i = 0; i < leftoverCount; ++i) {
+    const char keyName[2] = {leftovers[i], '\0'};
+    RegistryKey::deleteTree(drives, keyName);
+  }
 }
 
 void ScanDrivesAtStartup() {
@@ -160,10 +246,7 @@ void ScanDrivesAtStartup() {
     const WCHAR driveId[3] = {root[0], KSTV_W(':'), 0};
     if (GetDriveTypeW(root) != DRIVE_REMOVABLE) continue;
     CardType type = ProbeCardType(driveId);
-    if (type != CardType::None) {
-      PublishDriveBadge(driveId, type);
-      return;
-    }
+    if (type != CardType::None) PublishDriveBadge(driveId, type);
   }
 }
 

@@ -1,7 +1,9 @@
 // Drive badges: the DefaultIcon and DefaultLabel keys below
 // HKEY_CLASSES_ROOT\Applications\explorer.exe\Drives\<letter> that give a card drive its
-// icon and label in the shell, and the record of which drive carries one.
+// icon and label in the shell, and the record of every drive letter that carries one.
 #pragma once
+
+#include <string>
 
 #include "monitor/CardType.h"
 #include "platform/win32.h"
@@ -14,25 +16,42 @@ namespace kstv {
 void BuildBadgeIconPaths(const char* folder);
 
 // Writes the badge of the drive whose id begins with its letter ("E:") for a card of
-// `cardType`, and records that letter. Failures are skipped silently.
+// `cardType`, and adds that letter to the record. Failures are skipped silently. Once the
+// record is closed nothing is written.
 void PublishDriveBadge(const WCHAR* driveId, CardType cardType);
 
-// Deletes the badge of the drive's letter, with everything below its drive key, and
-// clears the record. "No key found" or "Unexpected error" on standard output when it
-// cannot.
+// Deletes the badge of the drive's letter, with everything below its drive key, and takes
+// the letter out of the record. "No key found" or "Unexpected error" on standard output
+// when it cannot.
 void RemoveDriveBadge(const WCHAR* driveId);
 
-// Badges the first removable drive, in the platform's order, that holds a card.
+// Badges every removable drive that holds a card, in the platform's order.
 void ScanDrivesAtStartup();
 
-// The letter whose badge is recorded, 0 for none.
-WCHAR BadgedDriveLetter();
+// Deletes the badges that an earlier run of this program left behind: every drive key
+// whose DefaultIcon names one of the four icon paths (compared as the platform compares
+// names, ignoring case). Keys naming any other icon, and the badges this run recorded,
+// are left alone. For the start, before the scan.
+void RemoveLeftoverDriveBadges();
 
-// For the removal sink: removes the badge when `driveId` names the recorded drive,
-// comparing and removing as one step.
+// Whether any badge is recorded; a cheap look for the removal sink.
+bool AnyDriveBadgeRecorded();
+// The recorded letters, upper case, in alphabetical order ("" for none). A letter names
+// one drive key whichever case its drive id gives it in.
+std::string BadgedDriveLetters();
+
+// For the sinks: removes the badge when `driveId` names a recorded drive, looking and
+// removing as one step. A letter that is not recorded costs no registry call.
 void RemoveDriveBadgeIfRecorded(const WCHAR* driveId);
-// For the removal sink's end: removes the recorded badge, if there is one.
-void RemoveRecordedDriveBadge();
+// Removes the badge of every recorded letter.
+void RemoveRecordedDriveBadges();
+
+// A run's start: badges may be published and recorded.
+void OpenDriveBadgeRecord();
+// A run's end: removes every recorded badge and closes the record, so that an event
+// still being delivered can publish no badge afterwards. Open again with
+// OpenDriveBadgeRecord.
+void CloseDriveBadgeRecord();
 
 // The icon path of a card kind (empty for a kind without icon, or for None).
 const char* BadgeIconPath(CardType cardType);

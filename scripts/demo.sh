@@ -1,7 +1,7 @@
 #!/bin/sh
 # The main job, on a fresh emulated machine (host build): KstvCardReader without
 # registration, then registered with -Service and run as a service that badges the cards
-# a second process inserts, until it is stopped; then -UnregServer.
+# a second process inserts into a multi-slot reader, until it is stopped; then -UnregServer.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/build.sh >/dev/null
@@ -34,26 +34,28 @@ say "The service manager starts KstvCardReader"
 show "$machine" service start "$program"
 sleep 0.3
 
-say "An SD card goes into drive E:"
+say "The reader has four slots, each a drive of its own; an SD card goes into E:"
 show "$machine" volume add E: removable Kestrova "SDHC Reader"
+say "and a Memory Stick into F:"
+show "$machine" volume add F: removable Kestrova "MSPro Duo"
 sleep 0.3
+show "$machine" reg query "$drives"
 show "$machine" reg query "$drives\\E\\DefaultIcon"
 show "$machine" reg query "$drives\\E\\DefaultLabel"
+show "$machine" reg query "$drives\\F\\DefaultIcon"
+show "$machine" reg query "$drives\\F\\DefaultLabel"
 
-say "A USB stick that is no card of the reader goes into F: (no badge)"
-show "$machine" volume add F: removable Generic "USB Flash Disk"
+say "A USB stick that is no card of the reader goes into G: (no badge)"
+show "$machine" volume add G: removable Generic "USB Flash Disk"
 sleep 1.2
 show "$machine" reg query "$drives"
 
-say "The card comes out of E:"
+say "The SD card comes out of E:; the Memory Stick in F: keeps its badge"
 show "$machine" volume remove E:
 sleep 1.2
 show "$machine" reg query "$drives"
 
-say "A Memory Stick goes into G:, and the service is stopped with it inside"
-show "$machine" volume add G: removable Kestrova MSPro
-sleep 0.3
-show "$machine" reg query "$drives\\G\\DefaultLabel"
+say "The service is stopped with the Memory Stick inside: its badge goes too"
 show "$machine" service stop
 show "$machine" reg query "$drives"
 

@@ -51,13 +51,16 @@ void PumpMessages(ServiceModule& module) {
   if (stopCheck) KillTimer(nullptr, stopCheck);
 }
 
-// Reports RUNNING, badges the cards already present, subscribes and pumps messages. A
-// stop that is already pending skips whatever has not begun. A failed subscription ends
+// Reports RUNNING, removes the badges an earlier run left, badges the cards already
+// present, subscribes and pumps messages. A stop that is already pending skips whatever
+// has not begun. A failed subscription ends
 // the run with an error event and the failing HRESULT as the service-specific exit code.
 void Monitor(ServiceModule& module) {
   if (module.serviceMode && !ReportServiceState(module, SERVICE_RUNNING)) return;
   if (StopPending()) return;
   BuildBadgeIconPaths(module.moduleFolder);
+  OpenDriveBadgeRecord();
+  RemoveLeftoverDriveBadges();
   ScanDrivesAtStartup();
   if (StopPending()) return;
   if (SubscribeDiskEvents() != 0) {
@@ -136,6 +139,9 @@ void ServiceModule::Run() {
   RevokeClassObjects(classTable);
   CloseDebugLog();
   UnsubscribeDiskEvents();
+  // Whatever road the run took: no badge of this run outlives it, and a delivery still
+  // under way after the cancellation can publish none.
+  CloseDriveBadgeRecord();
 }
 
 }  // namespace kstv

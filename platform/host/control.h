@@ -117,6 +117,11 @@ std::size_t activeNotificationQueries();
 // Cancels every query still active (a test's cleanup after a program that did not) and
 // says how many there were.
 std::size_t cancelAllNotificationQueries();
+// As with WMI, cancelling a query does not wait for a batch that is being delivered: its
+// thread finishes the batch, reports the cancellation and releases the sink afterwards.
+// Waits until every such thread has done so; false when that took longer than
+// `timeoutSeconds`.
+bool waitForCancelledDeliveries(double timeoutSeconds = 10);
 
 // --- Call records --------------------------------------------------------------------
 // While recording is on, the calls whose arguments tests pin down are kept in order,

@@ -67,6 +67,36 @@ std::optional<QuerySpec> parseQuery(const std::u16string& query) {
                    std::chrono::milliseconds(static_cast<long long>(seconds * 1000))};
 }
 
+// Threads of cancelled queries that were still delivering a batch when cancelled.
+class FinishingDeliveries {
+ public:
+  void begin() {
+    std::lock_guard guard(lock_);
+    ++count_;
+  }
+  // Notifies under the lock: a waiter that wakes may let the process end at once.
+  void end() {
+    std::lock_guard guard(lock_);
+    --count_;
+    done_.notify_all();
+  }
+  bool waitUntilNone(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock guard(lock_);
+    return done_.wait_until(guard, deadline, [&] { return count_ == 0; });
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable done_;
+  std::size_t count_ = 0;
+};
+
+// Never destroyed: a thread may still be leaving it while the process ends.
+FinishingDeliveries& finishing() {
+  static FinishingDeliveries* deliveries = new FinishingDeliveries;
+  return *deliveries;
+}
+
 class NotificationQuery {
  public:
   NotificationQuery(QuerySpec spec, IWbemObjectSink* sink) : spec_(spec), sink_(sink) {
@@ -81,15 +111,21 @@ class NotificationQuery {
 
   IWbemObjectSink* sink() const { return sink_; }
 
-  // Stops delivery; when it returns, no call reaches the sink any more (unless called
-  // from the sink's own callback, in which case the thread finishes after it).
+  // Cancels the query: no batch is delivered after this returns. As with WMI, a batch
+  // already being delivered is not waited for: its thread finishes it, then reports the
+  // cancellation and lets the sink go. Otherwise the thread is joined, so that the report
+  // has been made when this returns.
   void stop() {
+    bool delivering;
     {
       std::lock_guard guard(lock_);
       stopping_ = true;
+      delivering = delivering_;
+      if (delivering) finishing().begin();
+      finishingAfterStop_ = delivering;
     }
     changed_.notify_all();
-    if (thread_.get_id() == std::this_thread::get_id())
+    if (delivering || thread_.get_id() == std::this_thread::get_id())
       thread_.detach();
     else if (thread_.joinable())
       thread_.join();
@@ -122,9 +158,19 @@ class NotificationQuery {
         wake_ = false;
         ++pollsStarted_;
       }
-      deliver(changes());
+      std::vector<char> letters = changes();
+      bool deliverNow = false;
+      {
+        // A cancellation that came first stops the batch; one that comes later finds it
+        // under way and does not wait for it.
+        std::lock_guard guard(lock_);
+        deliverNow = !letters.empty() && !stopping_;
+        delivering_ = deliverNow;
+      }
+      if (deliverNow) deliver(letters);
       {
         std::lock_guard guard(lock_);
+        delivering_ = false;
         ++pollsCompleted_;
       }
       changed_.notify_all();
@@ -132,6 +178,12 @@ class NotificationQuery {
     // WMI reports the end of a cancelled call, then lets the sink go.
     sink_->SetStatus(WBEM_STATUS_COMPLETE, WBEM_E_CALL_CANCELLED, nullptr, nullptr);
     sink_->Release();
+    bool finishingAfterStop;
+    {
+      std::lock_guard guard(lock_);
+      finishingAfterStop = finishingAfterStop_;
+    }
+    if (finishingAfterStop) finishing().end();
   }
 
   std::vector<char> changes() {
@@ -165,6 +217,8 @@ class NotificationQuery {
   std::condition_variable changed_;
   bool stopping_ = false;
   bool wake_ = false;
+  bool delivering_ = false;          // a batch is being handed to the sink
+  bool finishingAfterStop_ = false;  // stop() found one and did not wait for it
   std::uint64_t pollsStarted_ = 0;
   std::uint64_t pollsCompleted_ = 0;
 };
@@ -350,6 +404,12 @@ bool waitForDiskEvents(double timeoutSeconds) {
   bool all = true;
   for (auto& query : queries) all = query->waitForPoll(deadline) && all;
   return all;
+}
+
+bool waitForCancelledDeliveries(double timeoutSeconds) {
+  return finishing().waitUntilNone(
+      std::chrono::steady_clock::now() +
+      std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000)));
 }
 
 std::size_t activeNotificationQueries() {

@@ -108,6 +108,32 @@ TEST_F(CardTypeProbeTest, AnOffsetOutsideTheDescriptorIsNeverFollowed) {
   EXPECT_EQ(CardType::None, probe(cut));
 }
 
+TEST_F(CardTypeProbeTest, TheDescriptorsOwnSizeBoundsTheIdsAsWellAsTheHeaders) {
+  // The header promises the whole descriptor; the descriptor itself says it ends inside
+  // the product id, "SDHC Reader", whose terminator lies past that Size.
+  STORAGE_DEVICE_DESCRIPTOR fields{};
+  fields.Version = sizeof fields;
+  fields.VendorIdOffset = sizeof fields;
+  fields.ProductIdOffset = sizeof fields + 9;  // behind "Kestrova" and its NUL
+  const std::string ids = std::string("Kestrova\0SDHC Reader\0", 21);
+  const DWORD whole = static_cast<DWORD>(sizeof fields + ids.size());
+  auto answerWithSize = [&](DWORD size) {
+    fields.Size = size;
+    std::string bytes(reinterpret_cast<const char*>(&fields), sizeof fields);
+    return bytes + ids;
+  };
+  host::Volume cut = card();
+  cut.headerAnswer = answerWithSize(whole).substr(0, sizeof(STORAGE_DESCRIPTOR_HEADER));
+  cut.descriptorAnswer = answerWithSize(sizeof fields + 9 + 4);  // "Kestrova", NUL, "SDHC"
+  EXPECT_EQ(CardType::None, probe(cut));
+
+  // The same answer with the descriptor's Size reaching the terminator is a card.
+  host::Volume complete = card();
+  complete.headerAnswer = cut.headerAnswer;
+  complete.descriptorAnswer = answerWithSize(whole);
+  EXPECT_EQ(CardType::SD, probe(complete));
+}
+
 TEST_F(CardTypeProbeTest, ASizeTooSmallForTheFieldsIsNoAnswerAndNothingIsAllocated) {
   // The header reports the descriptor's own Size: 1 to 7 bytes would not even hold that.
   for (DWORD size = 1; size < 20; ++size) {

@@ -58,20 +58,41 @@ TEST_F(DiskEventSinksTest, RemovingAnotherDriveOnlySaysADiskWasRemoved) {
   batch.addDisk(KSTV_W("F:"));
   EXPECT_EQ("Disk removed...\n", indicate(removal, batch));
   EXPECT_TRUE(hasDriveKey('E'));
-  EXPECT_EQ(KSTV_W('E'), BadgedDriveLetter());
+  EXPECT_EQ("E", BadgedDriveLetters());
 }
 
-TEST_F(DiskEventSinksTest, RemovingTheBadgedDriveTwiceInABatchRemovesItOnce) {
+TEST_F(DiskEventSinksTest, ARemovedDriveLosesItsBadgeWhicheverOthersAreRecorded) {
+  PublishDriveBadge(KSTV_W("E:"), CardType::SD);
+  PublishDriveBadge(KSTV_W("F:"), CardType::MS);
+  PublishDriveBadge(KSTV_W("G:"), CardType::XD);
+  EventBatch batch;
+  batch.addDisk(KSTV_W("F:"));
+  EXPECT_EQ("Disk removed...\n", indicate(removal, batch));
+  EXPECT_FALSE(hasDriveKey('F'));
+  EXPECT_EQ("Secure Digital", badgeLabel('E'));
+  EXPECT_EQ("xD Picture", badgeLabel('G'));
+  EXPECT_EQ("EG", BadgedDriveLetters());
+
+  EventBatch both;
+  both.addDisk(KSTV_W("G:"));
+  both.addDisk(KSTV_W("E:"));
+  EXPECT_EQ("Disk removed...\nDisk removed...\n", indicate(removal, both));
+  EXPECT_FALSE(hasDriveKey('E'));
+  EXPECT_FALSE(hasDriveKey('G'));
+  EXPECT_EQ("", BadgedDriveLetters());
+}
+
+TEST_F(DiskEventSinksTest, RemovingABadgedDriveTwiceInABatchRemovesItOnceAndLeavesTheOthers) {
   PublishDriveBadge(KSTV_W("E:"), CardType::SD);
   PublishDriveBadge(KSTV_W("D:"), CardType::MS);
-  PublishDriveBadge(KSTV_W("E:"), CardType::SD);  // E recorded, D's keys stay
   EventBatch batch;
   batch.addDisk(KSTV_W("E:"));
   batch.addDisk(KSTV_W("E:"));
+  // The second finds E no longer recorded: no "No key found".
   EXPECT_EQ("Disk removed...\nDisk removed...\n", indicate(removal, batch));
   EXPECT_FALSE(hasDriveKey('E'));
-  EXPECT_TRUE(hasDriveKey('D'));
-  EXPECT_EQ(0, BadgedDriveLetter());
+  EXPECT_EQ("Memory Stick", badgeLabel('D'));
+  EXPECT_EQ("D", BadgedDriveLetters());
 }
 
 TEST_F(DiskEventSinksTest, AnEventWithoutTargetInstanceIsReportedAndTheBatchGoesOn) {
@@ -107,7 +128,7 @@ TEST_F(DiskEventSinksTest, ATargetInstanceHeldAsADispatchPointerIsReadAsTheDisk)
   batch.add(event);
   EXPECT_EQ("Disk removed...\n", indicate(removal, batch));
   EXPECT_FALSE(hasDriveKey('E'));
-  EXPECT_EQ(0, BadgedDriveLetter());
+  EXPECT_EQ("", BadgedDriveLetters());
 }
 
 TEST_F(DiskEventSinksTest, ADeviceIdThatIsMissingOrNoStringMatchesNoDrive) {
@@ -130,12 +151,12 @@ TEST_F(DiskEventSinksTest, ADeviceIdThatIsMissingOrNoStringMatchesNoDrive) {
   batch.add(eventWith(inconvertible));
   EXPECT_EQ("Disk removed...\nDisk removed...\nDisk removed...\n", indicate(removal, batch));
   EXPECT_TRUE(hasDriveKey('E'));
-  EXPECT_EQ(KSTV_W('E'), BadgedDriveLetter());
+  EXPECT_EQ("E", BadgedDriveLetters());
 
   EventBatch arrivals;
   arrivals.add(eventWith(new FakeClassObject));
   EXPECT_EQ("", indicate(arrival, arrivals));
-  EXPECT_EQ(KSTV_W('E'), BadgedDriveLetter());
+  EXPECT_EQ("E", BadgedDriveLetters());
 }
 
 TEST_F(DiskEventSinksTest, AnEmptyDeviceIdMatchesNothing) {
@@ -143,7 +164,7 @@ TEST_F(DiskEventSinksTest, AnEmptyDeviceIdMatchesNothing) {
   EventBatch batch;
   batch.addDisk(KSTV_W(""));
   EXPECT_EQ("Disk removed...\n", indicate(removal, batch));
-  EXPECT_EQ(KSTV_W('E'), BadgedDriveLetter());
+  EXPECT_EQ("E", BadgedDriveLetters());
 }
 
 TEST_F(DiskEventSinksTest, AnArrivalOfADriveWithoutACardChangesNothing) {
@@ -151,7 +172,27 @@ TEST_F(DiskEventSinksTest, AnArrivalOfADriveWithoutACardChangesNothing) {
   batch.addDisk(KSTV_W("Q:"));  // no such drive: the probe finds no card
   EXPECT_EQ("", indicate(arrival, batch));
   EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kDrivesKey));
-  EXPECT_EQ(0, BadgedDriveLetter());
+  EXPECT_EQ("", BadgedDriveLetters());
+}
+
+TEST_F(DiskEventSinksTest, ARecordedLetterThatArrivesHoldingNoCardLosesItsStaleBadge) {
+  // The card of Q: went, unseen by the deletion query; Q: turns up again without a card.
+  PublishDriveBadge(KSTV_W("Q:"), CardType::SD);
+  PublishDriveBadge(KSTV_W("R:"), CardType::MS);
+  EventBatch batch;
+  batch.addDisk(KSTV_W("Q:"));  // no such drive here: the probe finds no card
+  EXPECT_EQ("", indicate(arrival, batch));
+  EXPECT_FALSE(hasDriveKey('Q'));
+  EXPECT_EQ("Memory Stick", badgeLabel('R'));
+  EXPECT_EQ("R", BadgedDriveLetters());
+}
+
+TEST_F(DiskEventSinksTest, ALetterThatArrivesHoldingNoCardKeepsAKeyThisRunDidNotWrite) {
+  plantBadge('Q', "C:\\Cards\\SD\\kicsd.ico");
+  EventBatch batch;
+  batch.addDisk(KSTV_W("Q:"));
+  EXPECT_EQ("", indicate(arrival, batch));
+  EXPECT_TRUE(hasDriveKey('Q'));
 }
 
 TEST_F(DiskEventSinksTest, SetStatusReportsCompletionAndProgress) {
@@ -179,8 +220,9 @@ TEST_F(DiskEventSinksTest, QueryInterfaceServesTheSinkAndIUnknownOnly) {
   EXPECT_EQ(1u, static_cast<IUnknown*>(object)->Release());
 }
 
-TEST_F(DiskEventSinksTest, TheLastReleaseOfTheRemovalSinkRemovesTheRecordedBadge) {
+TEST_F(DiskEventSinksTest, TheLastReleaseOfTheRemovalSinkRemovesEveryRecordedBadge) {
   PublishDriveBadge(KSTV_W("E:"), CardType::SD);
+  PublishDriveBadge(KSTV_W("F:"), CardType::MS);
   EXPECT_EQ(0u, arrival->Release());
   arrival = nullptr;
   EXPECT_TRUE(hasDriveKey('E'));
@@ -188,7 +230,8 @@ TEST_F(DiskEventSinksTest, TheLastReleaseOfTheRemovalSinkRemovesTheRecordedBadge
   EXPECT_EQ(0u, removal->Release());
   removal = nullptr;
   EXPECT_FALSE(hasDriveKey('E'));
-  EXPECT_EQ(0, BadgedDriveLetter());
+  EXPECT_FALSE(hasDriveKey('F'));
+  EXPECT_EQ("", BadgedDriveLetters());
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -131,7 +134,7 @@ TEST_F(DiskEventSubscriptionTest, ACardInsertedAndRemovedGetsItsBadgeAndLosesIt)
   ASSERT_TRUE(host::waitForDiskEvents());
   EXPECT_EQ("Disk removed...\n", testing::internal::GetCapturedStdout());
   EXPECT_FALSE(hasDriveKey('E'));
-  EXPECT_EQ(0, BadgedDriveLetter());
+  EXPECT_EQ("", BadgedDriveLetters());
 }
 
 TEST_F(DiskEventSubscriptionTest, AStickLeftInTheReaderLosesItsBadgeWhenTheServiceStops) {
@@ -141,7 +144,7 @@ TEST_F(DiskEventSubscriptionTest, AStickLeftInTheReaderLosesItsBadgeWhenTheServi
   EXPECT_EQ("Memory Stick", badgeLabel('G'));
   unsubscribe();
   EXPECT_FALSE(hasDriveKey('G'));
-  EXPECT_EQ(0, BadgedDriveLetter());
+  EXPECT_EQ("", BadgedDriveLetters());
 }
 
 TEST_F(DiskEventSubscriptionTest, ADiskThatIsNoCardChangesNothing) {
@@ -233,6 +236,77 @@ TEST_F(DiskEventSubscriptionTest, AQueryTextThatCannotBeMadeIsReportedAsSuchAndN
   host::failCall("SysAllocString", 0, 1, 1);
   EXPECT_EQ("SysAllocString failed with = 0x8007000E\n", subscribe(1));
   EXPECT_EQ(0u, host::callCount("ExecNotificationQueryAsync"));
+}
+
+// Holds the delivery of an arrival batch inside the probe (the volume's open) until the
+// test lets it go, or five seconds have passed.
+class HeldDelivery {
+ public:
+  HeldDelivery() : state_(std::make_shared<State>()) {
+    host::onCall("CreateFileA", [state = state_] {
+      std::unique_lock guard(state->lock);
+      state->held = true;
+      state->changed.notify_all();
+      state->changed.wait_for(guard, std::chrono::seconds(5), [&] { return state->released; });
+      state->timedOut = !state->released;
+    });
+  }
+  ~HeldDelivery() { release(); }
+  HeldDelivery(const HeldDelivery&) = delete;
+  HeldDelivery& operator=(const HeldDelivery&) = delete;
+
+  bool waitUntilHeld() {
+    std::unique_lock guard(state_->lock);
+    return state_->changed.wait_for(guard, std::chrono::seconds(5), [&] { return state_->held; });
+  }
+  void release() {
+    std::lock_guard guard(state_->lock);
+    state_->released = true;
+    state_->changed.notify_all();
+  }
+  // True when the delivery went on only because nobody let it go.
+  bool timedOut() {
+    std::lock_guard guard(state_->lock);
+    return state_->timedOut;
+  }
+
+ private:
+  struct State {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool held = false, released = false, timedOut = false;
+  };
+  std::shared_ptr<State> state_;
+};
+
+TEST_F(DiskEventSubscriptionTest, ACancellationDoesNotWaitForABatchBeingDelivered) {
+  subscribe(0);
+  HeldDelivery delivery;
+  host::addVolume(cardVolume('E', "SDHC Reader"));
+  ASSERT_TRUE(delivery.waitUntilHeld());
+  // As with WMI, the cancellation returns while the arrival sink is still at work; the
+  // arrival query reports its end only once the batch is done.
+  EXPECT_EQ("Call complete. hResult = 0x80041032\n", unsubscribe());
+  testing::internal::CaptureStdout();
+  delivery.release();
+  ASSERT_TRUE(host::waitForCancelledDeliveries());
+  EXPECT_EQ("Call complete. hResult = 0x80041032\n", testing::internal::GetCapturedStdout());
+  EXPECT_FALSE(delivery.timedOut()) << "the cancellation waited for the delivery";
+}
+
+TEST_F(DiskEventSubscriptionTest, ABatchStillBeingDeliveredAtTheEndLeavesNoBadge) {
+  subscribe(0);
+  HeldDelivery delivery;
+  host::addVolume(cardVolume('E', "SDHC Reader"));
+  ASSERT_TRUE(delivery.waitUntilHeld());
+  testing::internal::CaptureStdout();
+  UnsubscribeDiskEvents();
+  CloseDriveBadgeRecord();
+  delivery.release();
+  ASSERT_TRUE(host::waitForCancelledDeliveries());
+  testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(hasDriveKey('E')) << "a badge was published after the run's end";
+  EXPECT_EQ("", BadgedDriveLetters());
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ TEST_F(DriveBadgesTest, AnSdCardGetsItsIconAndLabelAndItsLetterIsRecorded) {
   PublishDriveBadge(KSTV_W("E:"), CardType::SD);
   EXPECT_EQ("C:\\Cards\\SD\\kicsd.ico", badgeIcon('E'));
   EXPECT_EQ("Secure Digital", badgeLabel('E'));
-  EXPECT_EQ(KSTV_W('E'), BadgedDriveLetter());
+  EXPECT_EQ("E", BadgedDriveLetters());
 }
 
 TEST_F(DriveBadgesTest, EachKindOfCardHasItsOwnIconAndLabel) {
@@ -64,33 +64,153 @@ TEST_F(DriveBadgesTest, RemovingDeletesEverythingBelowTheDriveKeyAndClearsTheRec
   EXPECT_EQ("", printed);
   EXPECT_FALSE(hasDriveKey('E'));
   EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, kDrivesKey));
-  EXPECT_EQ(0, BadgedDriveLetter());
+  EXPECT_EQ("", BadgedDriveLetters());
 }
 
-TEST_F(DriveBadgesTest, RemovingALetterWithoutADriveKeySaysSoAndClearsTheRecord) {
+TEST_F(DriveBadgesTest, RemovingALetterWithoutADriveKeySaysSoAndTakesThatLetterOut) {
   PublishDriveBadge(KSTV_W("E:"), CardType::SD);
+  PublishDriveBadge(KSTV_W("G:"), CardType::SD);
+  removeTree(HKEY_CLASSES_ROOT, badgeKey('G').c_str());  // gone behind the program's back
   std::string printed = printedBy([] { RemoveDriveBadge(KSTV_W("G:")); });
   EXPECT_EQ("No key found\n", printed);
   EXPECT_TRUE(hasDriveKey('E'));
-  EXPECT_EQ(0, BadgedDriveLetter());
+  EXPECT_EQ("E", BadgedDriveLetters());
 }
 
-TEST_F(DriveBadgesTest, ASecondBadgeReplacesTheRecordAndTheFirstStays) {
-  PublishDriveBadge(KSTV_W("E:"), CardType::SD);
+TEST_F(DriveBadgesTest, EveryBadgedLetterIsRecordedAndRemovingOneLeavesTheOthers) {
   PublishDriveBadge(KSTV_W("F:"), CardType::MS);
-  EXPECT_EQ(KSTV_W('F'), BadgedDriveLetter());
+  PublishDriveBadge(KSTV_W("E:"), CardType::SD);
+  PublishDriveBadge(KSTV_W("H:"), CardType::XD);
+  EXPECT_EQ("EFH", BadgedDriveLetters());
   RemoveDriveBadge(KSTV_W("F:"));
   EXPECT_FALSE(hasDriveKey('F'));
   EXPECT_EQ("Secure Digital", badgeLabel('E'));
+  EXPECT_EQ("xD Picture", badgeLabel('H'));
+  EXPECT_EQ("EH", BadgedDriveLetters());
 }
 
-TEST_F(DriveBadgesTest, RemovingOnlyWhenRecordedComparesTheLetterExactly) {
+TEST_F(DriveBadgesTest, BadgingALetterAgainRecordsItOnce) {
   PublishDriveBadge(KSTV_W("E:"), CardType::SD);
-  RemoveDriveBadgeIfRecorded(KSTV_W("e:"));  // another code unit: no match
+  PublishDriveBadge(KSTV_W("E:"), CardType::MS);
+  EXPECT_EQ("Memory Stick", badgeLabel('E'));
+  EXPECT_EQ("E", BadgedDriveLetters());
+  RemoveDriveBadge(KSTV_W("E:"));
+  EXPECT_EQ("", BadgedDriveLetters());
+}
+
+TEST_F(DriveBadgesTest, ALetterNamesOneDriveKeyWhicheverCaseTheDriveIdGivesIt) {
+  PublishDriveBadge(KSTV_W("e:"), CardType::SD);
+  EXPECT_EQ("Secure Digital", badgeLabel('E'));
+  EXPECT_EQ("E", BadgedDriveLetters());
+  RemoveDriveBadgeIfRecorded(KSTV_W("E:"));
+  EXPECT_FALSE(hasDriveKey('E'));
+  EXPECT_EQ("", BadgedDriveLetters());
+}
+
+TEST_F(DriveBadgesTest, OnlyARecordedLetterIsRemovedWhenRecorded) {
+  PublishDriveBadge(KSTV_W("E:"), CardType::SD);
+  UniqueKey foreign;  // a drive key that this run did not write
+  ASSERT_EQ(ERROR_SUCCESS,
+            createKey(HKEY_CLASSES_ROOT, badgeKey('G').c_str(), KEY_ALL_ACCESS, foreign));
+  foreign.reset();
+  std::string printed = printedBy([] {
+    RemoveDriveBadgeIfRecorded(KSTV_W("G:"));
+    RemoveDriveBadgeIfRecorded(KSTV_W(""));
+    RemoveDriveBadgeIfRecorded(KSTV_W("\\"));
+  });
+  EXPECT_EQ("", printed);
+  EXPECT_TRUE(hasDriveKey('G'));
   EXPECT_TRUE(hasDriveKey('E'));
   RemoveDriveBadgeIfRecorded(KSTV_W("E:"));
   EXPECT_FALSE(hasDriveKey('E'));
-  EXPECT_EQ(0, BadgedDriveLetter());
+}
+
+TEST_F(DriveBadgesTest, RemovingTheRecordedBadgesTakesEachOfThemAndNothingElse) {
+  PublishDriveBadge(KSTV_W("E:"), CardType::SD);
+  PublishDriveBadge(KSTV_W("G:"), CardType::MMC);
+  PublishDriveBadge(KSTV_W("K:"), CardType::MS);
+  UniqueKey foreign;
+  ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_CLASSES_ROOT, badgeKey('H', "DefaultLabel").c_str(),
+                                     KEY_ALL_ACCESS, foreign));
+  foreign.reset();
+  EXPECT_EQ("", printedBy([] { RemoveRecordedDriveBadges(); }));
+  EXPECT_FALSE(hasDriveKey('E'));
+  EXPECT_FALSE(hasDriveKey('G'));
+  EXPECT_FALSE(hasDriveKey('K'));
+  EXPECT_TRUE(hasDriveKey('H'));
+  EXPECT_EQ("", BadgedDriveLetters());
+}
+
+TEST_F(DriveBadgesTest, AClosedRecordHasTakenEveryBadgeAndTakesNoNewOneUntilOpened) {
+  PublishDriveBadge(KSTV_W("E:"), CardType::SD);
+  PublishDriveBadge(KSTV_W("F:"), CardType::XD);
+  CloseDriveBadgeRecord();
+  EXPECT_FALSE(hasDriveKey('E'));
+  EXPECT_FALSE(hasDriveKey('F'));
+  PublishDriveBadge(KSTV_W("G:"), CardType::MS);  // an arrival delivered after the run's end
+  EXPECT_FALSE(hasDriveKey('G'));
+  EXPECT_EQ("", BadgedDriveLetters());
+
+  OpenDriveBadgeRecord();
+  PublishDriveBadge(KSTV_W("G:"), CardType::MS);
+  EXPECT_EQ("Memory Stick", badgeLabel('G'));
+  EXPECT_EQ("G", BadgedDriveLetters());
+}
+
+TEST_F(DriveBadgesTest, LeftoversNamingOneOfTheFourIconsGoAndNoOtherKey) {
+  plantBadge('E', "C:\\Cards\\SD\\kicsd.ico");
+  plantBadge('F', "c:\\CARDS\\ms\\KICMS.ICO");  // the platform compares names ignoring case
+  plantBadge('G', "C:\\Cards\\SD\\kicmmc.ico");
+  plantBadge('m', "C:\\Cards\\XD\\kicxd.ico");
+  plantBadge('H', "D:\\Cards\\SD\\kicsd.ico");                 // an installation in another folder
+  plantBadge('I', "C:\\Cards\\SD\\kicsd.ico,0");               // an icon resource of the same file
+  plantBadge('J', "C:\\Cards\\SD\\kicsd.ico", REG_EXPAND_SZ);  // not as this program writes
+  plantBadge('K', "C:\\Other\\kicms.ico");
+  UniqueKey labelOnly;
+  ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_CLASSES_ROOT, badgeKey('L', "DefaultLabel").c_str(),
+                                     KEY_ALL_ACCESS, labelOnly));
+  labelOnly.reset();
+  UniqueKey notADrive;  // a key that names no drive, whatever its icon
+  ASSERT_EQ(ERROR_SUCCESS,
+            createKey(HKEY_CLASSES_ROOT, (std::string(kDrivesKey) + "\\HI\\DefaultIcon").c_str(),
+                      KEY_ALL_ACCESS, notADrive));
+  setString(notADrive.get(), nullptr, "C:\\Cards\\SD\\kicsd.ico");
+  notADrive.reset();
+
+  EXPECT_EQ("", printedBy([] { RemoveLeftoverDriveBadges(); }));
+  for (char gone : {'E', 'F', 'G', 'M'}) EXPECT_FALSE(hasDriveKey(gone)) << gone;
+  for (char kept : {'H', 'I', 'J', 'K', 'L'}) EXPECT_TRUE(hasDriveKey(kept)) << kept;
+  EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, (std::string(kDrivesKey) + "\\HI").c_str()));
+  EXPECT_EQ("", BadgedDriveLetters());
+}
+
+TEST_F(DriveBadgesTest, LeftoversAreComparedAsThePlatformComparesNames) {
+  // Code page 1252's word sort, which lstrcmpiA uses: "ß" weighs as "ss".
+  BuildBadgeIconPaths(
+      "C:\\Stra\xDF"
+      "e\\");
+  plantBadge('E', "C:\\STRASSE\\SD\\KICSD.ICO");
+  plantBadge('F', "C:\\Strase\\SD\\kicsd.ico");
+  RemoveLeftoverDriveBadges();
+  EXPECT_FALSE(hasDriveKey('E'));
+  EXPECT_TRUE(hasDriveKey('F'));
+}
+
+TEST_F(DriveBadgesTest, AKindWithoutIconMatchesNoLeftoverAndNoDrivesKeyIsNoFault) {
+  RemoveLeftoverDriveBadges();  // nothing below Drives at all
+  EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kDrivesKey));
+  const std::string folder = "C:\\" + std::string(244, 'f') + "\\";
+  BuildBadgeIconPaths(folder.c_str());  // SD has no icon path now
+  plantBadge('E', "");
+  RemoveLeftoverDriveBadges();
+  EXPECT_TRUE(hasDriveKey('E'));
+}
+
+TEST_F(DriveBadgesTest, TheSweepLeavesTheBadgesThisRunRecorded) {
+  PublishDriveBadge(KSTV_W("E:"), CardType::SD);
+  RemoveLeftoverDriveBadges();
+  EXPECT_EQ("Secure Digital", badgeLabel('E'));
+  EXPECT_EQ("E", BadgedDriveLetters());
 }
 
 TEST_F(DriveBadgesTest, AnIconPathTooLongForItsBufferLeavesThatKindWithoutIcon) {
@@ -102,7 +222,7 @@ TEST_F(DriveBadgesTest, AnIconPathTooLongForItsBufferLeavesThatKindWithoutIcon) 
   PublishDriveBadge(KSTV_W("E:"), CardType::SD);
   EXPECT_FALSE(badgeIcon('E').has_value());
   EXPECT_EQ("Secure Digital", badgeLabel('E'));
-  EXPECT_EQ(KSTV_W('E'), BadgedDriveLetter());  // so that the label goes with the card
+  EXPECT_EQ("E", BadgedDriveLetters());  // so that the label goes with the card
   RemoveDriveBadge(KSTV_W("E:"));
   EXPECT_FALSE(hasDriveKey('E'));
 }
@@ -117,13 +237,13 @@ TEST_F(DriveBadgesTest, ADriveIdThatIsNoLetterGetsNoBadge) {
   PublishDriveBadge(KSTV_W(""), CardType::SD);
   PublishDriveBadge(KSTV_W("\\:"), CardType::SD);
   EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kDrivesKey));
-  EXPECT_EQ(0, BadgedDriveLetter());
+  EXPECT_EQ("", BadgedDriveLetters());
 }
 
 TEST_F(DriveBadgesTest, NoCardMeansNoBadge) {
   PublishDriveBadge(KSTV_W("E:"), CardType::None);
   EXPECT_FALSE(hasDriveKey('E'));
-  EXPECT_EQ(0, BadgedDriveLetter());
+  EXPECT_EQ("", BadgedDriveLetters());
 }
 
 }  // namespace

@@ -20,15 +20,24 @@ class ScanDrivesTest : public ::testing::Test {
   CleanBadges clean;
 };
 
-TEST_F(ScanDrivesTest, OnlyTheFirstRemovableCardDriveIsBadged) {
+TEST_F(ScanDrivesTest, EveryRemovableCardDriveIsBadgedInListingOrder) {
   host::addVolume(plainVolume('D'));
+  host::addVolume(cardVolume('G', "xD-Picture"));
   host::addVolume(cardVolume('F', "MSPro"));
   host::addVolume(cardVolume('E', "SDHC Reader"));
+  host::addVolume(cardVolume('H', "MMCplus", DRIVE_FIXED));
+  RecordingCalls recording;
   ScanDrivesAtStartup();
   EXPECT_EQ("Secure Digital", badgeLabel('E'));
-  EXPECT_FALSE(hasDriveKey('F'));
+  EXPECT_EQ("Memory Stick", badgeLabel('F'));
+  EXPECT_EQ("xD Picture", badgeLabel('G'));
   EXPECT_FALSE(hasDriveKey('D'));
-  EXPECT_EQ(KSTV_W('E'), BadgedDriveLetter());
+  EXPECT_FALSE(hasDriveKey('H'));
+  EXPECT_EQ("EFG", BadgedDriveLetters());
+  // One probe per removable drive, in the order the platform lists them.
+  std::vector<std::string> probed;
+  for (const auto& arguments : argumentsOf("CreateFileA")) probed.push_back(arguments[0]);
+  EXPECT_EQ((std::vector<std::string>{"\\\\.\\D:", "\\\\.\\E:", "\\\\.\\F:", "\\\\.\\G:"}), probed);
 }
 
 TEST_F(ScanDrivesTest, ACardInADriveReportedAsFixedIsNotBadgedByTheScan) {
@@ -88,7 +97,44 @@ TEST_F(ScanDrivesTest, UnexpectedErrorWhenTheDrivesKeyCannotBeOpened) {
   RemoveDriveBadge(KSTV_W("E:"));
   EXPECT_EQ("Unexpected error\n", testing::internal::GetCapturedStdout());
   EXPECT_TRUE(hasDriveKey('E'));
-  EXPECT_EQ(0, BadgedDriveLetter());
+  EXPECT_EQ("", BadgedDriveLetters());
+}
+
+TEST_F(ScanDrivesTest, AStickArrivingInALetterThatStillCarriesABadgeTakesItWithOneProbe) {
+  host::addVolume(cardVolume('E', "SDHC Reader"));
+  host::addVolume(cardVolume('F', "MSPro"));
+  ScanDrivesAtStartup();
+  // E's card went between two polls of the deletion query; a stick now holds E.
+  host::addVolume(plainVolume('E'));
+  auto* sink = new DiskArrivalSink;
+  sink->AddRef();
+  EventBatch batch;
+  batch.addDisk(KSTV_W("E:"));
+  host::resetCallCounts();
+  testing::internal::CaptureStdout();
+  sink->Indicate(batch.count(), batch.objects());
+  EXPECT_EQ("", testing::internal::GetCapturedStdout());
+  EXPECT_FALSE(hasDriveKey('E'));
+  EXPECT_EQ("Memory Stick", badgeLabel('F'));
+  EXPECT_EQ("F", BadgedDriveLetters());
+  EXPECT_EQ(1u, host::callCount("CreateFileA"));
+  sink->Release();
+}
+
+TEST_F(ScanDrivesTest, AnArrivalWithoutACardInALetterNotRecordedTouchesNoKey) {
+  host::addVolume(cardVolume('E', "SDHC Reader"));
+  ScanDrivesAtStartup();
+  host::addVolume(plainVolume('F'));
+  auto* sink = new DiskArrivalSink;
+  sink->AddRef();
+  EventBatch batch;
+  batch.addDisk(KSTV_W("F:"));
+  host::resetCallCounts();
+  sink->Indicate(batch.count(), batch.objects());
+  EXPECT_EQ(0u, host::callCount("RegOpenKeyExA"));
+  EXPECT_EQ(0u, host::callCount("RegCreateKeyExA"));
+  EXPECT_EQ("E", BadgedDriveLetters());
+  sink->Release();
 }
 
 }  // namespace

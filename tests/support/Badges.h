@@ -27,7 +27,19 @@ inline bool hasDriveKey(char letter) {
   return keyExists(HKEY_CLASSES_ROOT, badgeKey(letter).c_str());
 }
 
-// Starts and ends each test with no badge recorded and no Drives key.
+// A drive key as a badge left by someone (an earlier run, another program) would be:
+// DefaultIcon naming `icon` (as `type`, terminator included), and a DefaultLabel.
+inline void plantBadge(char letter, const std::string& icon, DWORD type = REG_SZ) {
+  UniqueKey key;
+  if (createKey(HKEY_CLASSES_ROOT, badgeKey(letter, "DefaultIcon").c_str(), KEY_ALL_ACCESS, key) ==
+      ERROR_SUCCESS)
+    setString(key.get(), nullptr, icon + '\0', type);
+  if (createKey(HKEY_CLASSES_ROOT, badgeKey(letter, "DefaultLabel").c_str(), KEY_ALL_ACCESS, key) ==
+      ERROR_SUCCESS)
+    setString(key.get(), nullptr, std::string("Left behind") + '\0');
+}
+
+// Starts and ends each test with no badge recorded, the record open and no Drives key.
 class CleanBadges {
  public:
   CleanBadges() { clear(); }
@@ -35,10 +47,11 @@ class CleanBadges {
 
  private:
   static void clear() {
-    if (BadgedDriveLetter() != 0) {
+    if (!BadgedDriveLetters().empty()) {
       // Quietly: the removal prints nothing a test looks at.
-      RemoveRecordedDriveBadge();
+      RemoveRecordedDriveBadges();
     }
+    OpenDriveBadgeRecord();
     removeTree(HKEY_CLASSES_ROOT, kDrivesKey);
   }
 };

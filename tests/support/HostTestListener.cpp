@@ -1,5 +1,6 @@
 // Every host test starts from the same control state, whichever tests ran before it in
-// the same process: no injected failure, no call counted, nothing recorded.
+// the same process: no injected failure, no call counted, nothing recorded, and no batch
+// of a cancelled disk-event query still being delivered.
 #include <gtest/gtest.h>
 
 #include "platform/host/control.h"
@@ -9,6 +10,7 @@ namespace {
 
 class FreshControlState : public ::testing::EmptyTestEventListener {
   void OnTestStart(const ::testing::TestInfo&) override {
+    host::waitForCancelledDeliveries();
     host::clearFailures();
     host::resetCallCounts();
     host::recordCalls(false);

@@ -113,7 +113,7 @@ void ArrivalIndicate(benchmark::State& state) {
   event->Release();
   sink->Release();
   kstv::host::removeVolume('E');
-  kstv::RemoveRecordedDriveBadge();
+  kstv::RemoveRecordedDriveBadges();
 }
 BENCHMARK(ArrivalIndicate)->Unit(benchmark::kMicrosecond);
 

@@ -1,7 +1,7 @@
 // kstvmonitor: the card monitor alone, in a console, on the emulated machine: builds the
-// badge icon paths from the program's folder, badges a card already inserted, follows
-// cards coming and going until SIGINT or SIGTERM, then unsubscribes (which takes the
-// badge of a card still inserted).
+// badge icon paths from the program's folder, removes the badges an earlier run left,
+// badges the cards already inserted, follows cards coming and going until SIGINT or
+// SIGTERM, then unsubscribes and takes the badges of the cards still inserted.
 #include <pthread.h>
 
 #include <csignal>
@@ -25,6 +25,8 @@ int main() {
   GetModuleFileNameA(nullptr, folder, MAX_PATH);
   if (char* lastBackslash = std::strrchr(folder, '\\')) lastBackslash[1] = '\0';
   kstv::BuildBadgeIconPaths(folder);
+  kstv::OpenDriveBadgeRecord();
+  kstv::RemoveLeftoverDriveBadges();
   kstv::ScanDrivesAtStartup();
 
   int status = 0;
@@ -38,6 +40,7 @@ int main() {
     sigwait(&stopSignals, &received);
   }
   kstv::UnsubscribeDiskEvents();
+  kstv::CloseDriveBadgeRecord();
   CoUninitialize();
   std::printf("kstvmonitor: stopped\n");
   return status;
