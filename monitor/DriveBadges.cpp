@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
 #include "monitor/CardTypeProbe.h"
 #include "monitor/ConsoleLines.h"
+#include "platform/locks.h"
 #include "platform/text16.h"
 #include "registry/RegistryKey.h"
 
@@ -49,7 +49,8 @@ std::atomic<std::uint32_t> recordedLetters{0};
 // Cleared at a run's end, so that a delivery still under way publishes nothing after it.
 bool recordOpen = true;
 // Publishing, removing and reading the record happen on several WMI delivery threads.
-std::recursive_mutex badgeLock;
+// Never destroyed, as the service thread may still hold it while the process ends.
+SRWLOCK badgeLock = SRWLOCK_INIT;
 
 const CardBadge* BadgeFor(CardType type) {
   for (const CardBadge& badge : kCardBadges)
@@ -110,50 +111,9 @@ bool NamesOwnIcon(HKEY drives, const char* name) {
   return false;
 }
 
-}  // namespace
-
-void BuildBadgeIconPaths(const char* folder) {
-  for (const CardBadge& badge : kCardBadges) {
-    int length =
-        std::snprintf(badge.iconPath, kIconPathCapacity, badge.iconFormat, folder, badge.iconFile);
-    if (length < 0 || static_cast<std::size_t>(length) >= kIconPathCapacity)
-      badge.iconPath[0] = '\0';
-  }
-}
-
-const char* BadgeIconPath(CardType cardType) {
-  const CardBadge* badge = BadgeFor(cardType);
-  return badge ? badge->iconPath : "";
-}
-
-bool AnyDriveBadgeRecorded() { return recordedLetters != 0; }
-
-std::string BadgedDriveLetters() {
-  std::uint32_t letters = recordedLetters;
-  std::string text;
-  for (char letter = 'A'; letter <= 'Z'; ++letter)
-    if (letters & LetterBit(letter)) text += letter;
-  return text;
-}
-
-void PublishDriveBadge(const WCHAR* driveId, CardType cardType) {
-  std::lock_guard guard(badgeLock);
-  const CardBadge* badge = BadgeFor(cardType);
-  char letter;
-  if (!recordOpen || !badge || !DriveLetterOf(driveId, letter)) return;
-
-  char keyPath[kBadgeKeyPathCapacity];
-  std::snprintf(keyPath, sizeof keyPath, "%s\\%c\\DefaultIcon", kDrivesKeyPath, letter);
-  // A kind without icon still records the drive, so that its label goes with the card.
-  if (!badge->iconPath[0] || WriteBadgeValue(keyPath, badge->iconPath))
-    recordedLetters |= LetterBit(letter);
-
-  std::snprintf(keyPath, sizeof keyPath, "%s\\%c\\DefaultLabel", kDrivesKeyPath, letter);
-  WriteBadgeValue(keyPath, badge->label);
-}
-
-void RemoveDriveBadge(const WCHAR* driveId) {
-  std::lock_guard guard(badgeLock);
+// Deletes the badge of the drive's letter, with everything below its drive key, and
+// takes the letter out of the record. The caller holds badgeLock.
+void RemoveBadgeLocked(const WCHAR* driveId) {
   RegistryKey driveKey;  // only shows that the key exists; held until the end
   char letter;
   char drivePath[kBadgeKeyPathCapacity];
@@ -181,34 +141,87 @@ void RemoveDriveBadge(const WCHAR* driveId) {
   driveKey.close();
 }
 
-void RemoveDriveBadgeIfRecorded(const WCHAR* driveId) {
-  std::lock_guard guard(badgeLock);
-  char letter;
-  if (DriveLetterOf(driveId, letter) && (recordedLetters & LetterBit(letter)))
-    RemoveDriveBadge(driveId);
-}
-
-void RemoveRecordedDriveBadges() {
-  std::lock_guard guard(badgeLock);
-  for (char letter : BadgedDriveLetters()) {
+// The caller holds badgeLock.
+void RemoveRecordedBadgesLocked() {
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    if (!(recordedLetters & LetterBit(letter))) continue;
     const WCHAR driveId[2] = {static_cast<WCHAR>(letter), 0};
-    RemoveDriveBadge(driveId);
+    RemoveBadgeLocked(driveId);
   }
 }
 
+}  // namespace
+
+void BuildBadgeIconPaths(const char* folder) {
+  for (const CardBadge& badge : kCardBadges) {
+    int length =
+        std::snprintf(badge.iconPath, kIconPathCapacity, badge.iconFormat, folder, badge.iconFile);
+    if (length < 0 || static_cast<std::size_t>(length) >= kIconPathCapacity)
+      badge.iconPath[0] = '\0';
+  }
+}
+
+const char* BadgeIconPath(CardType cardType) {
+  const CardBadge* badge = BadgeFor(cardType);
+  return badge ? badge->iconPath : "";
+}
+
+bool AnyDriveBadgeRecorded() { return recordedLetters != 0; }
+
+std::string BadgedDriveLetters() {
+  std::uint32_t letters = recordedLetters;
+  std::string text;
+  for (char letter = 'A'; letter <= 'Z'; ++letter)
+    if (letters & LetterBit(letter)) text += letter;
+  return text;
+}
+
+void PublishDriveBadge(const WCHAR* driveId, CardType cardType) {
+  ExclusiveLock guard(badgeLock);
+  const CardBadge* badge = BadgeFor(cardType);
+  char letter;
+  if (!recordOpen || !badge || !DriveLetterOf(driveId, letter)) return;
+
+  char keyPath[kBadgeKeyPathCapacity];
+  std::snprintf(keyPath, sizeof keyPath, "%s\\%c\\DefaultIcon", kDrivesKeyPath, letter);
+  // A kind without icon still records the drive, so that its label goes with the card.
+  if (!badge->iconPath[0] || WriteBadgeValue(keyPath, badge->iconPath))
+    recordedLetters |= LetterBit(letter);
+
+  std::snprintf(keyPath, sizeof keyPath, "%s\\%c\\DefaultLabel", kDrivesKeyPath, letter);
+  WriteBadgeValue(keyPath, badge->label);
+}
+
+void RemoveDriveBadge(const WCHAR* driveId) {
+  ExclusiveLock guard(badgeLock);
+  RemoveBadgeLocked(driveId);
+}
+
+void RemoveDriveBadgeIfRecorded(const WCHAR* driveId) {
+  ExclusiveLock guard(badgeLock);
+  char letter;
+  if (DriveLetterOf(driveId, letter) && (recordedLetters & LetterBit(letter)))
+    RemoveBadgeLocked(driveId);
+}
+
+void RemoveRecordedDriveBadges() {
+  ExclusiveLock guard(badgeLock);
+  RemoveRecordedBadgesLocked();
+}
+
 void OpenDriveBadgeRecord() {
-  std::lock_guard guard(badgeLock);
+  ExclusiveLock guard(badgeLock);
   recordOpen = true;
 }
 
 void CloseDriveBadgeRecord() {
-  std::lock_guard guard(badgeLock);
-  RemoveRecordedDriveBadges();
+  ExclusiveLock guard(badgeLock);
+  RemoveRecordedBadgesLocked();
   recordOpen = false;
 }
 
 void RemoveLeftoverDriveBadges() {
-  std::lock_guard guard(badgeLock);
+  ExclusiveLock guard(badgeLock);
   HKEY opened = nullptr;
   if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kDrivesKeyPath, 0, kKeyAllAccess, &opened) != ERROR_SUCCESS)
     return;
