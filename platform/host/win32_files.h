@@ -1,4 +1,5 @@
-// Host build: files, as the debug log writes them and the card probe opens volumes.
+// Host build: files, as the debug log writes them and the card probe opens volumes, and
+// folders, for tests that need one of their own.
 #pragma once
 
 #include "platform/host/win32_types.h"
@@ -18,3 +19,6 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
                           DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
                       LPOVERLAPPED overlapped);
+BOOL WINAPI DeleteFileA(LPCSTR fileName);
+BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES securityAttributes);
+BOOL WINAPI RemoveDirectoryA(LPCSTR pathName);
