@@ -70,6 +70,7 @@ TEST_F(ServiceManagerApiTest, ADisplayNameThatIsAnotherEntrysNameIsRefused) {
 }
 
 TEST_F(ServiceManagerApiTest, ANameThatIsAnotherEntrysDisplayNameIsTaken) {
+  // The documented refusal is of a display name only; Wine takes such a name too.
   ASSERT_TRUE(managerOpened());
   ASSERT_TRUE(create(kFirst, kFirstDisplay));
   EXPECT_TRUE(create(kFirstDisplay, kSecondDisplay));
