@@ -254,8 +254,8 @@ HRESULT RegistrarParser::removeEmptyKey(Block& block) {
 }
 
 // A key with subkeys or named values, or one that could not be opened: its block first,
-// then the key. A key that still has subkeys stays, and only a subkey bearing its own
-// name goes; otherwise the key goes, unless NoRemove.
+// then the key. A key that still has subkeys stays with everything below it: only what
+// the script names is ever deleted. Otherwise the key goes, unless NoRemove.
 HRESULT RegistrarParser::unregisterKeyAndBlock(Block& block) {
   LPSTR token = block.token;
   HRESULT result = readToken(token);
@@ -270,11 +270,7 @@ HRESULT RegistrarParser::unregisterKeyAndBlock(Block& block) {
     if (FAILED(result = readToken(token))) return result;
     return discardAssignment(token);
   }
-  if (holdsSubkeys(block.current.handle())) {
-    if (!isProtectedKeyName(block.rememberedName.get()))
-      RegistryKey::deleteTree(block.current.handle(), block.rememberedName.get());
-    return nested ? readToken(token) : S_OK;
-  }
+  if (holdsSubkeys(block.current.handle())) return nested ? readToken(token) : S_OK;
   if (RegCloseKey(block.current.detach()) != ERROR_SUCCESS) return DISP_E_EXCEPTION;
   if (!block.noRemove) RegDeleteKeyA(block.parent, block.rememberedName.get());
   if (!nested) return S_OK;

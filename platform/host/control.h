@@ -34,9 +34,14 @@ std::size_t callCount(const std::string& call);
 void resetCallCounts();
 
 // --- Registry ------------------------------------------------------------------------
-// Lets the key at `path` below `root` be opened for reading only (KEY_READ); any wider
-// access, deletion included, is refused with ERROR_ACCESS_DENIED. The key must exist.
+// Lets the key at `path` below `root` grant only the rights in `granted`, as a security
+// descriptor would: an open or creation of it that asks for more, a new subkey below it
+// without KEY_CREATE_SUB_KEY, and its deletion without DELETE are refused with
+// ERROR_ACCESS_DENIED. The key must exist.
+bool limitKeyAccess(HKEY root, const char* path, REGSAM granted);
+// The same with KEY_READ: the key opens for reading only and is never deleted.
 bool markKeyReadOnly(HKEY root, const char* path);
+// Forgets every limit (read-only marks included).
 void clearReadOnlyMarks();
 // Open registry handles of this process, the predefined roots not counted.
 std::size_t openRegistryHandleCount();

@@ -1,5 +1,6 @@
-// Files on the emulated machine: volumes by their device path (\\.\X:), and files of
-// drive C: in the machine's drive_c folder, opened with Windows' dispositions.
+// Files on the emulated machine: volumes by their device path (\\.\X:), and files and
+// folders of drive C: in the machine's drive_c folder, opened with Windows' dispositions
+// and share modes.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,22 +8,33 @@
 #include <cerrno>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "platform/host/control.h"
 #include "platform/host/detail/call_records.h"
 #include "platform/host/detail/failures.h"
+#include "platform/host/detail/file_sharing.h"
 #include "platform/host/detail/kernel_handles.h"
 #include "platform/host/detail/volumes.h"
 
 namespace kstv::host {
 namespace {
 
+using detail::FileSharing;
+using detail::FileUse;
+
 // An open file; writes go to the file position, which starts at 0, or for a handle that
-// may only append, to the file's end.
+// may only append, to the file's end. Its use of the file counts against other opens
+// until it closes.
 struct FileHandle : detail::KernelObject {
-  explicit FileHandle(int descriptor) : fd(descriptor) {}
-  ~FileHandle() override { close(fd); }
+  FileHandle(int descriptor, std::optional<FileSharing::Entry> sharing)
+      : fd(descriptor), use(sharing) {}
+  ~FileHandle() override {
+    if (use) FileSharing::instance().release(*use);
+    close(fd);
+  }
   int fd;
+  std::optional<FileSharing::Entry> use;
   bool writable = false;
   bool appendsOnly = false;
   std::mutex lock;  // writes of several threads move one position, one at a time
@@ -39,7 +51,9 @@ DWORD ErrorOf(int error) {
     case EISDIR:
       return ERROR_ACCESS_DENIED;
     case EEXIST:
-      return 80;  // ERROR_FILE_EXISTS
+      return ERROR_FILE_EXISTS;
+    case ENOTEMPTY:
+      return ERROR_DIR_NOT_EMPTY;
     default:
       return ERROR_GEN_FAILURE;
   }
@@ -49,6 +63,23 @@ HANDLE Fail(DWORD code) {
   SetLastError(code);
   return INVALID_HANDLE_VALUE;
 }
+
+BOOL FailCall(DWORD code) {
+  SetLastError(code);
+  return FALSE;
+}
+
+// The code of a path that names nothing: the file's when its folder exists.
+DWORD MissingCode(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  struct stat folder {};
+  return slash != std::string::npos && stat(path.substr(0, slash).c_str(), &folder) == 0 &&
+                 S_ISDIR(folder.st_mode)
+             ? ERROR_FILE_NOT_FOUND
+             : ERROR_PATH_NOT_FOUND;
+}
+
+FileSharing::FileId IdOf(const struct stat& info) { return {info.st_dev, info.st_ino}; }
 
 }  // namespace
 }  // namespace kstv::host
@@ -69,8 +100,6 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
 
   std::string path = hostPathOf(fileName);
   if (path.empty()) return Fail(ERROR_PATH_NOT_FOUND);
-  struct stat info {};
-  bool existed = stat(path.c_str(), &info) == 0;
   const bool writes = (access & (GENERIC_WRITE | FILE_WRITE_DATA)) != 0;
   const bool appends = !writes && (access & FILE_APPEND_DATA) != 0;
   const bool reads = (access & (GENERIC_READ | FILE_READ_DATA)) != 0;
@@ -94,18 +123,25 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
     default:
       return Fail(ERROR_INVALID_PARAMETER);
   }
+  // The share modes are weighed before the file is touched: a refused open empties nothing.
+  const FileUse use = FileUse::of(access, shareMode);
+  FileSharing& sharing = FileSharing::instance();
+  std::lock_guard guard(sharing.lock());
+  struct stat info {};
+  const bool existed = stat(path.c_str(), &info) == 0;
+  if (existed && S_ISDIR(info.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  if (existed && disposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS);
+  if (existed && !sharing.allows(IdOf(info), use)) return Fail(ERROR_SHARING_VIOLATION);
   int fd = open(path.c_str(), flags | O_CLOEXEC, 0644);
-  if (fd < 0)
-    return Fail(errno == ENOENT && !existed && disposition != OPEN_EXISTING &&
-                        disposition != TRUNCATE_EXISTING
-                    ? ERROR_PATH_NOT_FOUND  // the folder is missing
-                    : (errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorOf(errno)));
-  auto file = std::make_shared<FileHandle>(fd);
+  if (fd < 0) return Fail(errno == ENOENT ? MissingCode(path) : ErrorOf(errno));
+  std::optional<FileSharing::Entry> entry;
+  if (use.weighed() && fstat(fd, &info) == 0) entry = sharing.add(IdOf(info), use);
+  auto file = std::make_shared<FileHandle>(fd, entry);
   file->writable = writes || appends;
   file->appendsOnly = appends;
   // As on Windows: opening an existing file "always" succeeds and says so.
   SetLastError(existed && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS)
-                   ? 183
+                   ? ERROR_ALREADY_EXISTS
                    : ERROR_SUCCESS);
   return detail::KernelHandles::instance().add(file);
 }
@@ -136,5 +172,46 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD b
   }
   open->position += written;
   if (bytesWritten) *bytesWritten = static_cast<DWORD>(written);
+  return TRUE;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR fileName) {
+  using namespace kstv::host;
+  if (auto code = detail::injectedFailure("DeleteFileA")) return FailCall(*code);
+  if (!fileName) return FailCall(ERROR_INVALID_PARAMETER);
+  std::string path = hostPathOf(fileName);
+  if (path.empty()) return FailCall(ERROR_PATH_NOT_FOUND);
+  // Deleting opens the file for deletion, sharing everything: every open handle must
+  // share deletion in turn.
+  FileSharing& sharing = FileSharing::instance();
+  std::lock_guard guard(sharing.lock());
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return FailCall(MissingCode(path));
+  if (S_ISDIR(info.st_mode)) return FailCall(ERROR_ACCESS_DENIED);
+  const FileUse deletion =
+      FileUse::of(DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  if (!sharing.allows(IdOf(info), deletion)) return FailCall(ERROR_SHARING_VIOLATION);
+  if (unlink(path.c_str()) != 0) return FailCall(ErrorOf(errno));
+  return TRUE;
+}
+
+BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES) {
+  using namespace kstv::host;
+  if (!pathName) return FailCall(ERROR_INVALID_PARAMETER);
+  std::string path = hostPathOf(pathName);
+  if (path.empty()) return FailCall(ERROR_PATH_NOT_FOUND);
+  if (mkdir(path.c_str(), 0755) == 0) return TRUE;
+  return FailCall(errno == EEXIST ? ERROR_ALREADY_EXISTS : ErrorOf(errno));
+}
+
+BOOL WINAPI RemoveDirectoryA(LPCSTR pathName) {
+  using namespace kstv::host;
+  if (!pathName) return FailCall(ERROR_INVALID_PARAMETER);
+  std::string path = hostPathOf(pathName);
+  if (path.empty()) return FailCall(ERROR_PATH_NOT_FOUND);
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return FailCall(MissingCode(path));
+  if (!S_ISDIR(info.st_mode)) return FailCall(ERROR_DIRECTORY);
+  if (rmdir(path.c_str()) != 0) return FailCall(ErrorOf(errno));
   return TRUE;
 }

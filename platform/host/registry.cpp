@@ -59,8 +59,9 @@ REGSAM normalizedAccess(REGSAM access) {
   return access & ~(GENERIC_ALL | GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | MAXIMUM_ALLOWED);
 }
 
+// Whether the key grants every right asked for.
 bool allowed(RegistryStore& store, KeyId key, REGSAM access) {
-  return !store.isReadOnly(key) || (access & ~KEY_READ) == 0;
+  return (access & ~store.grantedAccess(key)) == 0;
 }
 
 // Windows documents key names of at most 255 characters.
@@ -147,19 +148,21 @@ LSTATUS copyData(const detail::ValueRecord& value, LPDWORD type, LPBYTE data, LP
 
 }  // namespace
 
-bool markKeyReadOnly(HKEY root, const char* path) {
+bool limitKeyAccess(HKEY root, const char* path, REGSAM granted) {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExA(root, path, 0, 0, &key) != ERROR_SUCCESS) return false;
   Call call(false);
   auto open = call.handles().resolve(key);
-  call.store().markReadOnly(open->key);
+  call.store().limitAccess(open->key, granted);
   call.handles().close(key);
   return true;
 }
 
+bool markKeyReadOnly(HKEY root, const char* path) { return limitKeyAccess(root, path, KEY_READ); }
+
 void clearReadOnlyMarks() {
   std::lock_guard guard(detail::MachineDatabase::instance().lock());
-  RegistryStore::instance().clearReadOnlyMarks();
+  RegistryStore::instance().clearAccessLimits();
 }
 
 std::size_t openRegistryHandleCount() {
@@ -243,9 +246,9 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REG
       current = *child;
       continue;
     }
-    // A new key needs the right to create subkeys in its parent: the handle's when the
-    // parent is the handle's own key, and never below a key marked read-only.
-    bool mayCreate = !call.store().isReadOnly(current) &&
+    // A new key needs the right to create subkeys in its parent: granted by the parent,
+    // and held by the handle when the parent is the handle's own key.
+    bool mayCreate = kstv::host::allowed(call.store(), current, KEY_CREATE_SUB_KEY) &&
                      (current != parent.key || (parent.access & KEY_CREATE_SUB_KEY) != 0);
     if (!mayCreate) return ERROR_ACCESS_DENIED;
     current = call.store().addChild(current, name);
@@ -325,10 +328,11 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
     if (!child) return ERROR_FILE_NOT_FOUND;
     target = *child;
   }
-  // Deleting needs DELETE access to the key itself: refused for a root, for a key
-  // marked read-only, and, as on Windows, for a key that still has subkeys.
+  // Deleting needs DELETE access to the key itself, whatever the handle's access: refused
+  // for a root, for a key that does not grant it, and, as on Windows, for a key that still
+  // has subkeys.
   if (call.store().predefinedKey(key) && path.empty()) return ERROR_ACCESS_DENIED;
-  if (call.store().isReadOnly(target) || call.store().hasChildren(target))
+  if (!kstv::host::allowed(call.store(), target, DELETE) || call.store().hasChildren(target))
     return ERROR_ACCESS_DENIED;
   call.store().removeKey(target);
   call.commit();

@@ -47,6 +47,20 @@ constexpr const char16_t* kServicesPath[] = {u"System", u"CurrentControlSet", u"
 using detail::KeyId;
 using detail::RegistryStore;
 
+// One call on the service database, within one machine transaction. The registry store
+// is made, with its roots, before the transaction begins: made within a transaction that
+// is not committed, the roots would go with it.
+class ServicesCall {
+ public:
+  explicit ServicesCall(bool write) : store_(RegistryStore::instance()), call_(write) {}
+  void commit() { call_.commit(); }
+  RegistryStore& store() { return store_; }
+
+ private:
+  RegistryStore& store_;
+  detail::MachineCall call_;
+};
+
 std::optional<KeyId> ServicesKey(bool create) {
   RegistryStore& store = RegistryStore::instance();
   std::optional<KeyId> key = store.predefinedKey(HKEY_LOCAL_MACHINE);
@@ -91,7 +105,7 @@ void SetNumber(KeyId key, const char16_t* name, DWORD number) {
 }
 
 std::optional<ServiceEntry> FindEntry(const std::string& name) {
-  detail::MachineCall call(false);
+  ServicesCall call(false);
   std::optional<KeyId> key = EntryKey(name);
   if (!key) return std::nullopt;
   ServiceEntry entry;
@@ -112,6 +126,23 @@ std::optional<ServiceEntry> FindEntry(const std::string& name) {
     }
   }
   return entry;
+}
+
+// Whether `displayName` is another entry's name or display name, without regard to case
+// (entries marked for deletion count until they go).
+bool DisplayNameTaken(const std::string& displayName) {
+  std::optional<KeyId> services = ServicesKey(false);
+  if (!services) return false;
+  RegistryStore& store = RegistryStore::instance();
+  const std::u16string wanted = detail::foldCase(detail::ansiToWide(displayName));
+  for (DWORD index = 0; std::optional<std::u16string> name = store.childNameAt(*services, index);
+       ++index) {
+    if (detail::foldCase(*name) == wanted) return true;
+    std::optional<KeyId> key = store.findChild(*services, *name);
+    std::optional<std::string> display = key ? TextValue(*key, u"DisplayName") : std::nullopt;
+    if (display && detail::foldCase(detail::ansiToWide(*display)) == wanted) return true;
+  }
+  return false;
 }
 
 // As on Windows, a deleted entry is only marked until its service has stopped and the last
@@ -167,10 +198,10 @@ namespace detail {
 
 void removeServicesMarkedForDeletion() {
   if (ServiceRunning()) return;
-  MachineCall call(true);
+  ServicesCall call(true);
   std::optional<KeyId> services = ServicesKey(false);
   if (!services) return;
-  RegistryStore& store = RegistryStore::instance();
+  RegistryStore& store = call.store();
   std::vector<KeyId> gone;
   for (DWORD index = 0; std::optional<std::u16string> name = store.childNameAt(*services, index);
        ++index) {
@@ -189,8 +220,8 @@ void refuseServiceManagerFullAccess(bool refuse) {
 }
 
 void addServiceEntry(const ServiceEntry& entry) {
-  detail::MachineCall call(true);
-  RegistryStore& store = RegistryStore::instance();
+  ServicesCall call(true);
+  RegistryStore& store = call.store();
   KeyId services = *ServicesKey(true);
   std::u16string name = detail::ansiToWide(entry.name);
   if (auto old = store.findChild(services, name)) store.removeTree(*old);
@@ -222,7 +253,7 @@ std::size_t openServiceHandleCount() {
 
 void resetServiceManager() {
   {
-    detail::MachineCall call(true);
+    ServicesCall call(true);
     if (auto services = ServicesKey(false)) RegistryStore::instance().removeTree(*services);
     call.commit();
   }
@@ -275,13 +306,15 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE managerHandle, LPCSTR serviceName, LPC
   if (!binaryPathName || !*binaryPathName || tagId) return FailHandle(ERROR_INVALID_PARAMETER);
   // The check and the creation in one transaction: another process cannot come between.
   detail::removeServicesMarkedForDeletion();
-  detail::MachineCall call(true);
+  ServicesCall call(true);
   if (std::optional<KeyId> existing = EntryKey(serviceName))
     return FailHandle(MarkedForDeletion(*existing) ? ERROR_SERVICE_MARKED_FOR_DELETE
                                                    : ERROR_SERVICE_EXISTS);
+  // Without a display name of its own, the entry is shown by its name.
   ServiceEntry entry;
   entry.name = serviceName;
   entry.displayName = displayName ? displayName : serviceName;
+  if (DisplayNameTaken(entry.displayName)) return FailHandle(ERROR_DUPLICATE_SERVICE_NAME);
   entry.type = serviceType;
   entry.startType = startType;
   entry.errorControl = errorControl;
@@ -348,7 +381,7 @@ BOOL WINAPI DeleteService(SC_HANDLE service) {
   auto record = Lookup(service, false);
   if (!record) return Fail(ERROR_INVALID_HANDLE);
   if (!(record->access & DELETE)) return Fail(ERROR_ACCESS_DENIED);
-  detail::MachineCall call(true);
+  ServicesCall call(true);
   std::optional<KeyId> key = EntryKey(record->serviceName);
   if (!key || MarkedForDeletion(*key)) return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
   // Removed when the last handle closes (the caller holds one) and the service has stopped.

@@ -1,4 +1,5 @@
-// Host build: files, as the debug log writes them and the card probe opens volumes.
+// Host build: files, as the debug log writes them and the card probe opens volumes, and
+// folders, for tests that need one of their own.
 #pragma once
 
 #include "platform/host/win32_types.h"
@@ -8,6 +9,7 @@
 #define FILE_READ_DATA 0x1UL
 #define FILE_WRITE_DATA 0x2UL
 #define FILE_APPEND_DATA 0x4UL
+#define FILE_EXECUTE 0x20UL
 #define FILE_SHARE_READ 0x1UL
 #define FILE_SHARE_WRITE 0x2UL
 #define FILE_SHARE_DELETE 0x4UL
@@ -23,3 +25,6 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
                           DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
                       LPOVERLAPPED overlapped);
+BOOL WINAPI DeleteFileA(LPCSTR fileName);
+BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES securityAttributes);
+BOOL WINAPI RemoveDirectoryA(LPCSTR pathName);

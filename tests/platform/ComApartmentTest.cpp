@@ -1,6 +1,8 @@
 // ComApartment enters the thread's apartment for a scope and leaves only what it entered.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "platform/com_apartment.h"
 
 namespace kstv::test {
@@ -40,6 +42,19 @@ TEST(ComApartmentTest, AGuardInsideAnotherOnlyCountsOnce) {
     EXPECT_EQ(S_FALSE, inner.result());
   }
   EXPECT_EQ(S_FALSE, EnterMultithreadedAgain());  // the outer one still holds it
+}
+
+TEST(ComApartmentTest, AGuardThatFoundItsApartmentEnteredStillLeavesItsOwnEntry) {
+  // On a thread of its own: an entry left behind stays with the thread, not the test run.
+  std::thread([] {
+    ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    {
+      ComApartment apartment(COINIT_MULTITHREADED);
+      EXPECT_EQ(S_FALSE, apartment.result());  // entered, and counted, once more
+    }
+    CoUninitialize();
+    EXPECT_EQ(S_OK, EnterMultithreadedAgain());  // both entries undone
+  }).join();
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The emulated registry's control surface: read-only marks, handle counts, and what the
-// host layer decides where Wine cannot show Windows' answer.
+// The emulated registry's control surface: access limits and read-only marks, handle counts, and
+// what the host layer decides where Wine cannot show Windows' answer.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -31,6 +31,25 @@ TEST_F(HostRegistryTest, AKeyMarkedReadOnlyOpensOnlyForReading) {
   EXPECT_EQ(ERROR_ACCESS_DENIED, createKey(scratch.get(), "Locked\\Child", KEY_READ, key));
   EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(scratch.get(), "Locked"));
   EXPECT_TRUE(keyExists(scratch.get(), "Locked"));
+}
+
+TEST_F(HostRegistryTest, AKeyGrantsOnlyTheRightsItsLimitGives) {
+  UniqueKey key;
+  ASSERT_EQ(ERROR_SUCCESS, createKey(scratch.get(), "Limited\\Child", KEY_ALL_ACCESS, key));
+  key.reset();
+  ASSERT_TRUE(host::limitKeyAccess(scratch.get(), "Limited", KEY_READ | KEY_SET_VALUE));
+  ASSERT_TRUE(host::limitKeyAccess(scratch.get(), "Limited\\Child", KEY_READ | DELETE));
+
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(scratch.get(), "Limited", 0, KEY_READ | KEY_SET_VALUE, key.put()));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExA(scratch.get(), "Limited", 0, WRITE_DAC, key.put()));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, createKey(scratch.get(), "Limited\\New", KEY_READ, key));
+  // Deleting asks the key itself for DELETE, whatever its parent grants.
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(scratch.get(), "Limited\\Child"));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(scratch.get(), "Limited"));
+  EXPECT_TRUE(keyExists(scratch.get(), "Limited"));
+  host::clearReadOnlyMarks();
+  EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(scratch.get(), "Limited", 0, KEY_ALL_ACCESS, key.put()));
 }
 
 TEST_F(HostRegistryTest, MarkingAMissingKeyFails) {

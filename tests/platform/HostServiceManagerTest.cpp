@@ -2,6 +2,10 @@
 // access a handle carries, and no handle left behind.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include "platform/handles.h"
 #include "platform/host/control.h"
 #include "tests/support/FakeService.h"
@@ -90,6 +94,84 @@ TEST_F(HostServiceManagerTest, TheEntryOfARunningServiceGoesOnlyOnceItHasStopped
   running.end();
   ASSERT_TRUE(host::waitForServiceState(SERVICE_STOPPED));
   EXPECT_FALSE(host::serviceEntry("Probe"));
+}
+
+// A service that reports START_PENDING and goes on to RUNNING only when the test lets
+// it; it stops on request.
+class StartingService {
+ public:
+  StartingService() {
+    current() = this;
+    host::setStartedByServiceManager(true);
+    dispatcher_ = std::thread([] {
+      SERVICE_TABLE_ENTRYA table[] = {{const_cast<LPSTR>("Starting"), Main}, {nullptr, nullptr}};
+      StartServiceCtrlDispatcherA(table);
+    });
+    EXPECT_TRUE(host::waitForServiceState(SERVICE_START_PENDING)) << "the service did not start";
+  }
+  ~StartingService() {
+    set(running_, true);
+    set(stopping_, true);
+    dispatcher_.join();
+    host::setStartedByServiceManager(false);
+    current() = nullptr;
+  }
+  void finishStarting() { set(running_, true); }
+
+ private:
+  static StartingService*& current() {
+    static StartingService* service = nullptr;
+    return service;
+  }
+  void set(bool& flag, bool value) {
+    std::lock_guard guard(lock_);
+    flag = value;
+    changed_.notify_all();
+  }
+  void waitFor(const bool& flag) {
+    std::unique_lock guard(lock_);
+    changed_.wait(guard, [&] { return flag; });
+  }
+  static void report(DWORD state) {
+    SERVICE_STATUS status{SERVICE_WIN32_OWN_PROCESS, state, SERVICE_ACCEPT_STOP, 0, 0, 0, 0};
+    SetServiceStatus(current()->handle_, &status);
+  }
+  static DWORD WINAPI Handler(DWORD control, DWORD, LPVOID, LPVOID) {
+    if (control != SERVICE_CONTROL_STOP) return NO_ERROR;
+    report(SERVICE_STOP_PENDING);
+    current()->set(current()->stopping_, true);
+    return NO_ERROR;
+  }
+  static void WINAPI Main(DWORD, LPSTR*) {
+    StartingService& self = *current();
+    self.handle_ = RegisterServiceCtrlHandlerExA("Starting", Handler, nullptr);
+    report(SERVICE_START_PENDING);
+    self.waitFor(self.running_);
+    report(SERVICE_RUNNING);
+    self.waitFor(self.stopping_);
+    report(SERVICE_STOPPED);
+  }
+
+  SERVICE_STATUS_HANDLE handle_ = nullptr;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool running_ = false;
+  bool stopping_ = false;
+  std::thread dispatcher_;
+};
+
+TEST_F(HostServiceManagerTest, AStopIsRefusedWhileTheServiceIsStartingAndTakenOnceItRuns) {
+  StartingService starting;
+  UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  UniqueServiceHandle service(create(manager.get(), "Probe"));
+  SERVICE_STATUS status{};
+  EXPECT_FALSE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL), GetLastError());
+  EXPECT_EQ(SERVICE_START_PENDING, status.dwCurrentState);
+  starting.finishStarting();
+  ASSERT_TRUE(host::waitForServiceState(SERVICE_RUNNING));
+  EXPECT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+  EXPECT_TRUE(host::waitForServiceState(SERVICE_STOPPED));
 }
 
 TEST_F(HostServiceManagerTest, QueryServiceStatusNeedsItsAccessAndSaysStoppedForAnIdleEntry) {

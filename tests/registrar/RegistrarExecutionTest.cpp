@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "tests/support/ExpectedScript.h"
 #include "tests/support/ScriptRunner.h"
@@ -136,6 +137,25 @@ TEST_F(RegistrarExecutionTest, AKeyThatKeepsSubkeysStaysAtUnregistration) {
   ASSERT_EQ(S_OK, script.run("Shared { Listed }", FALSE));
   EXPECT_FALSE(script.exists("Shared\\Listed"));
   EXPECT_TRUE(script.exists("Shared\\Foreign"));
+}
+
+TEST_F(RegistrarExecutionTest, AKeyThatKeepsSubkeysKeepsASubkeyOfItsOwnName) {
+  ASSERT_EQ(S_OK, script.run("Shared { Listed }", TRUE));
+  UniqueKey precious;
+  ASSERT_EQ(ERROR_SUCCESS,
+            createKey(script.key(), "Shared\\Shared\\Precious", KEY_ALL_ACCESS, precious));
+  precious.reset();
+  ASSERT_EQ(S_OK, script.run("Shared { Listed }", FALSE));
+  EXPECT_FALSE(script.exists("Shared\\Listed"));
+  EXPECT_TRUE(script.exists("Shared\\Shared\\Precious"));
+}
+
+TEST_F(RegistrarExecutionTest, NoRemoveWithoutABlockDeletesNothingBelowTheKey) {
+  UniqueKey precious;
+  ASSERT_EQ(ERROR_SUCCESS, createKey(script.key(), "Foo\\Foo\\Precious", KEY_ALL_ACCESS, precious));
+  precious.reset();
+  ASSERT_EQ(S_OK, script.run("NoRemove Foo", FALSE));
+  EXPECT_TRUE(script.exists("Foo\\Foo\\Precious"));
 }
 
 TEST_F(RegistrarExecutionTest, NamedValuesGoAtUnregistrationAndAMissingOneIsNoFailure) {
@@ -284,6 +304,47 @@ TEST_F(RegistrarExecutionTest, TheSystemScriptRegistersAndUnregistersTheAppId) {
   EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, "AppID\\KstvCardReader.EXE"));
   EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, "AppID"));
   EXPECT_EQ(S_OK, parser.runScript(text.c_str(), FALSE));
+}
+
+// Keys below HKEY_CLASSES_ROOT that a test makes: a crashed run's leftovers go first, and
+// the keys go again when the test ends.
+class ClassesRootKeys {
+ public:
+  explicit ClassesRootKeys(std::string path) : path_(std::move(path)) {
+    removeTree(HKEY_CLASSES_ROOT, path_);
+  }
+  ~ClassesRootKeys() { removeTree(HKEY_CLASSES_ROOT, path_); }
+  ClassesRootKeys(const ClassesRootKeys&) = delete;
+  ClassesRootKeys& operator=(const ClassesRootKeys&) = delete;
+
+ private:
+  std::string path_;
+};
+
+TEST(RegistrarClassesRootTest, TheSystemScriptsUnregistrationKeepsAKeyAppIdBelowAppId) {
+  const ClassesRootKeys made("AppID\\AppID");
+  UniqueKey precious;
+  ASSERT_EQ(ERROR_SUCCESS,
+            createKey(HKEY_CLASSES_ROOT, "AppID\\AppID\\Precious", KEY_ALL_ACCESS, precious));
+  precious.reset();
+  ReplacementMap map;
+  RegistrarParser parser(map);
+  const std::string text(kRegistrationScript);
+  ASSERT_EQ(S_OK, parser.runScript(text.c_str(), TRUE));
+  ASSERT_EQ(S_OK, parser.runScript(text.c_str(), FALSE));
+  EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, "AppID\\AppID\\Precious"));
+}
+
+TEST(RegistrarClassesRootTest, NoRemoveOfARootsKeyDeletesNothingBelowIt) {
+  const ClassesRootKeys made("KstvTestsFoo");
+  UniqueKey precious;
+  ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_CLASSES_ROOT, "KstvTestsFoo\\KstvTestsFoo\\Precious",
+                                     KEY_ALL_ACCESS, precious));
+  precious.reset();
+  ReplacementMap map;
+  RegistrarParser parser(map);
+  ASSERT_EQ(S_OK, parser.runScript("HKCR { NoRemove KstvTestsFoo }", FALSE));
+  EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, "KstvTestsFoo\\KstvTestsFoo\\Precious"));
 }
 
 }  // namespace

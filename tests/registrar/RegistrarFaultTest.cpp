@@ -142,6 +142,36 @@ TEST_F(RegistrarFaultTest, EveryAllocationFailureIsReportedAndCleanedUp) {
   expectNothingLeft();
 }
 
+TEST_F(RegistrarFaultTest, ANameThatCannotBeRememberedAtUnregistrationIsOutOfMemory) {
+  {
+    ScriptRunner script("RegistrarFaultUnregister");
+    const std::string body = "K { Inner } Other";
+    ASSERT_EQ(S_OK, script.run(body, TRUE));
+    // The first allocation is the token buffer; each block's first key entry then takes a
+    // buffer for the names it remembers. Fail each in turn until a run gets through.
+    unsigned skip = 0;
+    for (;; ++skip) {
+      SCOPED_TRACE("HeapAlloc after " + std::to_string(skip));
+      host::failCall("HeapAlloc", ERROR_NOT_ENOUGH_MEMORY, 1, skip);
+      HRESULT result = script.run(body, FALSE);
+      bool injected = host::callCount("HeapAlloc") > skip;
+      host::clearFailures();
+      host::resetCallCounts();
+      if (!injected) {
+        EXPECT_EQ(S_OK, result);
+        break;
+      }
+      EXPECT_EQ(E_OUTOFMEMORY, result) << std::hex << result;
+      ASSERT_LT(skip, 50u);
+    }
+    // The scratch key's three blocks and the two below it.
+    EXPECT_EQ(6u, skip);
+    EXPECT_FALSE(script.exists("K"));
+    EXPECT_FALSE(script.exists("Other"));
+  }
+  expectNothingLeft();
+}
+
 TEST_F(RegistrarFaultTest, ANumberOnAKeyThatOpensOnlyForReadingIsSkipped) {
   ScriptRunner script("RegistrarReadOnly");
   ASSERT_EQ(S_OK, script.run("Locked = d '1'", TRUE));

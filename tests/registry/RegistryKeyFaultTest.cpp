@@ -40,7 +40,7 @@ TEST_F(RegistryKeyFaultTest, DeleteTreeThatCannotOpenTheKeyDeletesNothing) {
   EXPECT_TRUE(keyExists(scratch.get(), "Tree\\child"));
 }
 
-TEST_F(RegistryKeyFaultTest, DeleteTreeOpensEachKeyForReadingAndCreatingOnly) {
+TEST_F(RegistryKeyFaultTest, DeleteTreeLeavesAReadOnlyKeyAlone) {
   UniqueKey key;
   ASSERT_EQ(ERROR_SUCCESS, createKey(scratch.get(), "Tree", KEY_ALL_ACCESS, key));
   key.reset();
@@ -48,6 +48,21 @@ TEST_F(RegistryKeyFaultTest, DeleteTreeOpensEachKeyForReadingAndCreatingOnly) {
   ASSERT_TRUE(host::markKeyReadOnly(scratch.get(), "Tree"));
   EXPECT_EQ(ERROR_ACCESS_DENIED, RegistryKey::deleteTree(scratch.get(), "Tree"));
   EXPECT_EQ(0x2001Fu, kKeyDeleteTree);
+}
+
+TEST_F(RegistryKeyFaultTest, DeleteTreeEmptiesKeysThatDoNotLetTheirSecurityBeChanged) {
+  // Every key grants what deleting a tree asks for (reading, creating and setting below
+  // it, and its own deletion), but not WRITE_DAC or WRITE_OWNER, which full access
+  // would ask for.
+  const char* const paths[] = {"Tree", "Tree\\a", "Tree\\a\\a1", "Tree\\b"};
+  for (const char* path : paths) {
+    UniqueKey key;
+    ASSERT_EQ(ERROR_SUCCESS, createKey(scratch.get(), path, KEY_ALL_ACCESS, key));
+  }
+  for (const char* path : paths)
+    ASSERT_TRUE(host::limitKeyAccess(scratch.get(), path, kKeyDeleteTree | DELETE)) << path;
+  EXPECT_EQ(ERROR_SUCCESS, RegistryKey::deleteTree(scratch.get(), "Tree"));
+  EXPECT_FALSE(keyExists(scratch.get(), "Tree"));
 }
 
 TEST_F(RegistryKeyFaultTest, CreateWhoseCloseOfTheHeldKeyFailsReportsThatButHoldsTheNewKey) {

@@ -68,7 +68,7 @@ void RegistryStore::removeTree(KeyId key) {
 void RegistryStore::clear() {
   MachineCall transaction(true);
   removeEverything();
-  readOnly_.clear();
+  accessLimits_.clear();
   transaction.commit();
   createRoots();
 }

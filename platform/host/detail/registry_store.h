@@ -3,10 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -72,21 +72,25 @@ class RegistryStore {
   // Leaves the predefined roots only.
   void clear();
 
-  // Keys that open for reading only (a test's mark, private to this process).
-  void markReadOnly(KeyId key) { readOnly_.insert(key); }
-  bool isReadOnly(KeyId key) const { return readOnly_.count(key) != 0; }
-  void clearReadOnlyMarks() { readOnly_.clear(); }
+  // Keys that grant only some access rights, as a key's security descriptor would (a
+  // test's mark, private to this process). A key without a mark grants every right.
+  void limitAccess(KeyId key, REGSAM granted) { accessLimits_[key] = granted; }
+  REGSAM grantedAccess(KeyId key) const {
+    auto found = accessLimits_.find(key);
+    return found == accessLimits_.end() ? ~REGSAM{0} : found->second;
+  }
+  void clearAccessLimits() { accessLimits_.clear(); }
 
  protected:
   RegistryStore() = default;
   // Finds or makes the predefined roots; a backend calls it once it is ready.
   void createRoots();
   virtual void removeEverything() = 0;
-  void forgetReadOnlyMark(KeyId key) { readOnly_.erase(key); }
+  void forgetAccessLimit(KeyId key) { accessLimits_.erase(key); }
 
  private:
   KeyId roots_[7] = {};
-  std::set<KeyId> readOnly_;
+  std::map<KeyId, REGSAM> accessLimits_;
 };
 
 // 100-nanosecond intervals since 1601, as in a FILETIME.

@@ -90,7 +90,7 @@ class MemoryRegistryStore final : public RegistryStore, public TransactionPartic
     logChange(found->second.parent);
     journal_.push_back(UndoRemovedKey{key, std::move(found->second)});
     keys_.erase(found);
-    forgetReadOnlyMark(key);
+    forgetAccessLimit(key);
   }
 
   std::optional<ValueRecord> findValue(KeyId key, std::u16string_view name) override {

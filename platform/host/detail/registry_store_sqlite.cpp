@@ -81,7 +81,7 @@ bool SqliteRegistryStore::hasChildren(KeyId key) {
 void SqliteRegistryStore::removeKey(KeyId key) {
   SqliteStatement(db(), "DELETE FROM reg_values WHERE key = ?").bind(key).step();
   SqliteStatement(db(), "DELETE FROM reg_keys WHERE id = ?").bind(key).step();
-  forgetReadOnlyMark(key);
+  forgetAccessLimit(key);
 }
 
 std::optional<ValueRecord> SqliteRegistryStore::findValue(KeyId key, std::u16string_view name) {

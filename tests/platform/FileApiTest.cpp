@@ -1,0 +1,118 @@
+// Opening a file that another handle holds open: the share modes decide, in both
+// directions, as the debug log relies on (a reader may open the log while the service
+// writes it). Runs on the host layer and under Wine, in a folder of its own on drive C:.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/handles.h"
+
+namespace kstv::test {
+namespace {
+
+constexpr char kFolder[] = "C:\\KstvFileApiTest";
+constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr DWORD kSentinel = 0xdeadbeef;
+
+class FileApiTest : public ::testing::Test {
+ protected:
+  FileApiTest() {
+    removeFolder();  // what a crashed run left
+    CreateDirectoryA(kFolder, nullptr);
+  }
+  ~FileApiTest() override { removeFolder(); }
+
+  static std::string path(const char* name) { return std::string(kFolder) + "\\" + name; }
+
+  // Opens the test's file; the last error is primed, so that a refusal's code is its own.
+  static UniqueFileHandle open(DWORD access, DWORD share, DWORD disposition = OPEN_EXISTING) {
+    SetLastError(kSentinel);
+    return UniqueFileHandle(CreateFileA(path("file.log").c_str(), access, share, nullptr,
+                                        disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+  }
+
+ private:
+  static void removeFolder() {
+    DeleteFileA(path("file.log").c_str());
+    RemoveDirectoryA(kFolder);
+  }
+};
+
+TEST_F(FileApiTest, AReaderOpensAFileThatItsWriterShares) {
+  UniqueFileHandle writer = open(GENERIC_READ | GENERIC_WRITE, kShareReadWrite, CREATE_ALWAYS);
+  ASSERT_TRUE(writer);
+  UniqueFileHandle reader = open(GENERIC_READ, kShareReadWrite);
+  EXPECT_TRUE(reader);
+}
+
+TEST_F(FileApiTest, AnOpenForAccessThatAnOpenHandleDoesNotShareIsRefused) {
+  UniqueFileHandle writer = open(GENERIC_WRITE, FILE_SHARE_WRITE, CREATE_ALWAYS);
+  ASSERT_TRUE(writer);
+  UniqueFileHandle reader = open(GENERIC_READ, kShareReadWrite);
+  EXPECT_FALSE(reader);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+  UniqueFileHandle otherWriter = open(GENERIC_WRITE, kShareReadWrite);
+  EXPECT_TRUE(otherWriter);  // writing is shared
+}
+
+TEST_F(FileApiTest, AnOpenThatDoesNotShareAnOpenHandlesAccessIsRefused) {
+  UniqueFileHandle reader = open(GENERIC_READ, kShareReadWrite, CREATE_ALWAYS);
+  ASSERT_TRUE(reader);
+  UniqueFileHandle writer = open(GENERIC_WRITE, FILE_SHARE_WRITE);
+  EXPECT_FALSE(writer);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+  writer = open(GENERIC_WRITE, FILE_SHARE_READ);
+  EXPECT_TRUE(writer);  // it shares reading, and the reader shares writing
+}
+
+TEST_F(FileApiTest, EveryDispositionOfAnExistingFileIsSubjectToItsSharing) {
+  UniqueFileHandle writer = open(GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS);
+  ASSERT_TRUE(writer);
+  for (DWORD disposition : {CREATE_ALWAYS, TRUNCATE_EXISTING, OPEN_ALWAYS}) {
+    SCOPED_TRACE(disposition);
+    UniqueFileHandle other = open(GENERIC_WRITE, kShareReadWrite, disposition);
+    EXPECT_FALSE(other);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+  }
+}
+
+TEST_F(FileApiTest, ANewFileOverAnUnsharedOneSaysThatItExists) {
+  UniqueFileHandle exclusive = open(GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
+  ASSERT_TRUE(exclusive);
+  EXPECT_FALSE(open(GENERIC_READ, kShareReadWrite, CREATE_NEW));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_EXISTS), GetLastError());
+}
+
+TEST_F(FileApiTest, AFileOpensAgainOnceTheHandleThatDidNotShareItIsClosed) {
+  UniqueFileHandle exclusive = open(GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
+  ASSERT_TRUE(exclusive);
+  EXPECT_FALSE(open(GENERIC_READ, kShareReadWrite));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+  exclusive.reset();
+  EXPECT_TRUE(open(GENERIC_READ | GENERIC_WRITE, 0));
+}
+
+TEST_F(FileApiTest, AnOpenForNoDataAtAllIsNeitherRefusedNorInTheWay) {
+  UniqueFileHandle exclusive = open(GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
+  ASSERT_TRUE(exclusive);
+  EXPECT_TRUE(open(0, 0));
+  exclusive.reset();
+  UniqueFileHandle attributesOnly = open(0, 0);
+  ASSERT_TRUE(attributesOnly);
+  EXPECT_TRUE(open(GENERIC_READ | GENERIC_WRITE, 0));
+}
+
+TEST_F(FileApiTest, AnOpenFileIsDeletedOnlyWhenItsHandlesShareDeletion) {
+  UniqueFileHandle writer = open(GENERIC_WRITE, kShareReadWrite, CREATE_ALWAYS);
+  ASSERT_TRUE(writer);
+  SetLastError(kSentinel);
+  EXPECT_FALSE(DeleteFileA(path("file.log").c_str()));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+  writer.reset();
+  writer = open(GENERIC_WRITE, kShareReadWrite | FILE_SHARE_DELETE);
+  ASSERT_TRUE(writer);
+  EXPECT_TRUE(DeleteFileA(path("file.log").c_str()));
+}
+
+}  // namespace
+}  // namespace kstv::test
