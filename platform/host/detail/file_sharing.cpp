@@ -27,8 +27,10 @@ FileUse FileUse::of(DWORD access, DWORD share) {
 }
 
 FileSharing& FileSharing::instance() {
-  static FileSharing sharing;
-  return sharing;
+  // Never destroyed: a handle still open when the process ends is closed by the handle
+  // table's destruction, which may come after this one's.
+  static FileSharing* const sharing = new FileSharing;
+  return *sharing;
 }
 
 bool FileSharing::allows(const FileId& file, const FileUse& use) const {
