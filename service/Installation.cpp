@@ -1,5 +1,7 @@
 // Installation and AppID registration: RegServer and Service register the program (the
 // second also as a service that COM may start); UnregServer removes its service entry.
+#include <iterator>
+
 #include "module/ServiceModule.h"
 #include "platform/com_apartment.h"
 #include "platform/handles.h"
@@ -21,6 +23,18 @@ constexpr char kServiceParametersValue[] = "-Service";
 constexpr char kServiceDisplayName[] = "Kestrova Card Reader Service";
 // A list of names, each ending in a NUL, ended by an empty name.
 constexpr char kServiceDependencies[] = "RPCSS\0";
+// What the Services console says of the service.
+constexpr char kServiceDescription[] =
+    "Gives each memory card in Kestrova's card reader its own icon and label in Explorer "
+    "while the card is inserted.";
+
+// Recovery: the service is started again a minute after its first and its second failure
+// and left stopped after more; the count starts afresh after a day without failure. A
+// stop with an exit code of its own counts as a failure: after a failed subscription (WMI
+// may come up late at boot) a new start helps. The other such stop, on a Windows too old,
+// cannot happen to an installed service, since -Service refuses to install there.
+constexpr DWORD kRestartDelayMilliseconds = 60 * 1000;
+constexpr DWORD kFailureCountResetSeconds = 24 * 60 * 60;
 
 // How long a reinstallation waits for the old service to stop and for its entry to go,
 // and how often it looks.
@@ -32,6 +46,8 @@ constexpr char kCannotOpenManager[] = "Couldn't open service manager";
 constexpr char kCannotCreateService[] = "Couldn't create service";
 constexpr char kCannotOpenService[] = "Couldn't open service";
 constexpr char kCannotDeleteService[] = "Service could not be deleted";
+constexpr char kCannotDescribeService[] = "Couldn't set the service's description";
+constexpr char kCannotSetRecovery[] = "Couldn't set the service's recovery";
 
 LONG OpenForWriting(HKEY parent, LPCSTR name, RegistryKey& key) {
   HKEY opened = nullptr;
@@ -55,6 +71,24 @@ bool QuotedImagePath(char (&quoted)[MAX_PATH + 2]) {
   quoted[length + 1] = '"';
   quoted[length + 2] = '\0';
   return true;
+}
+
+// Gives a new entry its description and its recovery. A failure is shown but fails
+// nothing: the entry itself is sound.
+void DescribeService(SC_HANDLE service, const char* caption) {
+  SERVICE_DESCRIPTIONA description{const_cast<LPSTR>(kServiceDescription)};
+  if (!ChangeServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, &description))
+    MessageBoxA(nullptr, kCannotDescribeService, caption, MB_OK);
+
+  SC_ACTION actions[] = {{SC_ACTION_RESTART, kRestartDelayMilliseconds},
+                         {SC_ACTION_RESTART, kRestartDelayMilliseconds},
+                         {SC_ACTION_NONE, 0}};
+  SERVICE_FAILURE_ACTIONSA recovery{kFailureCountResetSeconds, nullptr, nullptr,
+                                    static_cast<DWORD>(std::size(actions)), actions};
+  SERVICE_FAILURE_ACTIONS_FLAG stopsWithACode{TRUE};
+  if (!ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &recovery) ||
+      !ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &stopsWithACode))
+    MessageBoxA(nullptr, kCannotSetRecovery, caption, MB_OK);
 }
 
 // Polls `done` until it holds or the bound has passed since `start`; true when it held.
@@ -185,6 +219,7 @@ DWORD ServiceModule::InstallService() {
     MessageBoxA(nullptr, kCannotCreateService, serviceName, MB_OK);
     return code;
   }
+  DescribeService(service.get(), serviceName);
   return ERROR_SUCCESS;
 }
 

@@ -2,6 +2,7 @@
 // creating, deleting and controlling service entries. Entries live in the emulated
 // registry, so that kstvmachine and the program see the same ones.
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -196,6 +197,20 @@ SC_HANDLE FailHandle(DWORD code) {
 
 namespace detail {
 
+DWORD useServiceEntry(SC_HANDLE service, DWORD access, EntryUse use,
+                      const std::function<void(RegistryStore&, KeyId)>& action) {
+  auto record = Lookup(service, false);
+  if (!record) return ERROR_INVALID_HANDLE;
+  if ((record->access & access) != access) return ERROR_ACCESS_DENIED;
+  ServicesCall call(use == EntryUse::Change);
+  std::optional<KeyId> key = EntryKey(record->serviceName);
+  if (!key) return ERROR_SERVICE_DOES_NOT_EXIST;
+  if (use == EntryUse::Change && MarkedForDeletion(*key)) return ERROR_SERVICE_MARKED_FOR_DELETE;
+  action(call.store(), *key);
+  if (use == EntryUse::Change) call.commit();
+  return ERROR_SUCCESS;
+}
+
 void removeServicesMarkedForDeletion() {
   if (ServiceRunning()) return;
   ServicesCall call(true);
@@ -270,9 +285,6 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR, DWORD access) {
   using namespace kstv::host;
   if (auto code = injectedFailure("OpenSCManagerA")) return FailHandle(*code);
   if (machineName && *machineName) return FailHandle(1722);  // RPC_S_SERVER_UNAVAILABLE
-  // The entries live in the registry: its store, with its schema, exists before any of
-  // this manager's transactions begins (a fresh machine may have had no registry call).
-  RegistryStore::instance();
   bool refuse;
   {
     std::lock_guard guard(manager().lock);

@@ -39,6 +39,8 @@ KSTV_DECLARE_HANDLE(SC_HANDLE);
 #define DELETE 0x00010000UL
 #define SC_MANAGER_ALL_ACCESS 0xF003FUL
 #define SERVICE_QUERY_CONFIG 0x0001UL
+#define SERVICE_CHANGE_CONFIG 0x0002UL
+#define SERVICE_START 0x0010UL
 #define SERVICE_QUERY_STATUS 0x0004UL
 #define SERVICE_STOP 0x0020UL
 #define SERVICE_ALL_ACCESS 0xF01FFUL
@@ -57,6 +59,36 @@ KSTV_DECLARE_HANDLE(SC_HANDLE);
 #define ERROR_INVALID_NAME 123L
 #define ERROR_INVALID_SERVICE_CONTROL 1052L
 #define ERROR_OLD_WIN_VERSION 1150L
+#define ERROR_INVALID_LEVEL 124L
+
+// --- A service's optional configuration ----------------------------------------------
+#define SERVICE_CONFIG_DESCRIPTION 1UL
+#define SERVICE_CONFIG_FAILURE_ACTIONS 2UL
+#define SERVICE_CONFIG_FAILURE_ACTIONS_FLAG 4UL
+
+struct SERVICE_DESCRIPTIONA {
+  LPSTR lpDescription;
+};
+enum SC_ACTION_TYPE {
+  SC_ACTION_NONE = 0,
+  SC_ACTION_RESTART = 1,
+  SC_ACTION_REBOOT = 2,
+  SC_ACTION_RUN_COMMAND = 3
+};
+struct SC_ACTION {
+  SC_ACTION_TYPE Type;
+  DWORD Delay;
+};
+struct SERVICE_FAILURE_ACTIONSA {
+  DWORD dwResetPeriod;
+  LPSTR lpRebootMsg;
+  LPSTR lpCommand;
+  DWORD cActions;
+  SC_ACTION* lpsaActions;
+};
+struct SERVICE_FAILURE_ACTIONS_FLAG {
+  BOOL fFailureActionsOnNonCrashFailures;
+};
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access);
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access);
@@ -69,3 +101,10 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);
 BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
 BOOL WINAPI DeleteService(SC_HANDLE service);
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle);
+// The description, the failure actions and whether a stop with an exit code counts as a
+// failure, kept in the entry's key as Windows keeps them (Description, FailureActions,
+// RebootMessage, FailureCommand, FailureActionsOnNonCrashFailures). A null `info`
+// changes nothing; an entry marked for deletion takes no change.
+BOOL WINAPI ChangeServiceConfig2A(SC_HANDLE service, DWORD infoLevel, LPVOID info);
+BOOL WINAPI QueryServiceConfig2A(SC_HANDLE service, DWORD infoLevel, LPBYTE buffer,
+                                 DWORD bufferSize, LPDWORD bytesNeeded);

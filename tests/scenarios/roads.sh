@@ -43,6 +43,9 @@ wine)
   type_library_unwritable() { "$tool" "$keylock" lock "$locked"; }
   type_library_writable() { "$tool" "$keylock" unlock "$locked" "${typelib#HKCR\\}"; }
   add_other_service() { "$tool" sc create KstvOther binpath= 'C:\x.exe' DisplayName= "$1" >/dev/null 2>&1; }
+  # Wine's service manager takes failure actions but keeps none (and refuses their flag):
+  # the emulated machine, which keeps them as Windows does, is where they are checked.
+  recovery_set() { true; }
   delete_other_service() { "$tool" sc delete KstvOther >/dev/null 2>&1; }
   cleanup() {
     on_windows_10
@@ -65,6 +68,14 @@ host)
   type_library_unwritable() { KSTV_FAIL_CALLS=RegisterTypeLib=0x8002801C; export KSTV_FAIL_CALLS; }
   type_library_writable() { unset KSTV_FAIL_CALLS; }
   add_other_service() { "$tool" service create KstvOther 'C:\x.exe' "$1" >/dev/null 2>&1; }
+  recovery_set() {
+    shown=$("$tool" service show KstvCardReader)
+    for line in 'RESET_PERIOD (in seconds): 86400' 'FAILURE_ACTION 1: restart, delay 60000 ms' \
+      'FAILURE_ACTION 2: restart, delay 60000 ms' 'FAILURE_ACTION 3: none, delay 0 ms' \
+      'FAILURE_ACTIONS_ON_NON_CRASH_FAILURES: TRUE'; do
+      printf '%s\n' "$shown" | grep -qxF "$line" || return 1
+    done
+  }
   delete_other_service() { "$tool" service delete KstvOther >/dev/null 2>&1; }
   cleanup() { rm -rf "$KSTV_MACHINE"; }
   ;;
@@ -107,6 +118,9 @@ check "it starts automatically" is "$(value "$service" Start)" 0x2
 check "its error control is normal" is "$(value "$service" ErrorControl)" 0x1
 check "it depends on RPCSS" is "$(value "$service" DependOnService)" RPCSS
 check "its image path is quoted (a path with blanks)" is "$(value "$service" ImagePath)" "\"$path\""
+check "it says what it does" is "$(value "$service" Description)" \
+  "Gives each memory card in Kestrova's card reader its own icon and label in Explorer while the card is inserted."
+check "it is restarted twice after a failure, a stop with its own exit code included" recovery_set
 
 on_windows_7
 road -RegServer

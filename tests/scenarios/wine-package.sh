@@ -3,11 +3,12 @@
 # what is where, uninstall, the same into a folder with blanks given as INSTALLDIR (and
 # the debug log at its fixed path removed then too), an upgrade over an older version,
 # installations rolled back because the program's -Service failed (at once, on Windows 7,
-# and late, at the type library), and one rolled back after -Service succeeded.
+# and late, at the type library), one rolled back after -Service succeeded, and a repair
+# of a running service.
 # (The program itself stops soon after its start here: Wine's WMI has no unsecured
 # apartment. The scenario checks the package.)
 # Usage: wine-package.sh WINE-RUN PACKAGE.msi OLDER-PACKAGE.msi FAIL-LATE-PACKAGE.msi KEYLOCK.exe
-#                        VERSION
+#                        VERSION DOUBLES-PACKAGE.msi
 set -u
 wine=$1
 package=$2
@@ -15,6 +16,7 @@ older=$3
 fail_late=$4
 keylock=$5
 version=$6
+doubles=$7
 . "$(dirname "$0")/checks.sh"
 present() { quiet "$wine" reg query "$1"; }
 absent() { ! present "$1"; }
@@ -88,6 +90,11 @@ uninstall_key=$("$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersio
   tr -d '\r' | while read -r key; do
     [ -n "$key" ] && [ "$(value "$key" DisplayName)" = "REG_SZ Kestrova Card Reader" ] && echo "$key"
   done)
+check "the service says what it does" test "$(value "$service" Description)" = \
+  "REG_SZ Gives each memory card in Kestrova's card reader its own icon and label in Explorer while the card is inserted."
+# Its failure actions: Wine's service manager takes them but keeps none; the emulated
+# machine, which keeps them as Windows does, is where they are checked (roads.sh, and
+# the installation tests).
 check "the product's uninstall entry is there" test -n "$uninstall_key"
 check "its version is the project's ($version)" test "$(value "$uninstall_key" DisplayVersion)" = "REG_SZ $version"
 check "it offers no Modify" test "$(value "$uninstall_key" NoModify)" = "REG_DWORD 0x1"
@@ -148,6 +155,33 @@ quiet "$wine" reg add 'HKCU\Software\Wine' /v Version /d win7 /f
 code=$?
 quiet "$wine" reg add 'HKCU\Software\Wine' /v Version /d win10 /f
 check "a failing -Service fails the installation (exit status $code)" test "$code" -ne 0
+nothing_left_in "$default"
+
+# A repair (msiexec /fa) of a running service leaves one registered, running service. The
+# real program stops by itself here (Wine's WMI has no unsecured apartment): the same
+# package around the test build with WMI doubles, whose service keeps running, shows it.
+state() { "$wine" sc query KstvCardReader 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $4}'; }
+runs() {
+  for _ in $(seq 100); do
+    [ "$(state)" = RUNNING ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+doubles_msi=$(windows_path "$doubles")
+check "the package with WMI doubles installs" "$wine" msiexec /i "$doubles_msi" /qn
+check "and its service runs" runs
+# Wine's quirk: its msiexec /f ends with 1 and repairs nothing. The same repair given as
+# the properties /fa sets (REINSTALL=ALL, REINSTALLMODE=a) runs the whole sequence.
+check "a repair (msiexec /i with REINSTALL=ALL REINSTALLMODE=a, as /fa) exits 0" \
+  timed "$wine" msiexec /i "$doubles_msi" REINSTALL=ALL REINSTALLMODE=a /qn
+check "one service entry after the repair" \
+  test "$("$wine" reg query 'HKLM\System\CurrentControlSet\Services' 2>/dev/null | tr -d '\r' | grep -ci '\\KstvCardReader$')" -eq 1
+check "registered: AppID names the local service" \
+  test "$(value "$appid" LocalService)" = "REG_SZ KstvCardReader"
+check "registered: the type library" present "$typelib"
+check "and the service runs again" runs
+check "msiexec /x exits 0" "$wine" msiexec /x "$doubles_msi" /qn
 nothing_left_in "$default"
 
 # A -Service that fails after it has written everything else: its type library's key may

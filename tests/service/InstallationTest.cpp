@@ -413,5 +413,51 @@ TEST_F(InstallationTest, UnregServerGivesTheCodeOfATypeLibraryThatStaysRegistere
   EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
 }
 
+TEST_F(InstallationTest, TheServiceSaysWhatItDoesAndRestartsTwiceAfterAFailure) {
+  ASSERT_EQ(0, run("-Service"));
+  UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  UniqueServiceHandle service(OpenServiceA(manager.get(), kServiceName, SERVICE_QUERY_CONFIG));
+  ASSERT_TRUE(service);
+  BYTE buffer[1024];
+  DWORD needed = 0;
+  ASSERT_TRUE(QueryServiceConfig2A(service.get(), SERVICE_CONFIG_DESCRIPTION, buffer, sizeof buffer,
+                                   &needed));
+  EXPECT_STREQ(
+      "Gives each memory card in Kestrova's card reader its own icon and label in Explorer "
+      "while the card is inserted.",
+      reinterpret_cast<SERVICE_DESCRIPTIONA*>(buffer)->lpDescription);
+
+  ASSERT_TRUE(QueryServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, buffer,
+                                   sizeof buffer, &needed));
+  const auto* recovery = reinterpret_cast<SERVICE_FAILURE_ACTIONSA*>(buffer);
+  EXPECT_EQ(86400u, recovery->dwResetPeriod) << "the count starts afresh after a day";
+  ASSERT_EQ(3u, recovery->cActions);
+  EXPECT_EQ(SC_ACTION_RESTART, recovery->lpsaActions[0].Type);
+  EXPECT_EQ(60000u, recovery->lpsaActions[0].Delay);
+  EXPECT_EQ(SC_ACTION_RESTART, recovery->lpsaActions[1].Type);
+  EXPECT_EQ(60000u, recovery->lpsaActions[1].Delay);
+  EXPECT_EQ(SC_ACTION_NONE, recovery->lpsaActions[2].Type) << "nothing after the second";
+
+  ASSERT_TRUE(QueryServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, buffer,
+                                   sizeof buffer, &needed));
+  EXPECT_TRUE(
+      reinterpret_cast<SERVICE_FAILURE_ACTIONS_FLAG*>(buffer)->fFailureActionsOnNonCrashFailures)
+      << "a stop with an exit code of its own counts as a failure";
+  EXPECT_TRUE(boxTexts().empty());
+}
+
+TEST_F(InstallationTest, ADescriptionOrRecoveryThatCannotBeSetIsShownAndFailsNothing) {
+  host::failCall("ChangeServiceConfig2A", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(0, run("-Service"));
+  EXPECT_EQ((std::vector<std::string>{"Couldn't set the service's description",
+                                      "Couldn't set the service's recovery"}),
+            boxTexts());
+  auto entry = host::serviceEntry(kServiceName);
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(quotedProgramPath(), entry->imagePath);
+  EXPECT_EQ("KstvCardReader", appIdValue(kLocalServiceValueName));
+  EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
+}
+
 }  // namespace
 }  // namespace kstv::test

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,6 +32,7 @@ constexpr const char* kUsage =
     "       kstvmachine service stop | shutdown | interrogate | control CODE\n"
     "       kstvmachine service create NAME IMAGE-PATH [DISPLAY-NAME]   an entry, as sc create\n"
     "       kstvmachine service delete NAME\n"
+    "       kstvmachine service show NAME   the entry, its description and its recovery\n"
     "       kstvmachine service status                    every status the service reported\n"
     "KEY is ROOT\\path, ROOT one of HKCR HKCU HKLM HKU HKCC (or their long names).\n"
     "TYPE is REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ (items separated by \\0),\n"
@@ -396,6 +398,64 @@ int changeEntry(bool create, const char* name, const char* imagePath, const char
   return 0;
 }
 
+const char* actionName(SC_ACTION_TYPE type) {
+  switch (type) {
+    case SC_ACTION_NONE:
+      return "none";
+    case SC_ACTION_RESTART:
+      return "restart";
+    case SC_ACTION_REBOOT:
+      return "reboot";
+    case SC_ACTION_RUN_COMMAND:
+      return "run command";
+  }
+  return "unknown";
+}
+
+// The entry as the service manager keeps it, with its optional configuration, read
+// through the manager's own calls.
+int showEntry(const char* name) {
+  std::optional<kstv::host::ServiceEntry> entry = kstv::host::serviceEntry(name);
+  if (!entry) return fail("finding the service", ERROR_SERVICE_DOES_NOT_EXIST);
+  std::printf(
+      "SERVICE_NAME: %s\nDISPLAY_NAME: %s\nTYPE: 0x%x\nSTART_TYPE: %u\n"
+      "ERROR_CONTROL: %u\nBINARY_PATH_NAME: %s\nSERVICE_START_NAME: %s\n",
+      entry->name.c_str(), entry->displayName.c_str(), static_cast<unsigned>(entry->type),
+      static_cast<unsigned>(entry->startType), static_cast<unsigned>(entry->errorControl),
+      entry->imagePath.c_str(), entry->account.c_str());
+  for (const std::string& dependency : entry->dependencies)
+    std::printf("DEPENDENCY: %s\n", dependency.c_str());
+
+  kstv::UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  kstv::UniqueServiceHandle service(OpenServiceA(manager.get(), name, SERVICE_QUERY_CONFIG));
+  if (!service) return fail("opening the service", static_cast<LONG>(GetLastError()));
+  alignas(SERVICE_FAILURE_ACTIONSA) BYTE buffer[8192];
+  DWORD needed = 0;
+  if (!QueryServiceConfig2A(service.get(), SERVICE_CONFIG_DESCRIPTION, buffer, sizeof buffer,
+                            &needed))
+    return fail("reading the description", static_cast<LONG>(GetLastError()));
+  const char* description = reinterpret_cast<SERVICE_DESCRIPTIONA*>(buffer)->lpDescription;
+  std::printf("DESCRIPTION: %s\n", description ? description : "");
+  if (!QueryServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, buffer, sizeof buffer,
+                            &needed))
+    return fail("reading the failure actions", static_cast<LONG>(GetLastError()));
+  const auto* recovery = reinterpret_cast<SERVICE_FAILURE_ACTIONSA*>(buffer);
+  std::printf("RESET_PERIOD (in seconds): %u\n", static_cast<unsigned>(recovery->dwResetPeriod));
+  for (DWORD i = 0; i < recovery->cActions; ++i)
+    std::printf("FAILURE_ACTION %u: %s, delay %u ms\n", static_cast<unsigned>(i + 1),
+                actionName(recovery->lpsaActions[i].Type),
+                static_cast<unsigned>(recovery->lpsaActions[i].Delay));
+  if (!QueryServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, buffer,
+                            sizeof buffer, &needed))
+    return fail("reading the failure actions' flag", static_cast<LONG>(GetLastError()));
+  std::printf(
+      "FAILURE_ACTIONS_ON_NON_CRASH_FAILURES: %s\n",
+      reinterpret_cast<SERVICE_FAILURE_ACTIONS_FLAG*>(buffer)->fFailureActionsOnNonCrashFailures
+          ? "TRUE"
+          : "FALSE");
+  return 0;
+}
+
 int serviceCommand(int argc, char** argv) {
   std::string verb = argc > 2 ? argv[2] : "";
   if (verb == "start") return startServiceProgram(argc, argv);
@@ -411,6 +471,7 @@ int serviceCommand(int argc, char** argv) {
   if (verb == "create" && (argc == 5 || argc == 6))
     return changeEntry(true, argv[3], argv[4], argc == 6 ? argv[5] : nullptr);
   if (verb == "delete" && argc == 4) return changeEntry(false, argv[3], nullptr, nullptr);
+  if (verb == "show" && argc == 4) return showEntry(argv[3]);
   std::fputs(kUsage, stderr);
   return 2;
 }

@@ -1,9 +1,12 @@
-// Host build, internal: what the service manager's two halves tell each other, the
-// service process's reported state and the entries marked for deletion.
+// Host build, internal: what the service manager's parts tell each other: the service
+// process's reported state, the entries marked for deletion, and an entry's key for its
+// optional configuration.
 #pragma once
 
+#include <functional>
 #include <optional>
 
+#include "platform/host/detail/registry_store.h"
 #include "platform/win32.h"
 
 namespace kstv::host::detail {
@@ -11,6 +14,14 @@ namespace kstv::host::detail {
 // The state the machine's service last reported, if it ever did (since the reports were
 // last cleared).
 std::optional<DWORD> reportedServiceState();
+
+// Runs `action` on the registry key of the entry that the service handle names, in one
+// transaction of the service database, if the handle grants `access`. A change is
+// refused for an entry marked for deletion. The Win32 code of a refusal, or
+// ERROR_SUCCESS.
+enum class EntryUse { Read, Change };
+DWORD useServiceEntry(SC_HANDLE service, DWORD access, EntryUse use,
+                      const std::function<void(RegistryStore&, KeyId)>& action);
 
 // Removes the entries marked for deletion whose service is not running and to which this
 // process holds no handle.
