@@ -79,6 +79,25 @@ HRESULT locateOwnTypeLibrary(const ServiceModule& module, BSTR* path, ITypeLib**
   return result;
 }
 
+namespace {
+
+// A copy of the library's attributes; the library itself is let go at once.
+HRESULT readOwnLibraryAttributes(const ServiceModule& module, TLIBATTR& attributes) {
+  UniqueBstr path;
+  UniqueInterface<ITypeLib> library;
+  HRESULT result = locateOwnTypeLibrary(module, path.put(), library.put());
+  if (FAILED(result)) return result;
+  TLIBATTR* found = nullptr;
+  result = library.get()->GetLibAttr(&found);
+  if (FAILED(result)) return result;
+  if (!found) return E_POINTER;  // success without attributes
+  attributes = *found;
+  library.get()->ReleaseTLibAttr(found);
+  return result;
+}
+
+}  // namespace
+
 HRESULT registerOwnTypeLibrary(const ServiceModule& module) {
   UniqueBstr path;
   UniqueInterface<ITypeLib> library;
@@ -91,42 +110,30 @@ HRESULT registerOwnTypeLibrary(const ServiceModule& module) {
 }
 
 HRESULT unregisterOwnTypeLibrary(const ServiceModule& module) {
-  UniqueBstr path;
-  UniqueInterface<ITypeLib> library;
-  HRESULT result = locateOwnTypeLibrary(module, path.put(), library.put());
+  TLIBATTR attributes;
+  HRESULT result = readOwnLibraryAttributes(module, attributes);
   if (FAILED(result)) return result;
-  TLIBATTR* attributes = nullptr;
-  result = library.get()->GetLibAttr(&attributes);
-  if (FAILED(result)) return result;
-
   UniqueLibrary oleAutomation(LoadLibraryA(kOleAutomationLibrary));
   if (oleAutomation) {
     // A procedure's address is untyped; it is typed again through void(*)().
     auto unregister = reinterpret_cast<UnRegisterTypeLibProc>(
         reinterpret_cast<void (*)()>(GetProcAddress(oleAutomation.get(), kUnRegisterTypeLibName)));
     if (unregister)
-      result = unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
-                          attributes->lcid, attributes->syskind);
+      result = unregister(attributes.guid, attributes.wMajorVerNum, attributes.wMinorVerNum,
+                          attributes.lcid, attributes.syskind);
   }
-  library.get()->ReleaseTLibAttr(attributes);
   return result;
 }
 
 HRESULT removeOwnTypeLibraryRegistration(const ServiceModule& module) {
-  UniqueBstr path;
-  UniqueInterface<ITypeLib> library;
-  HRESULT result = locateOwnTypeLibrary(module, path.put(), library.put());
-  if (FAILED(result)) return result;
-  TLIBATTR* attributes = nullptr;
-  result = library.get()->GetLibAttr(&attributes);
+  TLIBATTR attributes;
+  HRESULT result = readOwnLibraryAttributes(module, attributes);
   if (FAILED(result)) return result;
   UniqueBstr registeredPath;
-  const HRESULT registered =
-      QueryPathOfRegTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
-                            attributes->lcid, registeredPath.put());
-  library.get()->ReleaseTLibAttr(attributes);
   // The platforms disagree on what unregistering a library that is not there gives.
-  if (registered == TYPE_E_LIBNOTREGISTERED) return S_OK;
+  if (QueryPathOfRegTypeLib(attributes.guid, attributes.wMajorVerNum, attributes.wMinorVerNum,
+                            attributes.lcid, registeredPath.put()) == TYPE_E_LIBNOTREGISTERED)
+    return S_OK;
   return unregisterOwnTypeLibrary(module);
 }
 
