@@ -50,7 +50,7 @@ msibuild "$stage/package.msi" -i "$stage/CustomAction.idt"
 # the files and folders below (OICI). A folder made below a drive's root would otherwise
 # let any user change the program that the service runs as the system.
 cat > "$stage/MsiLockPermissionsEx.idt" <<'TABLE'
-MsiLockPermissionsEx	LockObject	Table	SDDL	Condition
+MsiLockPermissionsEx	LockObject	Table	SDDLText	Condition
 s72	s72	s32	l0	S255
 MsiLockPermissionsEx	MsiLockPermissionsEx
 InstallFolderRights	INSTALLDIR	CreateFolder	D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)	

@@ -162,9 +162,14 @@ HRESULT ServiceModule::RegisterApplication(BOOL registerTypeLibrary, BOOL asServ
   if (!IsSupportedOperatingSystem()) return kUnsupportedOperatingSystem;
 
   // An old entry that could not be removed would be kept with its old program path: the
-  // service road registers nothing then.
+  // service road registers nothing then. One that is only marked for deletion (its
+  // service did not stop in time) goes once its process ends: the rest of the old
+  // registration, which names it, goes now, so that none of it is left half.
   const DWORD removal = RemoveService();
-  if (asService && removal != ERROR_SUCCESS) return static_cast<HRESULT>(removal);
+  if (asService && removal != ERROR_SUCCESS) {
+    if (removal == ERROR_SERVICE_MARKED_FOR_DELETE) UndoRegistration(*this, false);
+    return static_cast<HRESULT>(removal);
+  }
 
   bool serviceCreated = false;
   const HRESULT result = WriteRegistration(*this, registerTypeLibrary, asService, serviceCreated);

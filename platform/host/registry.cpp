@@ -128,7 +128,9 @@ bool isStringType(DWORD type) {
 
 // Copies a value's data out as RegQueryValueExA and RegEnumValueA do: the size needed
 // always, the bytes when they fit, and a NUL behind a string that lacks one when the
-// buffer has room for it (the count does not include that NUL).
+// buffer has room for it (the count does not include that NUL). When they do not fit,
+// Windows leaves the buffer's contents undefined: it gets the leading bytes, so that a
+// caller that reads it all the same is seen to (Wine leaves it untouched).
 LSTATUS copyData(const detail::ValueRecord& value, LPDWORD type, LPBYTE data, LPDWORD byteCount) {
   if (type) *type = value.type;
   auto size = static_cast<DWORD>(value.data.size());
@@ -136,6 +138,7 @@ LSTATUS copyData(const detail::ValueRecord& value, LPDWORD type, LPBYTE data, LP
   if (data) {
     if (*byteCount < size) {
       status = ERROR_MORE_DATA;
+      std::copy_n(value.data.begin(), *byteCount, data);
     } else {
       std::copy(value.data.begin(), value.data.end(), data);
       if (isStringType(value.type) && size > 0 && size < *byteCount && data[size - 1] != 0)

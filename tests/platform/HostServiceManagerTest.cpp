@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -211,6 +212,76 @@ TEST_F(HostServiceManagerTest, AHandleClosesOnce) {
   EXPECT_TRUE(CloseServiceHandle(manager));
   EXPECT_FALSE(CloseServiceHandle(manager));
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+}
+
+TEST_F(HostServiceManagerTest, FailureActionsAreKeptInTheEntrysKeyAsWindowsKeepsThem) {
+  UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  UniqueServiceHandle service(create(manager.get(), "Probe"));
+  ASSERT_TRUE(service);
+  SC_ACTION actions[] = {{SC_ACTION_RESTART, 60000}, {SC_ACTION_NONE, 0}};
+  SERVICE_FAILURE_ACTIONSA recovery{86400, const_cast<LPSTR>("Restarting"),
+                                    const_cast<LPSTR>("C:\\fix.exe"), 2, actions};
+  ASSERT_TRUE(ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &recovery));
+  // The reset period, two empty pointer fields, the count, the offset of the first action
+  // (20), then each action's type and delay.
+  const DWORD expected[] = {86400, 0, 0, 2, 20, SC_ACTION_RESTART, 60000, SC_ACTION_NONE, 0};
+  UniqueKey key;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\Probe", 0,
+                          KEY_READ, key.put()));
+  DWORD kept[16] = {};
+  DWORD size = sizeof kept, type = 0;
+  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key.get(), "FailureActions", nullptr, &type,
+                                            reinterpret_cast<BYTE*>(kept), &size));
+  EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
+  ASSERT_EQ(sizeof expected, size);
+  EXPECT_EQ(0, std::memcmp(expected, kept, sizeof expected));
+
+  BYTE buffer[512];
+  DWORD needed = 0;
+  ASSERT_TRUE(QueryServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, buffer,
+                                   sizeof buffer, &needed));
+  const auto* read = reinterpret_cast<SERVICE_FAILURE_ACTIONSA*>(buffer);
+  EXPECT_STREQ("Restarting", read->lpRebootMsg);
+  EXPECT_STREQ("C:\\fix.exe", read->lpCommand);
+  EXPECT_LE(needed, sizeof buffer);
+  EXPECT_GE(reinterpret_cast<const BYTE*>(read->lpCommand), buffer + sizeof *read)
+      << "the texts lie behind the structure, in the caller's buffer";
+}
+
+TEST_F(HostServiceManagerTest, EmptyActionsAndTextsTakeTheirFailureActionsAway) {
+  UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  UniqueServiceHandle service(create(manager.get(), "Probe"));
+  ASSERT_TRUE(service);
+  SC_ACTION actions[] = {{SC_ACTION_RESTART, 60000}};
+  SERVICE_FAILURE_ACTIONSA recovery{86400, const_cast<LPSTR>("Restarting"), nullptr, 1, actions};
+  ASSERT_TRUE(ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &recovery));
+  // No array: the actions stay whatever the count and the period say.
+  SERVICE_FAILURE_ACTIONSA textsOnly{0, const_cast<LPSTR>(""), nullptr, 0, nullptr};
+  ASSERT_TRUE(ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &textsOnly));
+  BYTE buffer[512];
+  DWORD needed = 0;
+  ASSERT_TRUE(QueryServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, buffer,
+                                   sizeof buffer, &needed));
+  auto* read = reinterpret_cast<SERVICE_FAILURE_ACTIONSA*>(buffer);
+  EXPECT_EQ(1u, read->cActions);
+  EXPECT_EQ(86400u, read->dwResetPeriod);
+  EXPECT_EQ(nullptr, read->lpRebootMsg) << "an empty text takes it away";
+  // An empty array takes the actions away.
+  SC_ACTION none[1] = {};
+  SERVICE_FAILURE_ACTIONSA empty{0, nullptr, nullptr, 0, none};
+  ASSERT_TRUE(ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &empty));
+  ASSERT_TRUE(QueryServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, buffer,
+                                   sizeof buffer, &needed));
+  read = reinterpret_cast<SERVICE_FAILURE_ACTIONSA*>(buffer);
+  EXPECT_EQ(0u, read->cActions);
+  EXPECT_EQ(nullptr, read->lpsaActions);
+  UniqueKey key;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\Probe", 0,
+                          KEY_READ, key.put()));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            RegQueryValueExA(key.get(), "FailureActions", nullptr, nullptr, nullptr, nullptr));
 }
 
 }  // namespace

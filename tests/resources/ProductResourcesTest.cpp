@@ -58,7 +58,8 @@ void ExpectProjectVersion(const char* unixPath, DWORD fileType, const char* orig
   ASSERT_NE(nullptr, fixed);
   EXPECT_EQ(static_cast<DWORD>(MAKELONG(KSTV_VERSION_MINOR, KSTV_VERSION_MAJOR)),
             fixed->dwFileVersionMS);
-  EXPECT_EQ(static_cast<DWORD>(MAKELONG(0, KSTV_VERSION_PATCH)), fixed->dwFileVersionLS);
+  EXPECT_EQ(static_cast<DWORD>(MAKELONG(KSTV_VERSION_BUILD, KSTV_VERSION_PATCH)),
+            fixed->dwFileVersionLS);
   EXPECT_EQ(fixed->dwFileVersionMS, fixed->dwProductVersionMS);
   EXPECT_EQ(fixed->dwFileVersionLS, fixed->dwProductVersionLS);
   EXPECT_EQ(fileType, fixed->dwFileType);

@@ -1,6 +1,6 @@
 # Sourced by the scenario scripts. check DESCRIPTION CONDITION... runs the condition and
-# says "ok:" or "FAILED:" with the description; finish prints the tally and gives the
-# script's status. A script may define on_failure to print what it saw when a check fails.
+# says "ok:" or "FAILED:" with the description; skip DESCRIPTION says "skipped:"; finish
+# prints the tally and gives the script's status. A script may define on_failure to print what it saw when a check fails.
 failures=0
 passed=0
 check() {
@@ -10,6 +10,8 @@ check() {
     if command -v on_failure >/dev/null 2>&1; then on_failure; fi
   fi
 }
+# Says that a check is not made here, and why (a platform that cannot show it).
+skip() { printf "skipped: %s\n" "$1"; }
 finish() {
   echo "$passed passed, $failures failed"
   [ "$failures" -eq 0 ]

@@ -3,12 +3,20 @@
 # name, the event source values, the service control, and the program's two roads as
 # deferred custom actions without impersonation (and -UnregServer again as the rollback of
 # -Service), in their place in the sequence.
-# Usage: package-contents.sh PACKAGE.msi VERSION   (VERSION: the project's, a.b.c)
+# Usage: package-contents.sh PACKAGE.msi VERSION FILE-VERSION
+#        (VERSION: the project's, a.b.c; FILE-VERSION: its files', a.b.c.d)
 set -u
-msi=$1
+msi=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 version=$2
+file_version=$3
 . "$(dirname "$0")/checks.sh"
+# msiinfo writes a table's streams (the Icon table's icons) into the current folder.
+here=$(mktemp -d)
+trap 'rm -rf "$here"' EXIT
+cd "$here" || exit 1
 table() { msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4; }
+# A table's column names, as Windows Installer finds the columns by them.
+columns() { msiinfo export "$msi" "$1" | tr -d '\r' | head -n 1; }
 # The sequence number of an action, and its condition.
 sequence() { table InstallExecuteSequence | awk -F '\t' -v a="$1" '$1 == a {print $3}'; }
 condition() { table InstallExecuteSequence | awk -F '\t' -v a="$1" '$1 == a {print $2}'; }
@@ -33,10 +41,10 @@ check "kicmmc.ico in SD" test "$(folder_of kicmmc.ico)" = '.\Kestrova\MemoryCard
 check "kicxd.ico in XD" test "$(folder_of kicxd.ico)" = '.\Kestrova\MemoryCard\XD\'
 check "kicms.ico in MS" test "$(folder_of kicms.ico)" = '.\Kestrova\MemoryCard\MS\'
 check "six files and no more" test "$(table File | wc -l)" -eq 6
-file_version() { table File | awk -F '\t' -v f="$1" '$3 == f {print $5 " " $6}'; }
-check "the program is versioned as the project ($version), in US English" \
-  test "$(file_version KstvCardReader.exe)" = "$version.0 1033"
-check "the message file too" test "$(file_version KstvCardReaderMessages.dll)" = "$version.0 1033"
+version_of() { table File | awk -F '\t' -v f="$1" '$3 == f {print $5 " " $6}'; }
+check "the program is versioned as the project ($file_version), in US English" \
+  test "$(version_of KstvCardReader.exe)" = "$file_version 1033"
+check "the message file too" test "$(version_of KstvCardReaderMessages.dll)" = "$file_version 1033"
 check "the package's version is the project's" \
   test "$(table Property | awk -F '\t' '$1 == "ProductVersion" {print $2}')" = "$version"
 check "the debug log goes at uninstall, from INSTALLDIR and from its fixed path" \
@@ -69,8 +77,8 @@ check "-UnregServer runs when removing (not for an upgrade, nor once a newer pro
 # 3410: as -UnregServer's, run from the installation script (1024) at rollback only (256).
 check "a rollback action runs -UnregServer as the system, its exit code ignored" \
   test "$(action UnregisterServiceOnRollback)" = "3410 ProgramFile -UnregServer"
-check "armed when installing, after the files and just before -Service" sh -c '
-  [ "$1" = "NOT REMOVE=\"ALL\"" ] && [ "$2" -gt "$3" ] && [ "$2" -lt "$4" ] &&
+check "armed at a first installation (not a repair, nor an upgrade), after the files and just before -Service" sh -c '
+  [ "$1" = "NOT Installed AND NOT WIX_UPGRADE_DETECTED AND NOT REMOVE=\"ALL\"" ] && [ "$2" -gt "$3" ] && [ "$2" -lt "$4" ] &&
   [ "$(($4 - $2))" -eq 1 ]' - \
   "$(condition UnregisterServiceOnRollback)" "$(sequence UnregisterServiceOnRollback)" \
   "$(sequence InstallFiles)" "$(sequence RegisterService)"
@@ -93,6 +101,8 @@ check "a comment that says what the product does" \
 check "the install folder is made by the program's component, with rights of its own, before the files" sh -c '
   [ "$1" = "INSTALLDIR Program" ] && [ "$2" -lt "$3" ]' - \
   "$(table CreateFolder | tr '\t' ' ')" "$(sequence CreateFolders)" "$(sequence InstallFiles)"
+check "the permission table has the columns Windows Installer reads" test "$(columns MsiLockPermissionsEx)" = \
+  "MsiLockPermissionsEx	LockObject	Table	SDDLText	Condition"
 check "its access list is its own (not inherited): full control for the system and the administrators, read and execute for users, passed on to what lies below" \
   test "$(table MsiLockPermissionsEx | tr '\t' ' ' | sed 's/ *$//')" = \
   "InstallFolderRights INSTALLDIR CreateFolder D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)"

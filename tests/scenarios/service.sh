@@ -2,7 +2,8 @@
 # KstvCardReader run as a service on a machine in a directory, controlled from a second
 # process: it starts, badges an SD card inserted at E:, and on a stop request reports
 # stop-pending, removes the badge and reports stopped with exit code 0; the debug log file
-# holds the handler's line.
+# holds the handler's line; a registration over the running service leaves the service's
+# log lines whole.
 # Usage: service.sh KSTVCARDREADER KSTVMACHINE
 set -u
 program=$1
@@ -34,5 +35,17 @@ check "a stop request reports stop-pending, then stopped with exit code 0" \
 check "the stop removed the badge" no_drives
 check "the debug log file holds the handler's line" \
   grep -qx 'KstvCardReader: Handler() SERVICE_CONTROL_STOP post WM_QUIT' "$log"
+
+# A registration over the running service, from a process of its own, keeps the log the
+# service writes: the registration opens it while the service has a line in it, stops the
+# service (which writes its stop line) and goes; the lines stand one after the other,
+# with nothing torn or zeroed between them.
+"$program" -Service >/dev/null 2>&1
+"$tool" service start "$program" >/dev/null
+"$tool" service control 200 >/dev/null  # a request it does not know: a line in the log
+"$program" -Service >/dev/null 2>&1
+check "-Service over the running service: its log holds the service's two lines, whole" \
+  test "$(tr '\0' '@' <"$log")" = "KstvCardReader: Bad service request
+KstvCardReader: Handler() SERVICE_CONTROL_STOP post WM_QUIT"
 
 finish

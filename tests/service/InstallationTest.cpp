@@ -182,16 +182,34 @@ TEST_F(InstallationTest, ATypeLibraryThatCannotBeRegisteredUndoesTheServiceAndTh
   expectNoRegistration();
 }
 
-TEST_F(InstallationTest, AnUndoneRegistrationSparesAServiceItDidNotMake) {
+TEST_F(InstallationTest, ADisplayNameAnotherServiceHasLeavesNoPartOfTheRegistration) {
   host::ServiceEntry other;
   other.name = "Other";
   other.displayName = "Kestrova Card Reader Service";
   other.imagePath = "C:\\Other\\other.exe";
   host::addServiceEntry(other);
-  host::failCall("CreateServiceA", 1078, 1);
-  EXPECT_EQ(1078, run("-Service"));
+  EXPECT_EQ(ERROR_DUPLICATE_SERVICE_NAME, run("-Service"));
   expectNoRegistration();
-  EXPECT_TRUE(host::serviceEntry("Other"));
+  EXPECT_TRUE(host::serviceEntry("Other")) << "the other service is left alone";
+}
+
+TEST_F(InstallationTest, AnUndoneRegistrationSparesAnEntryItDidNotMake) {
+  // Another installer makes the entry between the old one's removal and the creation.
+  host::onCall("CreateServiceA", [] { addOldService(); });
+  EXPECT_EQ(ERROR_SERVICE_EXISTS, run("-Service"));
+  EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kAppIdGuidPath));
+  ASSERT_TRUE(host::serviceEntry(kServiceName));
+  EXPECT_EQ("C:\\Old\\KstvCardReader.exe", host::serviceEntry(kServiceName)->imagePath);
+}
+
+TEST_F(InstallationTest, AnOldServiceThatNeverStopsTakesTheOldRegistrationWithIt) {
+  ASSERT_EQ(0, run("-Service"));
+  FakeService old(/*stubborn=*/true);
+  host::useTestClock(true);
+  EXPECT_EQ(ERROR_SERVICE_MARKED_FOR_DELETE, run("-Service"));
+  old.end();
+  ASSERT_TRUE(host::waitForServiceState(SERVICE_STOPPED));
+  expectNoRegistration();
 }
 
 TEST_F(InstallationTest, WithoutAdministratorRightsTheServiceRoadLeavesNothing) {
