@@ -106,7 +106,8 @@ CardType ProbeCardType(const WCHAR* driveId) {
   DWORD reportedSize;
   std::memcpy(&reportedSize, descriptor + offsetof(STORAGE_DEVICE_DESCRIPTOR, Size),
               sizeof reportedSize);
-  if (reportedSize != 0 && reportedSize < size) size = reportedSize;
+  // The descriptor's own Size bounds the ids too, whatever it says (0: none of them).
+  if (reportedSize < size) size = reportedSize;
   if (size < kOffsetsEnd) return CardType::None;
 
   DWORD vendorOffset, productOffset;

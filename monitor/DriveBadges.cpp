@@ -88,6 +88,17 @@ bool WriteBadgeValue(const char* keyPath, const char* text) {
   return true;
 }
 
+// Whether two paths name the same file, as the file system compares names: letter by
+// letter, without regard to case. (A linguistic comparison would take "Straße" for
+// "Strasse", another folder.)
+bool SamePath(const char* first, const char* second) {
+  WCHAR wideFirst[kIconPathCapacity + 1];
+  WCHAR wideSecond[kIconPathCapacity + 1];
+  return MultiByteToWideChar(CP_ACP, 0, first, -1, wideFirst, kIconPathCapacity + 1) != 0 &&
+         MultiByteToWideChar(CP_ACP, 0, second, -1, wideSecond, kIconPathCapacity + 1) != 0 &&
+         CompareStringOrdinal(wideFirst, -1, wideSecond, -1, TRUE) == CSTR_EQUAL;
+}
+
 // True when the drive key `name` below `drives` has a DefaultIcon whose default value is
 // one of the four icon paths: a badge of this program.
 bool NamesOwnIcon(HKEY drives, const char* name) {
@@ -107,7 +118,7 @@ bool NamesOwnIcon(HKEY drives, const char* name) {
     return false;
   value[size] = '\0';
   for (const CardBadge& badge : kCardBadges)
-    if (badge.iconPath[0] && lstrcmpiA(value, badge.iconPath) == 0) return true;
+    if (badge.iconPath[0] && SamePath(value, badge.iconPath)) return true;
   return false;
 }
 

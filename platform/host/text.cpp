@@ -395,6 +395,27 @@ LPSTR WINAPI CharNextA(LPCSTR current) {
 
 int WINAPI lstrlenA(LPCSTR text) { return text ? static_cast<int>(std::strlen(text)) : 0; }
 
+int WINAPI CompareStringOrdinal(LPCWSTR first, int firstCount, LPCWSTR second, int secondCount,
+                                BOOL ignoreCase) {
+  if (!first || !second || firstCount < -1 || secondCount < -1) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  auto length = [](LPCWSTR text, int count) {
+    return count >= 0 ? static_cast<std::size_t>(count)
+                      : std::u16string_view(reinterpret_cast<const char16_t*>(text)).size();
+  };
+  const std::size_t firstLength = length(first, firstCount);
+  const std::size_t secondLength = length(second, secondCount);
+  for (std::size_t i = 0; i < firstLength && i < secondLength; ++i) {
+    char16_t x = static_cast<char16_t>(first[i]), y = static_cast<char16_t>(second[i]);
+    if (ignoreCase) x = kstv::host::detail::foldCase(x), y = kstv::host::detail::foldCase(y);
+    if (x != y) return x < y ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
+  }
+  if (firstLength == secondLength) return CSTR_EQUAL;
+  return firstLength < secondLength ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
+}
+
 int WINAPI lstrcmpiA(LPCSTR first, LPCSTR second) {
   if (!first || !second) return first == second ? 0 : (first ? 1 : -1);
   // ASCII reads the same in every ANSI code page and its collation form is its upper

@@ -132,6 +132,12 @@ TEST_F(CardTypeProbeTest, TheDescriptorsOwnSizeBoundsTheIdsAsWellAsTheHeaders) {
   complete.headerAnswer = cut.headerAnswer;
   complete.descriptorAnswer = answerWithSize(whole);
   EXPECT_EQ(CardType::SD, probe(complete));
+
+  // A descriptor that says it holds nothing holds no ids either.
+  host::Volume empty = card();
+  empty.headerAnswer = cut.headerAnswer;
+  empty.descriptorAnswer = answerWithSize(0);
+  EXPECT_EQ(CardType::None, probe(empty));
 }
 
 TEST_F(CardTypeProbeTest, ASizeTooSmallForTheFieldsIsNoAnswerAndNothingIsAllocated) {

@@ -184,13 +184,16 @@ TEST_F(DriveBadgesTest, LeftoversNamingOneOfTheFourIconsGoAndNoOtherKey) {
   EXPECT_EQ("", BadgedDriveLetters());
 }
 
-TEST_F(DriveBadgesTest, LeftoversAreComparedAsThePlatformComparesNames) {
-  // Code page 1252's word sort, which lstrcmpiA uses: "ß" weighs as "ss".
+TEST_F(DriveBadgesTest, LeftoversAreComparedAsTheFileSystemComparesNames) {
+  // Letter by letter without regard to case ("É" is "é"), but without linguistic weights:
+  // "C:\Strasse" is another folder than "C:\Straße", whose installation's badge stays.
   BuildBadgeIconPaths(
       "C:\\Stra\xDF"
-      "e\\");
-  plantBadge('E', "C:\\STRASSE\\SD\\KICSD.ICO");
-  plantBadge('F', "C:\\Strase\\SD\\kicsd.ico");
+      "e \xC9t\xE9\\");
+  plantBadge('E',
+             "C:\\STRA\xDF"
+             "E \xC9T\xC9\\SD\\KICSD.ICO");
+  plantBadge('F', "C:\\Strasse \xC9t\xE9\\SD\\kicsd.ico");
   RemoveLeftoverDriveBadges();
   EXPECT_FALSE(hasDriveKey('E'));
   EXPECT_TRUE(hasDriveKey('F'));

@@ -92,7 +92,7 @@ void Storm() {
   testing::internal::GetCapturedStdout();
 }
 
-TEST(MonitorStressTest, AfterOverlappingArrivalsAndRemovalsTheRegistryIsAsTheDesignSays) {
+TEST(MonitorStressTest, AfterOverlappingArrivalsAndRemovalsEveryBadgeIsWholeRecordedAndGoneAtTheEnd) {
   OnlySystemDiskAfterwards volumes;
   CleanBadges clean;
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);

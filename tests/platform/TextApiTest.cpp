@@ -106,5 +106,20 @@ TEST(TextApiTest, LstrcmpiAComparesByTheLocaleNotByCaseAlone) {
   }
 }
 
+TEST(TextApiTest, CompareStringOrdinalComparesUnitsWithoutLinguisticWeights) {
+  const WCHAR upper[] = {'C', ':', '\\', 0xC9, 'T', 0xC9, 0};  // "C:\ÉTÉ"
+  const WCHAR lower[] = {'c', ':', '\\', 0xE9, 't', 0xE9, 0};  // "c:\été"
+  EXPECT_EQ(CSTR_EQUAL, CompareStringOrdinal(upper, -1, lower, -1, TRUE));
+  EXPECT_EQ(CSTR_LESS_THAN, CompareStringOrdinal(upper, -1, lower, -1, FALSE));
+  const WCHAR sharpS[] = {'s', 't', 'r', 'a', 0xDF, 'e', 0};  // "straße"
+  EXPECT_EQ(CSTR_GREATER_THAN, CompareStringOrdinal(sharpS, -1, KSTV_W("STRASSE"), -1, TRUE))
+      << "no linguistic weights: not \"ss\"";
+  EXPECT_EQ(CSTR_EQUAL, CompareStringOrdinal(KSTV_W("abc"), 2, KSTV_W("ABD"), 2, TRUE));
+  EXPECT_EQ(CSTR_LESS_THAN, CompareStringOrdinal(KSTV_W("ab"), -1, KSTV_W("abc"), -1, FALSE));
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(0, CompareStringOrdinal(nullptr, -1, KSTV_W("a"), -1, TRUE));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+}
+
 }  // namespace
 }  // namespace kstv::test
