@@ -92,7 +92,8 @@ void Storm() {
   testing::internal::GetCapturedStdout();
 }
 
-TEST(MonitorStressTest, AfterOverlappingArrivalsAndRemovalsEveryBadgeIsWholeRecordedAndGoneAtTheEnd) {
+TEST(MonitorStressTest,
+     AfterOverlappingArrivalsAndRemovalsEveryBadgeIsWholeRecordedAndGoneAtTheEnd) {
   OnlySystemDiskAfterwards volumes;
   CleanBadges clean;
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
