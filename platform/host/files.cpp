@@ -35,6 +35,7 @@ struct FileHandle : detail::KernelObject {
   }
   int fd;
   std::optional<FileSharing::Entry> use;
+  bool readable = false;
   bool writable = false;
   bool appendsOnly = false;
   std::mutex lock;  // writes of several threads move one position, one at a time
@@ -139,11 +140,40 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
   auto file = std::make_shared<FileHandle>(fd, entry);
   file->writable = writes || appends;
   file->appendsOnly = appends;
+  file->readable = reads;
   // As on Windows: opening an existing file "always" succeeds and says so.
   SetLastError(existed && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS)
                    ? ERROR_ALREADY_EXISTS
                    : ERROR_SUCCESS);
   return detail::KernelHandles::instance().add(file);
+}
+
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
+                     LPOVERLAPPED) {
+  using namespace kstv::host;
+  if (bytesRead) *bytesRead = 0;
+  if (auto code = detail::injectedFailure("ReadFile")) {
+    SetLastError(*code);
+    return FALSE;
+  }
+  auto open = detail::KernelHandles::instance().find<FileHandle>(file);
+  if (!open) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!open->readable) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  std::lock_guard guard(open->lock);
+  ssize_t read = pread(open->fd, buffer, bytesToRead, open->position);
+  if (read < 0) {
+    SetLastError(ErrorOf(errno));
+    return FALSE;
+  }
+  open->position += read;
+  if (bytesRead) *bytesRead = static_cast<DWORD>(read);
+  return TRUE;
 }
 
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,

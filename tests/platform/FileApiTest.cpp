@@ -1,6 +1,7 @@
 // Opening a file that another handle holds open: the share modes decide, in both
 // directions, as the debug log relies on (a reader may open the log while the service
-// writes it). Runs on the host layer and under Wine, in a folder of its own on drive C:.
+// writes it); and handles that may only append, as the debug log's are. Runs on the host layer and
+// under Wine, in a folder of its own on drive C:.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -112,6 +113,29 @@ TEST_F(FileApiTest, AnOpenFileIsDeletedOnlyWhenItsHandlesShareDeletion) {
   writer = open(GENERIC_WRITE, kShareReadWrite | FILE_SHARE_DELETE);
   ASSERT_TRUE(writer);
   EXPECT_TRUE(DeleteFileA(path("file.log").c_str()));
+}
+
+void Write(HANDLE file, const std::string& text) {
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
+  EXPECT_EQ(text.size(), written);
+}
+
+TEST_F(FileApiTest, AHandleThatMayOnlyAppendWritesAtTheEndWhateverOthersWrote) {
+  // As the debug log's handles do: the service's and a registration's, each appending.
+  UniqueFileHandle first = open(FILE_APPEND_DATA | SYNCHRONIZE, kShareReadWrite, CREATE_ALWAYS);
+  ASSERT_TRUE(first);
+  UniqueFileHandle second = open(FILE_APPEND_DATA | SYNCHRONIZE, kShareReadWrite);
+  ASSERT_TRUE(second);
+  Write(first.get(), "one\n");
+  Write(second.get(), "two\n");
+  Write(first.get(), "three\n");
+  UniqueFileHandle reader = open(GENERIC_READ, kShareReadWrite);
+  ASSERT_TRUE(reader);
+  char text[64] = {};
+  DWORD read = 0;
+  ASSERT_TRUE(ReadFile(reader.get(), text, sizeof text - 1, &read, nullptr));
+  EXPECT_EQ("one\ntwo\nthree\n", std::string(text, read));
 }
 
 }  // namespace
