@@ -82,6 +82,25 @@ DWORD MissingCode(const std::string& path) {
 
 FileSharing::FileId IdOf(const struct stat& info) { return {info.st_dev, info.st_ino}; }
 
+// The open file behind `file` if it grants the right `granted` names, for the named call
+// (whose injected failure comes first); null with the last error set otherwise.
+std::shared_ptr<FileHandle> UsableFile(const char* call, HANDLE file, bool FileHandle::*granted) {
+  if (auto code = detail::injectedFailure(call)) {
+    SetLastError(*code);
+    return nullptr;
+  }
+  auto open = detail::KernelHandles::instance().find<FileHandle>(file);
+  if (!open) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  if (!((*open).*granted)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  return open;
+}
+
 }  // namespace
 }  // namespace kstv::host
 
@@ -152,19 +171,8 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD byte
                      LPOVERLAPPED) {
   using namespace kstv::host;
   if (bytesRead) *bytesRead = 0;
-  if (auto code = detail::injectedFailure("ReadFile")) {
-    SetLastError(*code);
-    return FALSE;
-  }
-  auto open = detail::KernelHandles::instance().find<FileHandle>(file);
-  if (!open) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (!open->readable) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
+  auto open = UsableFile("ReadFile", file, &FileHandle::readable);
+  if (!open) return FALSE;
   std::lock_guard guard(open->lock);
   ssize_t read = pread(open->fd, buffer, bytesToRead, open->position);
   if (read < 0) {
@@ -180,19 +188,8 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD b
                       LPOVERLAPPED) {
   using namespace kstv::host;
   if (bytesWritten) *bytesWritten = 0;
-  if (auto code = detail::injectedFailure("WriteFile")) {
-    SetLastError(*code);
-    return FALSE;
-  }
-  auto open = detail::KernelHandles::instance().find<FileHandle>(file);
-  if (!open) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (!open->writable) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
+  auto open = UsableFile("WriteFile", file, &FileHandle::writable);
+  if (!open) return FALSE;
   std::lock_guard guard(open->lock);
   ssize_t written = open->appendsOnly ? write(open->fd, buffer, bytesToWrite)
                                       : pwrite(open->fd, buffer, bytesToWrite, open->position);
