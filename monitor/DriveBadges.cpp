@@ -127,9 +127,10 @@ bool NamesOwnIcon(HKEY drives, const char* name) {
 void RemoveBadgeLocked(const WCHAR* driveId) {
   RegistryKey driveKey;  // only shows that the key exists; held until the end
   char letter;
+  const bool named = DriveLetterOf(driveId, letter);
   char drivePath[kBadgeKeyPathCapacity];
   HKEY opened = nullptr;
-  if (DriveLetterOf(driveId, letter)) {
+  if (named) {
     std::snprintf(drivePath, sizeof drivePath, "%s\\%c", kDrivesKeyPath, letter);
     RegOpenKeyExA(HKEY_CLASSES_ROOT, drivePath, 0, kKeyAllAccess, &opened);
   }
@@ -148,7 +149,7 @@ void RemoveBadgeLocked(const WCHAR* driveId) {
       parent.close();
     }
   }
-  if (DriveLetterOf(driveId, letter)) recordedLetters &= ~LetterBit(letter);
+  if (named) recordedLetters &= ~LetterBit(letter);
   driveKey.close();
 }
 
