@@ -53,8 +53,8 @@ void PumpMessages(ServiceModule& module) {
 
 // Reports RUNNING, removes the badges an earlier run left, badges the cards already
 // present, subscribes and pumps messages. A stop that is already pending skips whatever
-// has not begun. A failed subscription ends
-// the run with an error event and the failing HRESULT as the service-specific exit code.
+// has not begun. A failed subscription ends the run with an error event and the failing
+// HRESULT as the service-specific exit code.
 void Monitor(ServiceModule& module) {
   if (module.serviceMode && !ReportServiceState(module, SERVICE_RUNNING)) return;
   if (StopPending()) return;
