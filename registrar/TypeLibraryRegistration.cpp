@@ -96,6 +96,19 @@ HRESULT readOwnLibraryAttributes(const ServiceModule& module, TLIBATTR& attribut
   return result;
 }
 
+// UnRegisterTypeLib, reached through oleaut32.dll; S_OK without removing anything when
+// that entry point cannot be had.
+HRESULT unregisterLibrary(const TLIBATTR& attributes) {
+  UniqueLibrary oleAutomation(LoadLibraryA(kOleAutomationLibrary));
+  if (!oleAutomation) return S_OK;
+  // A procedure's address is untyped; it is typed again through void(*)().
+  auto unregister = reinterpret_cast<UnRegisterTypeLibProc>(
+      reinterpret_cast<void (*)()>(GetProcAddress(oleAutomation.get(), kUnRegisterTypeLibName)));
+  if (!unregister) return S_OK;
+  return unregister(attributes.guid, attributes.wMajorVerNum, attributes.wMinorVerNum,
+                    attributes.lcid, attributes.syskind);
+}
+
 }  // namespace
 
 HRESULT registerOwnTypeLibrary(const ServiceModule& module) {
@@ -113,16 +126,7 @@ HRESULT unregisterOwnTypeLibrary(const ServiceModule& module) {
   TLIBATTR attributes;
   HRESULT result = readOwnLibraryAttributes(module, attributes);
   if (FAILED(result)) return result;
-  UniqueLibrary oleAutomation(LoadLibraryA(kOleAutomationLibrary));
-  if (oleAutomation) {
-    // A procedure's address is untyped; it is typed again through void(*)().
-    auto unregister = reinterpret_cast<UnRegisterTypeLibProc>(
-        reinterpret_cast<void (*)()>(GetProcAddress(oleAutomation.get(), kUnRegisterTypeLibName)));
-    if (unregister)
-      result = unregister(attributes.guid, attributes.wMajorVerNum, attributes.wMinorVerNum,
-                          attributes.lcid, attributes.syskind);
-  }
-  return result;
+  return unregisterLibrary(attributes);
 }
 
 HRESULT removeOwnTypeLibraryRegistration(const ServiceModule& module) {
@@ -134,7 +138,7 @@ HRESULT removeOwnTypeLibraryRegistration(const ServiceModule& module) {
   if (QueryPathOfRegTypeLib(attributes.guid, attributes.wMajorVerNum, attributes.wMinorVerNum,
                             attributes.lcid, registeredPath.put()) == TYPE_E_LIBNOTREGISTERED)
     return S_OK;
-  return unregisterOwnTypeLibrary(module);
+  return unregisterLibrary(attributes);
 }
 
 HRESULT registerServerEntries(const ServiceModule& module, BOOL withTypeLibrary) {
