@@ -136,7 +136,7 @@ check "the installed product has its icon" sh -c '
 check "msiexec /x exits 0" timed "$wine" msiexec /x "$doubles_msi" /qn
 nothing_left_in "$default"
 
-elsewhere='C:\Card Reader Test\Kestrova Kstv'
+elsewhere='C:\Kestrova Card Reader Test'
 check "msiexec /i with INSTALLDIR exits 0" timed "$wine" msiexec /i "$doubles_msi" INSTALLDIR="$elsewhere" /qn
 installed_in "$elsewhere"
 check "and nothing in the default folder" folder_gone "$default"
