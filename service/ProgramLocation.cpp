@@ -52,11 +52,11 @@ bool IsSid(PSID sid, const WellKnownSid& known) {
 }
 
 // Who may change what runs as the system: the system, the administrators and the
-// installer service; and the account that runs -Service, which is an administrator (the
-// service manager lets no one else make a service): whatever it may change, an
-// administrator may. (Its programs that run without elevation may too, but Windows
-// draws no line of security between an administrator's elevated and plain processes.)
-// Packages run -Service as the system.
+// installer service; and the account that runs -Service. That account is an administrator
+// (the service manager lets no one else make a service, so for any other no service
+// comes of it), and whatever it may change, an administrator may. (Its programs that run
+// without elevation may too, but Windows draws no line of security between an
+// administrator's elevated and plain processes.) Packages run -Service as the system.
 class Administrators {
  public:
   Administrators() {
