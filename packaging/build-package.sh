@@ -4,7 +4,8 @@
 # message file path REG_EXPAND_SZ (wixl escapes the "#%" prefix that says so), adds the
 # removal of the debug log at uninstall (wixl has no RemoveFile element) and makes the
 # rollback action one (wixl drops Execute="rollback" and would run it at once), gives the
-# versioned files their version, and the install folder its own access list.
+# versioned files their version, the install folder its own access list, and lets a
+# package of the same version replace the installed one.
 # Usage: build-package.sh VERSION OUTPUT.msi PROGRAM.exe MESSAGES.dll ICON-FOLDER FILE-VERSION
 #                         [--fail-late]
 # FILE-VERSION is the version resource of the program and the message file (a.b.c.d):
@@ -45,15 +46,24 @@ msiinfo export "$stage/package.msi" CustomAction > "$stage/CustomAction.idt"
 sed -i 's/^UnregisterServiceOnRollback\t[0-9]*\t/UnregisterServiceOnRollback\t3410\t/' "$stage/CustomAction.idt"
 grep -q "^UnregisterServiceOnRollback	3410	" "$stage/CustomAction.idt" || { echo "no rollback action row" >&2; exit 1; }
 msibuild "$stage/package.msi" -i "$stage/CustomAction.idt"
-# The install folder's access list, not inherited from its parent (P): full control for
-# the system (SY) and administrators (BA), read and execute for users (BU), inherited by
-# the files and folders below (OICI). A folder made below a drive's root would otherwise
-# let any user change the program that the service runs as the system.
+# The row that finds older versions (to replace them) takes the package's own version too
+# (msidbUpgradeAttributesVersionMaxInclusive, 0x200, beside MigrateFeatures, 1), so that a
+# rebuilt package of the same version replaces the installed one instead of installing
+# beside it. The row that finds newer versions (and refuses to go over them) is unchanged.
+msiinfo export "$stage/package.msi" Upgrade > "$stage/Upgrade.idt"
+sed -i -E "s/^(\{[^\t]*\}\t\t$version\t\t)1\t/\1513\t/" "$stage/Upgrade.idt"
+grep -q "		$version		513	" "$stage/Upgrade.idt" || { echo "no Upgrade row" >&2; exit 1; }
+msibuild "$stage/package.msi" -i "$stage/Upgrade.idt"
+# The install folder's access list, not inherited from its parent (P): owned by the
+# administrators (O:BA), full control for the system (SY) and administrators (BA), read
+# and execute for users (BU), inherited by the files and folders below (OICI). A folder
+# made below a drive's root, or made earlier by a user, would otherwise let others than
+# the administrators change the program that the service runs as the system.
 cat > "$stage/MsiLockPermissionsEx.idt" <<'TABLE'
 MsiLockPermissionsEx	LockObject	Table	SDDLText	Condition
 s72	s72	s32	l0	S255
 MsiLockPermissionsEx	MsiLockPermissionsEx
-InstallFolderRights	INSTALLDIR	CreateFolder	D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)	
+InstallFolderRights	INSTALLDIR	CreateFolder	O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)	
 TABLE
 sed -i 's/$/\r/' "$stage/MsiLockPermissionsEx.idt"
 msibuild "$stage/package.msi" -i "$stage/MsiLockPermissionsEx.idt"

@@ -11,6 +11,7 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+#include <aclapi.h>
 #include <objbase.h>
 #include <oleauto.h>
 #include <wbemidl.h>

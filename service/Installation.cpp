@@ -9,6 +9,7 @@
 #include "registrar/TypeLibraryRegistration.h"
 #include "registry/RegistryKey.h"
 #include "service/AppId.h"
+#include "service/ProgramLocation.h"
 
 namespace kstv {
 namespace {
@@ -160,6 +161,12 @@ HRESULT ServiceModule::RegisterApplication(BOOL registerTypeLibrary, BOOL asServ
   ResetDebugLog();
   OpenDebugLog();
   if (!IsSupportedOperatingSystem()) return kUnsupportedOperatingSystem;
+  // A service runs the program as the system: where others may change it, nothing is
+  // registered or removed.
+  if (asService) {
+    const DWORD location = CheckServiceProgramLocation(serviceName);
+    if (location != ERROR_SUCCESS) return static_cast<HRESULT>(location);
+  }
 
   // An old entry that could not be removed would be kept with its old program path: the
   // service road registers nothing then. One that is only marked for deletion (its

@@ -167,6 +167,17 @@ std::size_t loadedDataModules();    // LoadLibraryExA loads not yet freed
 // folder, removed at exit, for an in-memory machine), and the host path of a Windows path.
 const std::string& driveCRoot();
 std::string hostPathOf(const std::string& windowsPath);
+// Gives a file or folder of drive C: a security descriptor of its own (owner, group and
+// access list, in SDDL as Windows writes it), which GetNamedSecurityInfoA reports whole.
+// A path without one has what its folder passes on, as Windows passes entries on to what
+// is made in a folder (the folder's owner and group, the entries that apply to it). A
+// machine starts with the descriptors Windows 10 gives C:\ (users may make folders there
+// and change whatever is made below it) and C:\Program Files (users may read and run what
+// is below it). The program's own file and the folders above it are there, whether or
+// not drive_c holds them. False for text that is not SDDL or a path not on drive C:.
+bool setFileSecurity(const std::string& windowsPath, const std::string& sddl);
+// Forgets every descriptor set, back to the machine's first ones.
+void resetFileSecurity();
 
 // --- Debugger channel and event log ---------------------------------------------------------
 // Every OutputDebugStringA text since the machine began (debugger.log in the machine

@@ -221,3 +221,27 @@ HRESULT WINAPI CoInitializeSecurity(PSECURITY_DESCRIPTOR descriptor, LONG servic
   comSecurityGiven = given;
   return S_OK;
 }
+
+BOOL WINAPI EqualSid(PSID first, PSID second) {
+  using namespace kstv::host;
+  if (!IsValidSid(first) || !IsValidSid(second)) return Fail(ERROR_INVALID_PARAMETER);
+  const DWORD length = GetLengthSid(first);
+  return length == GetLengthSid(second) && std::memcmp(first, second, length) == 0;
+}
+
+BOOL WINAPI GetAce(PACL acl, DWORD index, LPVOID* ace) {
+  using namespace kstv::host;
+  if (!acl || !ace || index >= acl->AceCount) return Fail(ERROR_INVALID_PARAMETER);
+  BYTE* entry = reinterpret_cast<BYTE*>(acl) + sizeof(ACL);
+  for (DWORD i = 0; i < index; ++i) entry += reinterpret_cast<ACE_HEADER*>(entry)->AceSize;
+  *ace = entry;
+  return TRUE;
+}
+
+void WINAPI MapGenericMask(PDWORD mask, PGENERIC_MAPPING mapping) {
+  if (*mask & GENERIC_READ) *mask |= mapping->GenericRead;
+  if (*mask & GENERIC_WRITE) *mask |= mapping->GenericWrite;
+  if (*mask & GENERIC_EXECUTE) *mask |= mapping->GenericExecute;
+  if (*mask & GENERIC_ALL) *mask |= mapping->GenericAll;
+  *mask &= ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
+}

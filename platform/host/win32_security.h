@@ -1,4 +1,5 @@
-// Host build: security tokens, SIDs and descriptors, and the process's COM security.
+// Host build: security tokens, SIDs and descriptors, the security of files, and the
+// process's COM security.
 #pragma once
 
 #include "platform/host/win32_com.h"
@@ -59,6 +60,47 @@ struct SECURITY_DESCRIPTOR {
 typedef void* PSECURITY_DESCRIPTOR;
 struct SOLE_AUTHENTICATION_SERVICE;
 
+// Access control entries: a header, then for the plain kinds the mask and the SID.
+#define ACL_REVISION 2
+#define ACCESS_ALLOWED_ACE_TYPE 0x0
+#define ACCESS_DENIED_ACE_TYPE 0x1
+#define ACCESS_ALLOWED_COMPOUND_ACE_TYPE 0x4
+#define ACCESS_ALLOWED_OBJECT_ACE_TYPE 0x5
+#define ACCESS_ALLOWED_CALLBACK_ACE_TYPE 0x9
+#define ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE 0xB
+#define OBJECT_INHERIT_ACE 0x1
+#define CONTAINER_INHERIT_ACE 0x2
+#define NO_PROPAGATE_INHERIT_ACE 0x4
+#define INHERIT_ONLY_ACE 0x8
+#define INHERITED_ACE 0x10
+struct ACE_HEADER {
+  BYTE AceType;
+  BYTE AceFlags;
+  WORD AceSize;
+};
+struct ACCESS_ALLOWED_ACE {
+  ACE_HEADER Header;
+  ACCESS_MASK Mask;
+  DWORD SidStart;
+};
+#define SE_DACL_PRESENT 0x0004
+#define SE_DACL_PROTECTED 0x1000
+struct GENERIC_MAPPING {
+  ACCESS_MASK GenericRead;
+  ACCESS_MASK GenericWrite;
+  ACCESS_MASK GenericExecute;
+  ACCESS_MASK GenericAll;
+};
+typedef GENERIC_MAPPING* PGENERIC_MAPPING;
+
+typedef DWORD SECURITY_INFORMATION;
+#define OWNER_SECURITY_INFORMATION 0x1UL
+#define GROUP_SECURITY_INFORMATION 0x2UL
+#define DACL_SECURITY_INFORMATION 0x4UL
+#define SACL_SECURITY_INFORMATION 0x8UL
+#define ERROR_PRIVILEGE_NOT_HELD 1314L
+enum SE_OBJECT_TYPE { SE_UNKNOWN_OBJECT_TYPE = 0, SE_FILE_OBJECT = 1 };
+
 BOOL WINAPI OpenThreadToken(HANDLE thread, DWORD access, BOOL openAsSelf, HANDLE* token);
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, HANDLE* token);
 BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass,
@@ -66,6 +108,15 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informatio
 DWORD WINAPI GetLengthSid(PSID sid);
 BOOL WINAPI IsValidSid(PSID sid);
 BOOL WINAPI CopySid(DWORD length, PSID destination, PSID source);
+BOOL WINAPI EqualSid(PSID first, PSID second);
+BOOL WINAPI GetAce(PACL acl, DWORD index, LPVOID* ace);
+// Replaces the generic rights in `mask` by the specific ones `mapping` gives them.
+void WINAPI MapGenericMask(PDWORD mask, PGENERIC_MAPPING mapping);
+// The owner, group and access list of a file or folder of drive C:, in one descriptor
+// that the caller frees with LocalFree; the parts not asked for are null.
+DWORD WINAPI GetNamedSecurityInfoA(LPCSTR objectName, SE_OBJECT_TYPE objectType,
+                                   SECURITY_INFORMATION securityInfo, PSID* owner, PSID* group,
+                                   PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
 BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision);
 BOOL WINAPI SetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID owner, BOOL defaulted);
 BOOL WINAPI SetSecurityDescriptorGroup(PSECURITY_DESCRIPTOR descriptor, PSID group, BOOL defaulted);

@@ -1,12 +1,14 @@
 // Opening a file that another handle holds open: the share modes decide, in both
 // directions, as the debug log relies on (a reader may open the log while the service
-// writes it); and handles that may only append, as the debug log's are. Runs on the host layer and
+// writes it); handles that may only append, as the debug log's are; and the owner and
+// access list of a file and its folder, which -Service weighs. Runs on the host layer and
 // under Wine, in a folder of its own on drive C:.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "platform/handles.h"
+#include "service/TokenSecurityDescriptor.h"
 
 namespace kstv::test {
 namespace {
@@ -136,6 +138,66 @@ TEST_F(FileApiTest, AHandleThatMayOnlyAppendWritesAtTheEndWhateverOthersWrote) {
   DWORD read = 0;
   ASSERT_TRUE(ReadFile(reader.get(), text, sizeof text - 1, &read, nullptr));
   EXPECT_EQ("one\ntwo\nthree\n", std::string(text, read));
+}
+
+// The entry of `list` that allows SYSTEM (S-1-5-18) anything; null when there is none.
+const ACCESS_ALLOWED_ACE* SystemEntry(PACL list) {
+  BYTE system[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+  for (DWORD index = 0; index < list->AceCount; ++index) {
+    ACCESS_ALLOWED_ACE* entry = nullptr;
+    if (GetAce(list, index, reinterpret_cast<LPVOID*>(&entry)) &&
+        entry->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && EqualSid(&entry->SidStart, system))
+      return entry;
+  }
+  return nullptr;
+}
+
+// Wine keeps no access lists: it makes each answer from the Unix owner and mode. The
+// owner is the Wine user (the process's own) for the user's files, ANONYMOUS LOGON for
+// others'; SYSTEM and the owner get full control, Everyone what the mode gives others;
+// SetNamedSecurityInfoA succeeds and keeps nothing. The host answers from what C:\ passes
+// on (owned by TrustedInstaller). Both give SYSTEM full control of the file and the folder,
+// the folder's entry passed on to what is made in it, and refuse a path that names nothing.
+TEST_F(FileApiTest, AFileAndItsFolderHaveAnOwnerAndAnAccessList) {
+  ASSERT_TRUE(open(GENERIC_WRITE, 0, CREATE_ALWAYS));
+  PSID runner = nullptr;
+  ASSERT_EQ(S_OK, TokenSecurityDescriptor::CopyProcessIdentity(&runner, nullptr));
+  for (const std::string& object : {std::string(kFolder), path("file.log")}) {
+    SCOPED_TRACE(object);
+    const bool folder = object == kFolder;
+    PSID owner = nullptr;
+    PACL list = nullptr;
+    UniqueLocalMemory descriptor;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              GetNamedSecurityInfoA(object.c_str(), SE_FILE_OBJECT,
+                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                    nullptr, &list, nullptr, descriptor.put()));
+    ASSERT_TRUE(owner && list);
+#ifdef _WIN32
+    EXPECT_TRUE(EqualSid(owner, runner)) << "Wine: the Wine user owns the user's files";
+#else
+    BYTE trustedInstaller[] = {1,    6,    0,    0,    0,    0,    0,    5,    80,   0,    0,
+                               0,    0xB5, 0x89, 0xFB, 0x38, 0x19, 0x84, 0xC2, 0xCB, 0x5C, 0x6C,
+                               0x23, 0x6D, 0x57, 0x00, 0x77, 0x6E, 0xC0, 0x02, 0x64, 0x87};
+    EXPECT_TRUE(EqualSid(owner, trustedInstaller)) << "the host: C:\\'s owner, passed on";
+#endif
+    const ACCESS_ALLOWED_ACE* system = SystemEntry(list);
+    ASSERT_TRUE(system);
+    EXPECT_EQ(static_cast<ACCESS_MASK>(FILE_ALL_ACCESS), system->Mask);
+    EXPECT_EQ(folder ? OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE : 0,
+              system->Header.AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE));
+  }
+  HeapFree(GetProcessHeap(), 0, runner);
+  PSID owner = nullptr;
+  UniqueLocalMemory descriptor;
+  EXPECT_EQ(
+      static_cast<DWORD>(ERROR_FILE_NOT_FOUND),
+      GetNamedSecurityInfoA(path("none.log").c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                            &owner, nullptr, nullptr, nullptr, descriptor.put()));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND),
+            GetNamedSecurityInfoA(path("none\\file.log").c_str(), SE_FILE_OBJECT,
+                                  OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                                  descriptor.put()));
 }
 
 }  // namespace

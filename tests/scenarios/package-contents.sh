@@ -1,8 +1,9 @@
 #!/bin/sh
 # What the installer package holds, read with msiinfo: the files in the folders the badges
-# name, the event source values, the service control, and the program's two roads as
-# deferred custom actions without impersonation (and -UnregServer again as the rollback of
-# -Service), in their place in the sequence.
+# name, the event source values, the service control, the program's two roads as deferred
+# custom actions without impersonation (and -UnregServer again as the rollback of
+# -Service), in their place in the sequence, the versions an upgrade replaces, and the
+# install folder's rights.
 # Usage: package-contents.sh PACKAGE.msi VERSION FILE-VERSION
 #        (VERSION: the project's, a.b.c; FILE-VERSION: its files', a.b.c.d)
 set -u
@@ -82,10 +83,20 @@ check "armed at a first installation (not a repair, nor an upgrade), after the f
   [ "$(($4 - $2))" -eq 1 ]' - \
   "$(condition UnregisterServiceOnRollback)" "$(sequence UnregisterServiceOnRollback)" \
   "$(sequence InstallFiles)" "$(sequence RegisterService)"
-check "the service is started at installation and stopped at both" \
-  test "$(table ServiceControl | awk -F '\t' '{print $2 " " $3}')" = "KstvCardReader 35"
+# Event 35: start at installation (1), stop at installation (2) and at removal (0x20).
+check "the service is started at installation and stopped at both, each waited for (files in use would wait for a restart)" \
+  test "$(table ServiceControl | awk -F '\t' '{print $2 " " $3 " " $5}')" = "KstvCardReader 35 1"
 check "an older version is removed by the upgrade" \
   test -n "$(sequence RemoveExistingProducts)"
+# Attributes: 513 finds versions up to this one, this one included (0x200), and migrates
+# their features (1); 2 only detects the newer ones, from above this one.
+upgrade_code='{44394E40-6707-425C-B692-F71AED009AF5}'
+check "an upgrade replaces older versions and another build of this one; newer ones are detected" \
+  test "$(table Upgrade | tr '\t' ' ' | sort | tr '\n' ';')" = \
+  "$upgrade_code  $version  513  WIX_UPGRADE_DETECTED;$upgrade_code $version   2  WIX_DOWNGRADE_DETECTED;"
+check "and an older version over a newer one is refused with its message" \
+  test "$(table LaunchCondition | tr '\t' '|')" = \
+  "NOT WIX_DOWNGRADE_DETECTED|A newer version of Kestrova Card Reader is already installed."
 product_value() { table Registry | awk -F '\t' -v n="$1" '$2 == 2 && $3 == "SOFTWARE\\Kestrova\\KstvCardReader" && $4 == n {print $5}'; }
 check "the folder and the product that installed the program are remembered" \
   test "$(product_value InstallDir) $(product_value ProductCode)" = "[INSTALLDIR] [ProductCode]"
@@ -103,9 +114,9 @@ check "the install folder is made by the program's component, with rights of its
   "$(table CreateFolder | tr '\t' ' ')" "$(sequence CreateFolders)" "$(sequence InstallFiles)"
 check "the permission table has the columns Windows Installer reads" test "$(columns MsiLockPermissionsEx)" = \
   "MsiLockPermissionsEx	LockObject	Table	SDDLText	Condition"
-check "its access list is its own (not inherited): full control for the system and the administrators, read and execute for users, passed on to what lies below" \
+check "its owner is the administrators, its access list its own (not inherited): full control for the system and the administrators, read and execute for users, passed on to what lies below" \
   test "$(table MsiLockPermissionsEx | tr '\t' ' ' | sed 's/ *$//')" = \
-  "InstallFolderRights INSTALLDIR CreateFolder D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)"
+  "InstallFolderRights INSTALLDIR CreateFolder O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)"
 check "a per-machine x64 package" sh -c '
   msiinfo suminfo "$1" | grep -q "Template: x64;1033" && [ "$(msiinfo export "$1" Property | tr -d "\r" | awk -F "\t" "\$1 == \"ALLUSERS\" {print \$2}")" = 1 ]' - "$msi"
 

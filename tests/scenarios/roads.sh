@@ -3,7 +3,8 @@
 # emulated machine: -RegServer, -Service, -RegServer after -Service, -UnregServer, a
 # registration on Windows 7 that changes nothing, and registrations that fail after they
 # have written (at the type library; at a display name another service has) and leave
-# nothing of the program's registration.
+# nothing of the program's registration; and -Service from a folder everyone may change,
+# which it refuses, changing nothing.
 # Usage: roads.sh wine WINE-RUN KstvCardReader.exe KEYLOCK.exe
 #        roads.sh host KSTVMACHINE KstvCardReader
 # On Wine the program is installed in C:\Program Files\Kestrova\MemoryCard\ (a path with
@@ -55,6 +56,9 @@ wine)
   # which keeps them as Windows does, is where they are checked.
   check_recovery() { skip "$1 (Wine keeps no failure actions)"; }
   delete_other_service() { "$tool" sc delete KstvOther >/dev/null 2>&1; }
+  # Wine keeps no access lists: it gives Everyone what the Unix mode gives others.
+  folder_open_to_everyone() { chmod 0777 "$install_dir"; }
+  folder_for_administrators() { chmod 0755 "$install_dir"; }
   cleanup() {
     on_windows_10
     type_library_writable
@@ -87,6 +91,10 @@ host)
     done
   }
   delete_other_service() { "$tool" service delete KstvOther >/dev/null 2>&1; }
+  folder_open_to_everyone() { "$tool" file security "$folder" 'O:BAD:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;WD)'; }
+  folder_for_administrators() {
+    "$tool" file security "$folder" 'O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)'
+  }
   cleanup() { rm -rf "$KSTV_MACHINE"; }
   ;;
 *)
@@ -138,6 +146,15 @@ check "on Windows 7: exit code 0x80110449 (its low byte, 0x49, as the shell sees
 check "and the service is still there" has_key "$service"
 check "and LocalService too" is "$(value "$appid" LocalService)" KstvCardReader
 on_windows_10
+
+# The service would run the program as the system: from a folder that everyone may change,
+# -Service refuses with 5 and removes nothing of the registration before it.
+folder_open_to_everyone
+road -Service
+check "-Service from a folder everyone may change: exit code 5" is $? 5
+check "and the service is still there" has_key "$service"
+check "and LocalService too" is "$(value "$appid" LocalService)" KstvCardReader
+folder_for_administrators
 
 road -RegServer
 check "-RegServer after -Service: exit code 0" is $? 0

@@ -40,9 +40,17 @@ cleanup() {
   quiet "$wine" sc delete KstvCardReader
   quiet "$wine" reg add 'HKCU\Software\Wine' /v Version /d win10 /f
   "$wine" --end-session
+  rm -rf "$programs"
 }
 trap cleanup EXIT
 
+# -Service runs its programs from drive C: of the prefix, whose folders are the Wine user's
+# (the one user here, who runs -Service): it refuses a program that others may change, and
+# Wine gives the folders of another Unix user (the build tree may lie below one) to the
+# anonymous user.
+programs=$("$wine" winepath -u 'C:\KstvServiceTest' | tr -d '\r')
+mkdir -p "$programs" && cp "$product" "$programs/KstvCardReader.exe" || exit 1
+product=$programs/KstvCardReader.exe
 quiet "$wine" reg add 'HKCR\AppID\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}' /v LocalService /d KstvCardReader /f
 quiet "$wine" reg add 'HKLM\SOFTWARE\Kestrova\KstvCardReader' /v DebugLevel /t REG_DWORD /d 2 /f
 quiet "$wine" cmd /c mkdir "C:\\Program Files\\Kestrova\\MemoryCard"
@@ -103,8 +111,8 @@ check "it ran and reported its own stop with 1150, an old Windows" test "$(exit_
 quiet "$wine" reg add 'HKCU\Software\Wine' /v Version /d win10 /f
 
 # Reinstallation over the running service, from two file names in turn.
-first="$(dirname "$doubles")/kstv_reinstall_a.exe"
-second="$(dirname "$doubles")/kstv_reinstall_b.exe"
+first="$programs/kstv_reinstall_a.exe"
+second="$programs/kstv_reinstall_b.exe"
 cp "$doubles" "$first" && cp "$doubles" "$second" || exit 1
 check "-Service installs the service with doubles" "$wine" "$first" -Service
 check "which starts" start_service RUNNING

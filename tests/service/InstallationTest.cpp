@@ -15,6 +15,7 @@
 #include "tests/support/RegistryValues.h"
 #include "tests/support/ScratchKey.h"
 #include "tests/support/TestServiceModule.h"
+#include "tools/kstvreg/RegExport.h"
 
 namespace kstv::test {
 namespace {
@@ -43,6 +44,8 @@ class InstallationTest : public ::testing::Test {
     host::useTestClock(false);
     host::clearServiceReports();
     host::setWindowsVersion(10, 0);
+    host::setModulePath(host::kDefaultModulePath);
+    host::resetFileSecurity();
     host::resetServiceManager();
     host::clearMessageBoxes();
     host::resetRegistry();
@@ -83,6 +86,12 @@ class InstallationTest : public ::testing::Test {
     UniqueServiceHandle service(OpenServiceA(manager.get(), kServiceName, DELETE));
     ASSERT_TRUE(service);
     ASSERT_TRUE(DeleteService(service.get()));
+  }
+  // The whole machine's registry (HKCR and the service entries are below HKLM here).
+  static std::string registry() {
+    std::string text;
+    EXPECT_TRUE(ExportKey(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", "", text));
+    return text;
   }
   static bool markedForDeletion() {
     return dwordValue(HKEY_LOCAL_MACHINE, kServiceKeyPath, "DeleteFlag").has_value();
@@ -475,6 +484,27 @@ TEST_F(InstallationTest, ADescriptionOrRecoveryThatCannotBeSetIsShownAndFailsNot
   EXPECT_EQ(quotedProgramPath(), entry->imagePath);
   EXPECT_EQ("KstvCardReader", appIdValue(kLocalServiceValueName));
   EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
+}
+
+TEST_F(InstallationTest, ServiceFromAFolderOthersMayChangeIsRefusedAndChangesNothing) {
+  ASSERT_EQ(0, run("-Service"));  // an earlier registration, which must stay whole
+  const std::string before = registry();
+  host::setModulePath("C:\\Tools\\KstvCardReader.exe");  // users may rename C:\Tools
+  EXPECT_EQ(static_cast<int>(ERROR_ACCESS_DENIED), run("-Service"));
+  EXPECT_EQ(std::vector<std::string>{"Not installed as a service: others than administrators "
+                                     "may change \"C:\\Tools\", and with it the program that "
+                                     "the service would run as the system. Put the program in a "
+                                     "folder that only administrators may change."},
+            boxTexts());
+  EXPECT_EQ(before, registry());
+  EXPECT_TRUE(host::serviceControlsSent().empty()) << "the old service was not even stopped";
+}
+
+TEST_F(InstallationTest, RegServerMakesNoServiceAndRegistersFromAnyFolder) {
+  host::setModulePath("C:\\Tools\\KstvCardReader.exe");
+  EXPECT_EQ(0, run("-RegServer"));
+  EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
+  EXPECT_TRUE(boxTexts().empty());
 }
 
 }  // namespace

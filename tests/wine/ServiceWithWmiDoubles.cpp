@@ -2,7 +2,9 @@
 // own entry point, with test doubles for the WMI locator and the unsecured apartment
 // registered first (Wine's WMI does not serve these notification queries); the
 // registration words take the product's own roads, without doubles. The doubles
-// accept the two queries and deliver nothing; cancelling a query reports its end.
+// accept the two queries and deliver nothing; cancelling a query reports its end, after
+// the time HKLM\SOFTWARE\Kestrova\KstvCardReaderTests "CancelDelayMilliseconds" says (none
+// without it): a service that takes its time to stop, as a scenario may need one.
 #include <atomic>
 #include <mutex>
 #include <vector>
@@ -13,6 +15,16 @@
 #include "tests/support/ComBase.h"
 
 namespace {
+
+DWORD CancelDelayMilliseconds() {
+  DWORD delay = 0;
+  DWORD size = sizeof delay;
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kestrova\\KstvCardReaderTests",
+                   "CancelDelayMilliseconds", RRF_RT_REG_DWORD, nullptr, &delay,
+                   &size) != ERROR_SUCCESS)
+    return 0;
+  return delay;
+}
 
 // Each double answers for its own interface.
 template <typename Interface>
@@ -54,6 +66,7 @@ class Services final : public Double<IWbemServices>, public IClientSecurity {
     return WBEM_S_NO_ERROR;
   }
   HRESULT STDMETHODCALLTYPE CancelAsyncCall(IWbemObjectSink* sink) override {
+    Sleep(CancelDelayMilliseconds());
     std::lock_guard guard(lock_);
     for (auto it = sinks_.begin(); it != sinks_.end(); ++it) {
       if (*it != sink) continue;

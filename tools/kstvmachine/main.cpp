@@ -34,6 +34,8 @@ constexpr const char* kUsage =
     "       kstvmachine service delete NAME\n"
     "       kstvmachine service show NAME   the entry, its description and its recovery\n"
     "       kstvmachine service status                    every status the service reported\n"
+    "       kstvmachine file security PATH SDDL   the owner and access list of a file or folder\n"
+    "       of drive C: (a path without one has what its folder passes on)\n"
     "KEY is ROOT\\path, ROOT one of HKCR HKCU HKLM HKU HKCC (or their long names).\n"
     "TYPE is REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ (items separated by \\0),\n"
     "REG_DWORD (decimal or 0x hex) or REG_BINARY (hex digits).\n"
@@ -456,6 +458,17 @@ int showEntry(const char* name) {
   return 0;
 }
 
+int fileCommand(int argc, char** argv) {
+  if (argc != 5 || std::strcmp(argv[2], "security") != 0) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  if (kstv::host::setFileSecurity(argv[3], argv[4])) return 0;
+  std::fprintf(stderr, "kstvmachine: '%s' is not SDDL, or '%s' is not a path on drive C:\n",
+               argv[4], argv[3]);
+  return 1;
+}
+
 int serviceCommand(int argc, char** argv) {
   std::string verb = argc > 2 ? argv[2] : "";
   if (verb == "start") return startServiceProgram(argc, argv);
@@ -480,7 +493,7 @@ int serviceCommand(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   if (argc < 3 || (std::strcmp(argv[1], "reg") != 0 && std::strcmp(argv[1], "volume") != 0 &&
-                   std::strcmp(argv[1], "service") != 0)) {
+                   std::strcmp(argv[1], "service") != 0 && std::strcmp(argv[1], "file") != 0)) {
     std::fputs(kUsage, stderr);
     return 2;
   }
@@ -490,6 +503,7 @@ int main(int argc, char** argv) {
         "kstvmachine: KSTV_MACHINE is not set: this machine lives only as long as this command\n");
   if (std::strcmp(argv[1], "volume") == 0) return volume(argc, argv);
   if (std::strcmp(argv[1], "service") == 0) return serviceCommand(argc, argv);
+  if (std::strcmp(argv[1], "file") == 0) return fileCommand(argc, argv);
   if (argc < 4) {
     std::fputs(kUsage, stderr);
     return 2;

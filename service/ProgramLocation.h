@@ -1,0 +1,25 @@
+// Where the program lies: a service runs it as the system, so nobody but the
+// administrators may be able to change what runs, neither through the program file nor
+// through its folder or any folder above it.
+#pragma once
+
+#include "platform/win32.h"
+
+namespace kstv {
+
+// The code -Service ends with when others may change the program: a right that others
+// than the administrators hold, and must not.
+inline constexpr DWORD kProgramChangeableByOthers = ERROR_ACCESS_DENIED;
+
+// Checks the program file at `programPath`, its folder and every folder above it up to the
+// root, from their security descriptors. ERROR_SUCCESS when only administrators may
+// change them; kProgramChangeableByOthers, with `where` naming the first file or folder
+// that others may change; or the code of a descriptor that could not be read, with
+// `where` naming its path.
+DWORD CheckProgramLocation(const char* programPath, char (&where)[MAX_PATH]);
+
+// The check of the running program, for -Service: a refusal is shown in a message box
+// with `caption`, naming the file or folder, and its code is the result.
+DWORD CheckServiceProgramLocation(const char* caption);
+
+}  // namespace kstv
