@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/host/control.h"
 #include "platform/host/detail/failures.h"
@@ -54,20 +55,31 @@ std::string OwnExecutable() {
   return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
 }
 
-// In the child: the service manager's environment, not the caller's.
-[[noreturn]] void RunAsService(const std::string& executable) {
-  setsid();
-  const std::string log = machineDirectory() + "/service.log";
-  const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  if (out >= 0) {
-    dup2(out, STDOUT_FILENO);
-    dup2(out, STDERR_FILENO);
-    close(out);
+// The service manager's environment, not the caller's: the machine's variables, no
+// injected failures, no desktop, and the mark of a process the manager started.
+std::vector<std::string> ServiceEnvironment() {
+  std::vector<std::string> variables;
+  for (char** variable = environ; *variable; ++variable) {
+    const std::string text = *variable;
+    const std::string name = text.substr(0, text.find('='));
+    if (name != "KSTV_FAIL_CALLS" && name != "KSTV_NO_DESKTOP" && name != "KSTV_STARTED_BY_SCM")
+      variables.push_back(text);
   }
-  setenv("KSTV_STARTED_BY_SCM", "1", 1);
-  setenv("KSTV_NO_DESKTOP", "1", 1);
-  unsetenv("KSTV_FAIL_CALLS");
-  execl(executable.c_str(), executable.c_str(), static_cast<char*>(nullptr));
+  variables.push_back("KSTV_STARTED_BY_SCM=1");
+  variables.push_back("KSTV_NO_DESKTOP=1");
+  return variables;
+}
+
+// In the child, which may call only what is safe after a fork: everything it needs was
+// made before.
+[[noreturn]] void RunAsService(const char* executable, int output, char* const* environment) {
+  setsid();
+  if (output >= 0) {
+    dup2(output, STDOUT_FILENO);
+    dup2(output, STDERR_FILENO);
+  }
+  char* const arguments[] = {const_cast<char*>(executable), nullptr};
+  execve(executable, arguments, environment);
   _exit(127);
 }
 
@@ -78,10 +90,17 @@ DWORD StartProgram(const std::string& program) {
   if (machineDirectory().empty() || length == 0 || length == MAX_PATH || executable.empty() ||
       lstrcmpiA(program.c_str(), own) != 0)
     return ERROR_FILE_NOT_FOUND;
+  std::vector<std::string> variables = ServiceEnvironment();
+  std::vector<char*> environment;
+  for (std::string& variable : variables) environment.push_back(variable.data());
+  environment.push_back(nullptr);
+  const std::string log = machineDirectory() + "/service.log";
+  const int output = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   clearServiceReports();  // the new run's reports are the ones waited for
   const pid_t child = fork();
+  if (child == 0) RunAsService(executable.c_str(), output, environment.data());
+  if (output >= 0) close(output);
   if (child < 0) return ERROR_NOT_ENOUGH_MEMORY;
-  if (child == 0) RunAsService(executable);
   const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
   while (std::chrono::steady_clock::now() < deadline) {
     if (detail::reportedServiceState()) return ERROR_SUCCESS;
