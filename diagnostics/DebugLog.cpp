@@ -109,6 +109,11 @@ void ServiceModule::ReportToEventLog(WORD type, const char* format, ...) {
     std::fflush(stdout);
     return;
   }
+  WriteEvent(type, message);
+}
+
+void ServiceModule::WriteEvent(WORD type, const char* message) {
+  // Event 0 of the source named after the service, the message its one insertion string.
   if (HANDLE source = RegisterEventSourceA(nullptr, serviceName)) {
     LPCSTR strings[] = {message};
     ReportEventA(source, type, 0, 0, nullptr, 1, 0, strings, nullptr);

@@ -25,6 +25,13 @@ struct ClassEntry {
 inline constexpr UINT kServiceNameStringId = 100;
 inline constexpr int kServiceNameCapacity = 256;
 
+// What a registration road did to the service entry, so that its undo puts back only that.
+struct ServiceEntryChanges {
+  bool stopped = false;       // it stopped the service, which had been running
+  bool reconfigured = false;  // it changed the configuration of the entry it found
+  bool created = false;       // it made the entry (not one that it found and spared)
+};
+
 struct ServiceModule {
   HINSTANCE instance;
   HINSTANCE resourceInstance;
@@ -42,14 +49,22 @@ struct ServiceModule {
   // Fills the record at start and makes it the process-wide one.
   void Initialize(ClassEntry* table, HINSTANCE moduleInstance);
 
-  // Installation and AppID registration. InstallService and RemoveService give a Win32
-  // code: ERROR_SUCCESS when the service exists afterwards, or is gone.
+  // Installation and AppID registration. A registration ends with the new registration
+  // or, when it fails, with the one that was there before (none on a first one).
   HRESULT RegisterApplication(BOOL registerTypeLibrary, BOOL asService);
   // UnregServer: the AppID script in unregistration mode, the service entry and the type
   // library, every step taken; the first failure of the three is the result.
   HRESULT UnregisterApplication();
+  // The service entry. Each gives a Win32 code and tells the user of a refusal
+  // (ShowMessage). InstallService: ERROR_SUCCESS when the entry exists afterwards, made
+  // (`created`) or found and spared. UpdateService: the existing entry brought to this
+  // registration's configuration in place. StopService: ERROR_SUCCESS once no service
+  // runs (`stopped` when it stopped one). RemoveService: ERROR_SUCCESS once the entry is
+  // gone or marked for deletion.
   bool ServiceExists();
-  DWORD InstallService();
+  DWORD InstallService(bool* created = nullptr);
+  DWORD UpdateService(ServiceEntryChanges& changes);
+  DWORD StopService(bool* stopped);
   DWORD RemoveService();
 
   // Service control: under the dispatcher when serviceMode, else Run on this thread.
@@ -71,6 +86,13 @@ struct ServiceModule {
   void CloseDebugLog();
   void DebugPrint(const char* format, ...) KSTV_PRINTF_FORMAT(2, 3);
   void ReportToEventLog(WORD type, const char* format, ...) KSTV_PRINTF_FORMAT(3, 4);
+  // The event itself, whatever the mode: to the event log and the debug log.
+  void WriteEvent(WORD type, const char* message);
+  // Tells the user of a failure: a message box (the service name its caption, OK its one
+  // button) when a user sees this process's window station; otherwise, as in session 0
+  // where nobody could close the box, an error event and a debug line with the same
+  // text. Either way the caller goes on as after a closed box.
+  void ShowMessage(const char* text);
 };
 
 // The process-wide record, set by Initialize: the one way to reach it for code that is

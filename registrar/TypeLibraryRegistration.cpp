@@ -1,5 +1,6 @@
 #include "registrar/TypeLibraryRegistration.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/handles.h"
@@ -139,6 +140,19 @@ HRESULT removeOwnTypeLibraryRegistration(const ServiceModule& module) {
                             attributes.lcid, registeredPath.put()) == TYPE_E_LIBNOTREGISTERED)
     return S_OK;
   return unregisterLibrary(attributes);
+}
+
+HRESULT ownTypeLibraryKeyName(const ServiceModule& module,
+                              char (&keyName)[kTypeLibraryKeyNameCapacity]) {
+  TLIBATTR attributes;
+  HRESULT result = readOwnLibraryAttributes(module, attributes);
+  if (FAILED(result)) return result;
+  const GUID& id = attributes.guid;
+  std::snprintf(keyName, sizeof keyName,
+                "TypeLib\\{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                static_cast<unsigned long>(id.Data1), id.Data2, id.Data3, id.Data4[0], id.Data4[1],
+                id.Data4[2], id.Data4[3], id.Data4[4], id.Data4[5], id.Data4[6], id.Data4[7]);
+  return S_OK;
 }
 
 HRESULT registerServerEntries(const ServiceModule& module, BOOL withTypeLibrary) {

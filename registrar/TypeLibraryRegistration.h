@@ -25,6 +25,13 @@ HRESULT unregisterOwnTypeLibrary(const ServiceModule& module);
 // that stays registered a success.
 HRESULT removeOwnTypeLibraryRegistration(const ServiceModule& module);
 
+// Where the platform keeps the library's registration, below HKEY_CLASSES_ROOT:
+// "TypeLib\{LIBID}", from the library's own attributes. A registration road that fails
+// puts that key back as it was.
+inline constexpr int kTypeLibraryKeyNameCapacity = 48;
+HRESULT ownTypeLibraryKeyName(const ServiceModule& module,
+                              char (&keyName)[kTypeLibraryKeyNameCapacity]);
+
 // Registers the type library when withTypeLibrary is set (the class table is empty).
 HRESULT registerServerEntries(const ServiceModule& module, BOOL withTypeLibrary);
 

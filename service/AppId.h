@@ -9,6 +9,9 @@ namespace kstv {
 // HKEY_CLASSES_ROOT\AppID\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}
 inline constexpr char kAppIdKeyName[] = "AppID";
 inline constexpr char kAppIdGuidKeyName[] = "{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}";
+// The AppID key the registration script names after the program's file, beside the
+// GUID's.
+inline constexpr char kAppIdExecutableKeyName[] = "KstvCardReader.EXE";
 
 // Present when the program is registered as a service: its presence selects service mode.
 inline constexpr char kLocalServiceValueName[] = "LocalService";

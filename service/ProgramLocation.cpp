@@ -23,6 +23,9 @@ constexpr ACCESS_MASK kProgramFolderChanges =
 // program. Making new folders changes nothing that runs (the image path is quoted), so
 // users may do so, as they may in a drive's root.
 constexpr ACCESS_MASK kFolderAboveChanges = kRightsOverAnyObject | FILE_DELETE_CHILD;
+// A drive's root can be neither deleted nor renamed: DELETE on it changes nothing (a
+// freshly formatted drive lets signed-in users modify its root, DELETE included).
+constexpr ACCESS_MASK kRootUnchangeable = DELETE;
 
 // A SID in its binary form, with room for the sub-authorities named here.
 struct WellKnownSid {
@@ -153,9 +156,10 @@ DWORD CheckProgramLocation(const char* programPath, char (&where)[MAX_PATH]) {
   // the root, each folder, the program's folder, then the program.
   const char* next = where + root;
   for (std::size_t end = root;;) {
-    const ACCESS_MASK changes = end == length   ? kProgramFileChanges
-                                : end == folder ? kProgramFolderChanges
-                                                : kFolderAboveChanges;
+    ACCESS_MASK changes = end == length   ? kProgramFileChanges
+                          : end == folder ? kProgramFolderChanges
+                                          : kFolderAboveChanges;
+    if (end == root) changes &= ~kRootUnchangeable;
     const char cut = where[end];
     where[end] = '\0';
     const DWORD code = CheckObject(where, changes, administrators);
@@ -167,7 +171,7 @@ DWORD CheckProgramLocation(const char* programPath, char (&where)[MAX_PATH]) {
   }
 }
 
-DWORD CheckServiceProgramLocation(const char* caption) {
+DWORD CheckServiceProgramLocation(ServiceModule& module) {
   char path[MAX_PATH];
   char where[MAX_PATH] = "?";
   const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
@@ -182,7 +186,7 @@ DWORD CheckServiceProgramLocation(const char* caption) {
     std::snprintf(text, sizeof text, kChangeableByOthers, where);
   else
     std::snprintf(text, sizeof text, kRightsUnreadable, where, static_cast<unsigned long>(code));
-  MessageBoxA(nullptr, text, caption, MB_OK);
+  module.ShowMessage(text);
   return code;
 }
 

@@ -3,6 +3,7 @@
 // through its folder or any folder above it.
 #pragma once
 
+#include "module/ServiceModule.h"
 #include "platform/win32.h"
 
 namespace kstv {
@@ -18,8 +19,9 @@ inline constexpr DWORD kProgramChangeableByOthers = ERROR_ACCESS_DENIED;
 // `where` naming its path.
 DWORD CheckProgramLocation(const char* programPath, char (&where)[MAX_PATH]);
 
-// The check of the running program, for -Service: a refusal is shown in a message box
-// with `caption`, naming the file or folder, and its code is the result.
-DWORD CheckServiceProgramLocation(const char* caption);
+// The check of the running program, for -Service: a refusal is shown to the user (a box,
+// or the event log where no user sees one), naming the file or folder, and its code is
+// the result.
+DWORD CheckServiceProgramLocation(ServiceModule& module);
 
 }  // namespace kstv

@@ -240,6 +240,10 @@ void clearServiceReports();
 std::vector<std::string> callsAfterFinalStop();
 // Waits until the service reports `state` (any time since the dispatcher started).
 bool waitForServiceState(DWORD state, double timeoutSeconds = 10);
+// Makes StartServiceA in this process call `start` (a test's own service: a new run of it)
+// once the entry has passed the manager's checks, instead of starting the program in a
+// process of its own; its result is the call's error code (0: started). Empty: forgets it.
+void setServiceStarter(std::function<DWORD()> start);
 
 // --- Service entries ----------------------------------------------------------------
 // An entry of the service database, as CreateServiceA made it.
@@ -269,14 +273,21 @@ std::size_t openServiceHandleCount();
 void resetServiceManager();
 
 // --- Message boxes and other libraries ----------------------------------------------------
+// Every MessageBoxA call, in order. `seen` is false for a box on a window station that no
+// user sees, which nobody can close: on Windows the caller hangs there, so such a box is a
+// fault (in a process started with KSTV_NO_DESKTOP=1 the host hangs too).
 struct MessageBoxShown {
   std::string caption;
   std::string text;
   UINT type;
   bool hasOwner;
+  bool seen;
 };
 std::vector<MessageBoxShown> messageBoxes();
 void clearMessageBoxes();
+// Whether a user sees the process's window station (GetUserObjectInformationA's
+// WSF_VISIBLE): true unless the process was started with KSTV_NO_DESKTOP=1.
+void setWindowStationVisible(bool visible);
 // LoadLibraryA loads not yet freed ("oleaut32.dll" is the only library there is).
 std::size_t loadedLibraries();
 // Library attributes handed out by ITypeLib::GetLibAttr and not yet released.

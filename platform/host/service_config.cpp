@@ -1,6 +1,8 @@
-// A service's optional configuration, as ChangeServiceConfig2A and QueryServiceConfig2A
-// see it: the description, the failure actions and their flag, kept in the entry's key
-// with the names and layouts Windows gives them.
+// A service's configuration, as ChangeServiceConfigA and QueryServiceConfigA see it (type,
+// start type, error control, image path, group, dependencies, account, display name), and
+// its optional configuration, as ChangeServiceConfig2A and QueryServiceConfig2A see it (the
+// description, the failure actions and their flag), kept in the entry's key with the
+// names and layouts Windows gives them.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -150,6 +152,69 @@ BOOL QueryNonCrashFailures(RegistryStore& store, KeyId key, LPBYTE buffer, DWORD
   });
 }
 
+// The entry's values for QueryServiceConfigA and ChangeServiceConfigA.
+constexpr const char16_t* kType = u"Type";
+constexpr const char16_t* kStart = u"Start";
+constexpr const char16_t* kErrorControl = u"ErrorControl";
+constexpr const char16_t* kImagePath = u"ImagePath";
+constexpr const char16_t* kGroup = u"Group";
+constexpr const char16_t* kDependencies = u"DependOnService";
+constexpr const char16_t* kAccount = u"ObjectName";
+constexpr const char16_t* kDisplayName = u"DisplayName";
+
+DWORD Number(RegistryStore& store, KeyId key, const char16_t* name) {
+  const std::vector<DWORD> words = Words(store, key, name);
+  return words.empty() ? 0 : words[0];
+}
+
+void SetNumber(RegistryStore& store, KeyId key, const char16_t* name, DWORD number) {
+  store.setValue(key, name, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+}
+
+// A list of names, each ending in a NUL, ended by an empty name; its bytes with both NULs.
+std::string ListBytes(const char* list) {
+  std::string bytes;
+  for (const char* name = list; *name; name += std::strlen(name) + 1)
+    bytes.append(name).push_back('\0');
+  bytes.push_back('\0');
+  return bytes;
+}
+
+// The entry's dependencies as QueryServiceConfigA gives them: each name and its NUL, then
+// an empty name; none gives an empty list (two NULs, so that a reader that walks to the
+// empty name stops within it).
+std::string DependencyList(RegistryStore& store, KeyId key) {
+  auto value = store.findValue(key, kDependencies);
+  std::string stored = value ? std::string(value->data.begin(), value->data.end()) : "";
+  stored.append(2, '\0');
+  std::string list = ListBytes(stored.c_str());
+  if (list.size() == 1) list.push_back('\0');
+  return list;
+}
+
+bool IsDriver(DWORD type) {
+  return type == SERVICE_KERNEL_DRIVER || type == SERVICE_FILE_SYSTEM_DRIVER;
+}
+
+// The documented values: own or shared process (either may interact with the desktop) or
+// a driver; a start type up to disabled, boot and system start for drivers only; an error
+// control up to critical.
+bool ValidChange(DWORD type, DWORD startType, DWORD errorControl, DWORD currentType,
+                 LPDWORD tagId) {
+  const DWORD processType = type & ~SERVICE_INTERACTIVE_PROCESS;
+  if (type != SERVICE_NO_CHANGE && !IsDriver(type) && processType != SERVICE_WIN32_OWN_PROCESS &&
+      processType != SERVICE_WIN32_SHARE_PROCESS)
+    return false;
+  const DWORD resultingType = type == SERVICE_NO_CHANGE ? currentType : type;
+  if (startType != SERVICE_NO_CHANGE &&
+      (startType > SERVICE_DISABLED ||
+       (startType <= SERVICE_SYSTEM_START && !IsDriver(resultingType))))
+    return false;
+  if (errorControl != SERVICE_NO_CHANGE && errorControl > SERVICE_ERROR_CRITICAL) return false;
+  // Only a driver has a tag.
+  return !tagId || IsDriver(resultingType);
+}
+
 bool RestartsService(const SERVICE_FAILURE_ACTIONSA& info) {
   for (DWORD i = 0; info.lpsaActions && i < info.cActions; ++i)
     if (info.lpsaActions[i].Type == SC_ACTION_RESTART) return true;
@@ -221,4 +286,77 @@ BOOL WINAPI QueryServiceConfig2A(SC_HANDLE service, DWORD infoLevel, LPBYTE buff
       });
   if (result != ERROR_SUCCESS) return Fail(result);
   return delivered ? TRUE : Fail(delivery);
+}
+
+BOOL WINAPI QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWORD bufferSize,
+                                LPDWORD bytesNeeded) {
+  using namespace kstv::host;
+  if (auto code = detail::injectedFailure("QueryServiceConfigA")) return Fail(*code);
+  if (!bytesNeeded) return Fail(ERROR_INVALID_PARAMETER);
+  BOOL delivered = FALSE;
+  const DWORD result = detail::useServiceEntry(
+      service, SERVICE_QUERY_CONFIG, detail::EntryUse::Read, [&](RegistryStore& store, KeyId key) {
+        Layout layout(sizeof(QUERY_SERVICE_CONFIGA));
+        const std::size_t path = layout.appendText(Text(store, key, kImagePath));
+        const std::size_t group = layout.appendText(Text(store, key, kGroup));
+        const std::string dependencies = DependencyList(store, key);
+        const std::size_t dependencyList = layout.append(dependencies.data(), dependencies.size());
+        const std::size_t account = layout.appendText(Text(store, key, kAccount));
+        const std::size_t display = layout.appendText(Text(store, key, kDisplayName));
+        QUERY_SERVICE_CONFIGA* fixed = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(layout.fixed());
+        fixed->dwServiceType = Number(store, key, kType);
+        fixed->dwStartType = Number(store, key, kStart);
+        fixed->dwErrorControl = Number(store, key, kErrorControl);
+        fixed->dwTagId = 0;
+        delivered = layout.deliver(
+            reinterpret_cast<LPBYTE>(config), bufferSize, bytesNeeded, [&](LPBYTE out) {
+              auto* info = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(out);
+              info->lpBinaryPathName = reinterpret_cast<LPSTR>(out + path);
+              info->lpLoadOrderGroup = reinterpret_cast<LPSTR>(out + group);
+              info->lpDependencies = reinterpret_cast<LPSTR>(out + dependencyList);
+              info->lpServiceStartName = reinterpret_cast<LPSTR>(out + account);
+              info->lpDisplayName = reinterpret_cast<LPSTR>(out + display);
+            });
+      });
+  if (result != ERROR_SUCCESS) return Fail(result);
+  return delivered;
+}
+
+BOOL WINAPI ChangeServiceConfigA(SC_HANDLE service, DWORD serviceType, DWORD startType,
+                                 DWORD errorControl, LPCSTR binaryPathName, LPCSTR loadOrderGroup,
+                                 LPDWORD tagId, LPCSTR dependencies, LPCSTR serviceStartName,
+                                 LPCSTR, LPCSTR displayName) {
+  using namespace kstv::host;
+  if (auto code = detail::injectedFailure("ChangeServiceConfigA")) return Fail(*code);
+  const std::optional<std::string> name = detail::serviceNameOf(service);
+  DWORD refusal = ERROR_SUCCESS;
+  const DWORD result = detail::useServiceEntry(
+      service, SERVICE_CHANGE_CONFIG, detail::EntryUse::Change,
+      [&](RegistryStore& store, KeyId key) {
+        if (!ValidChange(serviceType, startType, errorControl, Number(store, key, kType), tagId) ||
+            (binaryPathName && !*binaryPathName)) {
+          refusal = ERROR_INVALID_PARAMETER;
+          return;
+        }
+        if (displayName && *displayName && detail::displayNameTaken(displayName, *name)) {
+          refusal = ERROR_DUPLICATE_SERVICE_NAME;
+          return;
+        }
+        if (serviceType != SERVICE_NO_CHANGE) SetNumber(store, key, kType, serviceType);
+        if (startType != SERVICE_NO_CHANGE) SetNumber(store, key, kStart, startType);
+        if (errorControl != SERVICE_NO_CHANGE) SetNumber(store, key, kErrorControl, errorControl);
+        if (binaryPathName) SetText(store, key, kImagePath, binaryPathName);
+        SetText(store, key, kGroup, loadOrderGroup);
+        if (dependencies && !*dependencies) store.removeValue(key, kDependencies);
+        if (dependencies && *dependencies) {
+          const std::string list = ListBytes(dependencies);
+          store.setValue(key, kDependencies, REG_MULTI_SZ,
+                         reinterpret_cast<const BYTE*>(list.data()),
+                         static_cast<DWORD>(list.size()));
+        }
+        if (serviceStartName && *serviceStartName) SetText(store, key, kAccount, serviceStartName);
+        if (displayName && *displayName) SetText(store, key, kDisplayName, displayName);
+      });
+  if (result != ERROR_SUCCESS) return Fail(result);
+  return refusal == ERROR_SUCCESS ? TRUE : Fail(refusal);
 }

@@ -130,14 +130,16 @@ std::optional<ServiceEntry> FindEntry(const std::string& name) {
 }
 
 // Whether `displayName` is another entry's name or display name, without regard to case
-// (entries marked for deletion count until they go).
-bool DisplayNameTaken(const std::string& displayName) {
+// (entries marked for deletion count until they go); the entry `except` does not count.
+bool DisplayNameTaken(const std::string& displayName, const std::string& except = "") {
   std::optional<KeyId> services = ServicesKey(false);
   if (!services) return false;
   RegistryStore& store = RegistryStore::instance();
   const std::u16string wanted = detail::foldCase(detail::ansiToWide(displayName));
+  const std::u16string own = detail::foldCase(detail::ansiToWide(except));
   for (DWORD index = 0; std::optional<std::u16string> name = store.childNameAt(*services, index);
        ++index) {
+    if (!except.empty() && detail::foldCase(*name) == own) continue;
     if (detail::foldCase(*name) == wanted) return true;
     std::optional<KeyId> key = store.findChild(*services, *name);
     std::optional<std::string> display = key ? TextValue(*key, u"DisplayName") : std::nullopt;
@@ -196,6 +198,16 @@ SC_HANDLE FailHandle(DWORD code) {
 }  // namespace
 
 namespace detail {
+
+bool displayNameTaken(const std::string& displayName, const std::string& except) {
+  return DisplayNameTaken(displayName, except);
+}
+
+std::optional<std::string> serviceNameOf(SC_HANDLE service) {
+  auto record = Lookup(service, false);
+  if (!record) return std::nullopt;
+  return record->serviceName;
+}
 
 DWORD useServiceEntry(SC_HANDLE service, DWORD access, EntryUse use,
                       const std::function<void(RegistryStore&, KeyId)>& action) {

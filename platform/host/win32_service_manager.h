@@ -45,10 +45,25 @@ KSTV_DECLARE_HANDLE(SC_HANDLE);
 #define SERVICE_STOP 0x0020UL
 #define SERVICE_ALL_ACCESS 0xF01FFUL
 
+#define SERVICE_KERNEL_DRIVER 0x1UL
+#define SERVICE_FILE_SYSTEM_DRIVER 0x2UL
+#define SERVICE_WIN32_SHARE_PROCESS 0x20UL
+#define SERVICE_INTERACTIVE_PROCESS 0x100UL
+
+#define SERVICE_BOOT_START 0x0UL
+#define SERVICE_SYSTEM_START 0x1UL
 #define SERVICE_AUTO_START 0x2UL
 #define SERVICE_DEMAND_START 0x3UL
+#define SERVICE_DISABLED 0x4UL
+#define SERVICE_ERROR_IGNORE 0x0UL
 #define SERVICE_ERROR_NORMAL 0x1UL
+#define SERVICE_ERROR_SEVERE 0x2UL
+#define SERVICE_ERROR_CRITICAL 0x3UL
+// A type, start type or error control that ChangeServiceConfigA leaves as it is.
+#define SERVICE_NO_CHANGE 0xFFFFFFFFUL
 
+#define ERROR_SERVICE_REQUEST_TIMEOUT 1053L
+#define ERROR_SERVICE_DISABLED 1058L
 #define ERROR_SERVICE_DOES_NOT_EXIST 1060L
 #define ERROR_SERVICE_CANNOT_ACCEPT_CTRL 1061L
 #define ERROR_SERVICE_NOT_ACTIVE 1062L
@@ -98,6 +113,39 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR di
                                 LPDWORD tagId, LPCSTR dependencies, LPCSTR serviceStartName,
                                 LPCSTR password);
 BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);
+
+// The entry's configuration, as QueryServiceConfigA gives it: the structure, then the
+// texts its pointers name (none is null; an entry without dependencies has an empty list).
+struct QUERY_SERVICE_CONFIGA {
+  DWORD dwServiceType;
+  DWORD dwStartType;
+  DWORD dwErrorControl;
+  LPSTR lpBinaryPathName;
+  LPSTR lpLoadOrderGroup;
+  DWORD dwTagId;
+  LPSTR lpDependencies;
+  LPSTR lpServiceStartName;
+  LPSTR lpDisplayName;
+};
+typedef QUERY_SERVICE_CONFIGA* LPQUERY_SERVICE_CONFIGA;
+BOOL WINAPI QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWORD bufferSize,
+                                LPDWORD bytesNeeded);
+// As documented: SERVICE_NO_CHANGE and null pointers leave a field as it is; an empty
+// dependency list takes the dependencies away, an empty group the group; a display name
+// that is another entry's name or display name is refused with 1078; an entry marked for
+// deletion takes no change (1072). A running service goes on as it was started: the
+// change is what its next start uses (its display name shows at once).
+BOOL WINAPI ChangeServiceConfigA(SC_HANDLE service, DWORD serviceType, DWORD startType,
+                                 DWORD errorControl, LPCSTR binaryPathName, LPCSTR loadOrderGroup,
+                                 LPDWORD tagId, LPCSTR dependencies, LPCSTR serviceStartName,
+                                 LPCSTR password, LPCSTR displayName);
+// Starts the entry's program as a service, in a process of its own with the machine's
+// environment (no desktop; not the caller's injected failures), its output in service.log
+// in the machine directory; returns once the process has reported a first status. The
+// only program file the emulated machine has is the calling program's own: another image
+// path gives ERROR_FILE_NOT_FOUND, as does an in-memory machine, which no other process
+// can share. Tests may start a service of their own instead (control.h).
+BOOL WINAPI StartServiceA(SC_HANDLE service, DWORD argumentCount, LPCSTR* arguments);
 BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
 BOOL WINAPI DeleteService(SC_HANDLE service);
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle);

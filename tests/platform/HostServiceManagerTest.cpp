@@ -286,3 +286,41 @@ TEST_F(HostServiceManagerTest, EmptyActionsAndTextsTakeTheirFailureActionsAway) 
 
 }  // namespace
 }  // namespace kstv::test
+
+namespace kstv::test {
+namespace {
+
+TEST_F(HostServiceManagerTest,
+       StartServiceStartsAStoppedServiceOnceAndARunningOneGoesOnWithAChange) {
+  UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  UniqueServiceHandle service(create(manager.get(), "Probe"));
+  FakeService running;
+  SetLastError(0);
+  EXPECT_FALSE(StartServiceA(service.get(), 0, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING), GetLastError());
+  // A change while it runs is taken; the run goes on.
+  EXPECT_TRUE(ChangeServiceConfigA(service.get(), SERVICE_NO_CHANGE, SERVICE_AUTO_START,
+                                   SERVICE_NO_CHANGE, "C:\\y.exe", nullptr, nullptr, nullptr,
+                                   nullptr, nullptr, "Shown at once"));
+  EXPECT_EQ("C:\\y.exe", host::serviceEntry("Probe")->imagePath);
+  EXPECT_EQ("Shown at once", host::serviceEntry("Probe")->displayName);
+  EXPECT_EQ(SERVICE_RUNNING, host::serviceStatusReports().back().dwCurrentState);
+
+  SERVICE_STATUS status{};
+  ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+  ASSERT_TRUE(host::waitForServiceState(SERVICE_STOPPED));
+  EXPECT_TRUE(StartServiceA(service.get(), 0, nullptr));
+  EXPECT_EQ(2, running.runs());
+  EXPECT_EQ(SERVICE_RUNNING, host::serviceStatusReports().back().dwCurrentState);
+
+  ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+  ASSERT_TRUE(host::waitForServiceState(SERVICE_STOPPED));
+  ASSERT_TRUE(DeleteService(service.get()));
+  SetLastError(0);
+  EXPECT_FALSE(StartServiceA(service.get(), 0, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE), GetLastError());
+  EXPECT_EQ(2, running.runs());
+}
+
+}  // namespace
+}  // namespace kstv::test

@@ -80,3 +80,33 @@ TEST(ProcessApiTest, CoInitializeCountsItsCallsOnEachThread) {
 
 }  // namespace
 }  // namespace kstv::test
+
+namespace kstv::test {
+namespace {
+
+// Where a message box may be shown: the flags of the process's window station. A test
+// program started by a user (or CI) runs on a station that the user sees.
+TEST(ProcessApiTest, TheProcessWindowStationSaysWhetherAUserSeesIt) {
+  HWINSTA station = GetProcessWindowStation();
+  ASSERT_NE(nullptr, station);
+  USEROBJECTFLAGS flags;
+  std::memset(&flags, 0x55, sizeof flags);
+  DWORD needed = kSentinel;
+  SetLastError(kSentinel);
+  ASSERT_TRUE(GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, &needed));
+  EXPECT_EQ(sizeof flags, needed);
+  EXPECT_EQ(static_cast<DWORD>(WSF_VISIBLE), flags.dwFlags & WSF_VISIBLE);
+
+  // Too small a buffer: the size it needs, and nothing copied. (No error code is
+  // documented: the host gives ERROR_INSUFFICIENT_BUFFER, Wine ERROR_BUFFER_OVERFLOW.)
+  USEROBJECTFLAGS untouched;
+  std::memset(&untouched, 0x55, sizeof untouched);
+  needed = kSentinel;
+  EXPECT_FALSE(
+      GetUserObjectInformationA(station, UOI_FLAGS, &untouched, sizeof untouched - 1, &needed));
+  EXPECT_EQ(sizeof flags, needed);
+  EXPECT_EQ(0x55555555u, untouched.dwFlags);
+}
+
+}  // namespace
+}  // namespace kstv::test

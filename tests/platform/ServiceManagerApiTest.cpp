@@ -4,6 +4,7 @@
 // manager, with throw-away entries that are never started.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -266,6 +267,158 @@ TEST_F(ServiceManagerApiTest, RestartingActionsNeedTheRightToStartTheService) {
   EXPECT_FALSE(changed);
   EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
 #endif
+}
+
+}  // namespace
+}  // namespace kstv::test
+
+namespace kstv::test {
+namespace {
+
+// QueryServiceConfigA in a buffer of the size it asks for, with a sentinel past its end.
+std::vector<BYTE> QueryEntry(SC_HANDLE service, DWORD& error) {
+  DWORD needed = kSentinel;
+  SetLastError(kSentinel);
+  error = QueryServiceConfigA(service, nullptr, 0, &needed) ? ERROR_SUCCESS : GetLastError();
+  if (error != ERROR_INSUFFICIENT_BUFFER) return {};
+  EXPECT_GE(needed, sizeof(QUERY_SERVICE_CONFIGA));
+  std::vector<BYTE> buffer(needed + 1, 0xA5);
+  SetLastError(kSentinel);
+  error = QueryServiceConfigA(service, reinterpret_cast<LPQUERY_SERVICE_CONFIGA>(buffer.data()),
+                              needed, &needed)
+              ? ERROR_SUCCESS
+              : GetLastError();
+  EXPECT_EQ(0xA5, buffer.back()) << "a write past the size it asked for";
+  return buffer;
+}
+
+// Wine's quirk: its QueryServiceConfigA names no dependencies, though it keeps them (in
+// the entry's DependOnService value, as Windows does). Windows names them.
+#ifdef _WIN32
+constexpr bool kQueryNamesDependencies = false;
+#else
+constexpr bool kQueryNamesDependencies = true;
+#endif
+std::string Dependencies(const char* list) { return kQueryNamesDependencies ? list : ""; }
+
+// The entry's configuration as one line: type, start type, error control, image path,
+// dependencies (separated by commas), account, display name.
+std::string EntryText(SC_HANDLE service) {
+  DWORD error = 0;
+  std::vector<BYTE> buffer = QueryEntry(service, error);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), error);
+  if (error != ERROR_SUCCESS) return "(none)";
+  const auto* config = reinterpret_cast<const QUERY_SERVICE_CONFIGA*>(buffer.data());
+  std::string dependencies;
+  for (const char* name = config->lpDependencies; name && *name; name += std::strlen(name) + 1)
+    dependencies += std::string(dependencies.empty() ? "" : ",") + name;
+  return std::to_string(config->dwServiceType) + " " + std::to_string(config->dwStartType) + " " +
+         std::to_string(config->dwErrorControl) + " " + config->lpBinaryPathName + " [" +
+         dependencies + "] " + config->lpServiceStartName + " " + config->lpDisplayName;
+}
+
+TEST_F(ServiceManagerApiTest, ChangeServiceConfigChangesWhatItIsGivenAndNothingElse) {
+  ASSERT_TRUE(managerOpened());
+  UniqueServiceHandle entry = create(kFirst, kFirstDisplay);
+  ASSERT_TRUE(entry);
+  EXPECT_EQ("16 3 1 C:\\KstvApiTest\\never.exe [] LocalSystem Kstv Api Test First",
+            EntryText(entry.get()));
+  SetLastError(kSentinel);
+  ASSERT_TRUE(ChangeServiceConfigA(entry.get(), SERVICE_NO_CHANGE, SERVICE_AUTO_START,
+                                   SERVICE_NO_CHANGE, "\"C:\\Kstv Api Test\\other.exe\"", nullptr,
+                                   nullptr, "RPCSS\0Eventlog\0", nullptr, nullptr, kSecondDisplay));
+  const std::string changed = "16 2 1 \"C:\\Kstv Api Test\\other.exe\" [" +
+                              Dependencies("RPCSS,Eventlog") + "] LocalSystem Kstv Api Test Second";
+  EXPECT_EQ(changed, EntryText(open(kFirst, SERVICE_QUERY_CONFIG).get()));
+  // Nothing given: nothing changes. Its own display name is no other entry's.
+  ASSERT_TRUE(ChangeServiceConfigA(entry.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                   SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr, kSecondDisplay));
+  EXPECT_EQ(changed, EntryText(entry.get()));
+  // An empty list takes the dependencies away.
+  ASSERT_TRUE(ChangeServiceConfigA(entry.get(), SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                   SERVICE_ERROR_NORMAL, nullptr, nullptr, nullptr, "", nullptr,
+                                   nullptr, nullptr));
+  EXPECT_EQ("16 3 1 \"C:\\Kstv Api Test\\other.exe\" [] LocalSystem Kstv Api Test Second",
+            EntryText(entry.get()));
+}
+
+TEST_F(ServiceManagerApiTest, ChangeServiceConfigRefusesAsDocumented) {
+  ASSERT_TRUE(managerOpened());
+  ASSERT_TRUE(create(kFirst, kFirstDisplay));
+  UniqueServiceHandle second = create(kSecond, kSecondDisplay);
+  ASSERT_TRUE(second);
+  auto change = [](SC_HANDLE service, DWORD startType, const char* displayName) {
+    SetLastError(kSentinel);
+    return ChangeServiceConfigA(service, SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE, nullptr,
+                                nullptr, nullptr, nullptr, nullptr, nullptr, displayName);
+  };
+  EXPECT_FALSE(change(second.get(), SERVICE_NO_CHANGE, "KSTV API TEST FIRST"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_DUPLICATE_SERVICE_NAME), GetLastError());
+  EXPECT_FALSE(change(second.get(), 7, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+  EXPECT_FALSE(change(open(kSecond, SERVICE_QUERY_CONFIG).get(), SERVICE_AUTO_START, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  EXPECT_EQ("16 3 1 C:\\KstvApiTest\\never.exe [] LocalSystem Kstv Api Test Second",
+            EntryText(second.get()))
+      << "nothing refused was changed";
+  ASSERT_TRUE(DeleteService(second.get()));
+  const BOOL changed = change(second.get(), SERVICE_AUTO_START, nullptr);
+#ifdef _WIN32
+  // Windows documents ERROR_SERVICE_MARKED_FOR_DELETE; Wine's quirk: it takes the change,
+  // as it takes a description.
+  (void)changed;
+#else
+  EXPECT_FALSE(changed);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE), GetLastError());
+#endif
+}
+
+TEST_F(ServiceManagerApiTest, QueryServiceConfigNeedsItsRightAndWritesNothingWhenShort) {
+  ASSERT_TRUE(managerOpened());
+  ASSERT_TRUE(create(kFirst, kFirstDisplay));
+  UniqueServiceHandle reader = open(kFirst, SERVICE_QUERY_CONFIG);
+  DWORD needed = 0;
+  ASSERT_FALSE(QueryServiceConfigA(reader.get(), nullptr, 0, &needed));
+  std::vector<BYTE> buffer(needed, 0xA5);
+  // Room for the structure, none for its texts.
+  DWORD shortNeeded = 0;
+  SetLastError(kSentinel);
+  EXPECT_FALSE(QueryServiceConfigA(reader.get(),
+                                   reinterpret_cast<LPQUERY_SERVICE_CONFIGA>(buffer.data()),
+                                   sizeof(QUERY_SERVICE_CONFIGA), &shortNeeded));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+  EXPECT_GT(shortNeeded, sizeof(QUERY_SERVICE_CONFIGA));
+#ifndef _WIN32
+  // Windows documents that nothing is written then. Wine's quirks: it writes the
+  // structure, and asks for more when no buffer is given (the size of its wide texts)
+  // than when one is.
+  EXPECT_EQ(needed, shortNeeded);
+  EXPECT_EQ(std::vector<BYTE>(needed, 0xA5), buffer);
+#endif
+  SetLastError(kSentinel);
+  EXPECT_FALSE(QueryServiceConfigA(open(kFirst, SERVICE_QUERY_STATUS).get(),
+                                   reinterpret_cast<LPQUERY_SERVICE_CONFIGA>(buffer.data()), needed,
+                                   &shortNeeded));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+}
+
+TEST_F(ServiceManagerApiTest, StartServiceRefusesAsDocumented) {
+  ASSERT_TRUE(managerOpened());
+  UniqueServiceHandle entry = create(kFirst, kFirstDisplay);
+  ASSERT_TRUE(entry);
+  SetLastError(kSentinel);
+  EXPECT_FALSE(StartServiceA(open(kFirst, SERVICE_QUERY_STATUS).get(), 0, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  SetLastError(kSentinel);
+  EXPECT_FALSE(StartServiceA(entry.get(), 0, nullptr)) << "its program is not there";
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+  ASSERT_TRUE(ChangeServiceConfigA(entry.get(), SERVICE_NO_CHANGE, SERVICE_DISABLED,
+                                   SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr));
+  SetLastError(kSentinel);
+  EXPECT_FALSE(StartServiceA(entry.get(), 0, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DISABLED), GetLastError());
 }
 
 }  // namespace

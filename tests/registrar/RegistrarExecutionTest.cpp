@@ -29,6 +29,8 @@ TEST_F(RegistrarExecutionTest, KeysAndValuesOfEveryTypeAreWritten) {
                              "  val Text = s 'text'\r\n"
                              "  val Number = d '4294967295'\r\n"
                              "  val Bytes = b 0aFF\r\n"
+                             "  val LowF = b 0f\r\n"
+                             "  val LowFF = b ff\r\n"
                              "  val Empty = b ''\r\n"
                              "  val Odd = B G1\r\n"
                              "  Inner { Deepest }\r\n"
@@ -38,6 +40,8 @@ TEST_F(RegistrarExecutionTest, KeysAndValuesOfEveryTypeAreWritten) {
   EXPECT_EQ("text", script.value("Outer", "Text"));
   EXPECT_EQ("4294967295", script.value("Outer", "Number"));
   EXPECT_EQ("hex:0AFF", script.value("Outer", "Bytes"));
+  EXPECT_EQ("hex:0F", script.value("Outer", "LowF"));  // a lower-case f is 15 as well
+  EXPECT_EQ("hex:FF", script.value("Outer", "LowFF"));
   EXPECT_EQ("hex:", script.value("Outer", "Empty"));
   EXPECT_EQ("hex:01", script.value("Outer", "Odd"));  // a non-hex digit counts as 0
   EXPECT_TRUE(script.exists("Outer\\Inner\\Deepest"));
@@ -72,16 +76,20 @@ TEST_F(RegistrarExecutionTest, AFailedRootEntryIsUndoneAndTheOnesBeforeItStay) {
   EXPECT_FALSE(script.exists("Third"));
 }
 
-TEST_F(RegistrarExecutionTest, ForceRemoveMakesAKeyAfreshButNeverAProtectedOne) {
+TEST_F(RegistrarExecutionTest, ForceRemoveAndDeleteNeverRemoveAProtectedKeyInAnyCase) {
   UniqueKey old;
   ASSERT_EQ(ERROR_SUCCESS, createKey(script.key(), "Fresh\\Old", KEY_ALL_ACCESS, old));
-  ASSERT_EQ(ERROR_SUCCESS, createKey(script.key(), "CLSID\\Kept", KEY_ALL_ACCESS, old));
+  for (const char* kept : {"CLSID\\Kept", "TypeLib\\Kept", "clsid\\Kept2", "TYPELIB\\Kept2"})
+    ASSERT_EQ(ERROR_SUCCESS, createKey(script.key(), kept, KEY_ALL_ACCESS, old));
   old.reset();
-  ASSERT_EQ(S_OK, script.run("ForceRemove Fresh { New } ForceRemove CLSID { Added }", TRUE));
+  ASSERT_EQ(S_OK, script.run("ForceRemove Fresh { New } ForceRemove CLSID { Added }"
+                             " ForceRemove typelib { Added } Delete tYpElIb Delete Clsid",
+                             TRUE));
   EXPECT_FALSE(script.exists("Fresh\\Old"));
   EXPECT_TRUE(script.exists("Fresh\\New"));
-  EXPECT_TRUE(script.exists("CLSID\\Kept"));
-  EXPECT_TRUE(script.exists("CLSID\\Added"));
+  for (const char* kept : {"CLSID\\Kept", "CLSID\\Kept2", "CLSID\\Added", "TypeLib\\Kept",
+                           "TypeLib\\Kept2", "TypeLib\\Added"})
+    EXPECT_TRUE(script.exists(kept)) << kept;
 }
 
 TEST_F(RegistrarExecutionTest, DeleteRemovesAKeyAtRegistrationAndIsAKeyEntryAtUnregistration) {

@@ -1,10 +1,14 @@
 #!/bin/sh
 # The registration roads of the real program, checked the same way on Wine and on the
 # emulated machine: -RegServer, -Service, -RegServer after -Service, -UnregServer, a
-# registration on Windows 7 that changes nothing, and registrations that fail after they
-# have written (at the type library; at a display name another service has) and leave
-# nothing of the program's registration; and -Service from a folder everyone may change,
-# which it refuses, changing nothing.
+# registration on Windows 7 that changes nothing, registrations that fail after they have
+# written (at the type library; at a display name another service has) and leave the
+# registration that was there before (none, or an earlier -RegServer's), a repair that
+# fails late and leaves the working registration whole, its service running again, and
+# -Service from a folder everyone may change, which it refuses, changing nothing.
+# On the emulated machine every road runs without a desktop (KSTV_NO_DESKTOP=1), as a
+# package's deferred action does: a message box there would never return, and the road
+# would time out; its messages go to the event log.
 # Usage: roads.sh wine WINE-RUN KstvCardReader.exe KEYLOCK.exe
 #        roads.sh host KSTVMACHINE KstvCardReader
 # On Wine the program is installed in C:\Program Files\Kestrova\MemoryCard\ (a path with
@@ -51,6 +55,14 @@ wine)
     else check "$1" lacks_key "$typelib"; fi
   }
   add_other_service() { "$tool" sc create KstvOther binpath= 'C:\x.exe' DisplayName= "$1" >/dev/null 2>&1; }
+  # Wine's window station is a user's: its boxes show, and there is no event log to read.
+  check_last_event() { skip "$1 (Wine shows a box, and keeps no event log to read)"; }
+  # The real program stops by itself under Wine (no WMI notification queries): the
+  # service with test doubles shows the restart in wine-service.sh.
+  start_service() { :; }
+  check_running() { skip "$1 (the real program does not run under Wine; see wine-service.sh)"; }
+  # Wine's QueryServiceConfigA names no dependencies, so a restored entry has none there.
+  service_values() { reg_query "$service" | grep -v DependOnService; }
   # Wine's service manager takes failure actions but keeps none, and refuses their flag
   # (so -Service shows "Couldn't set the service's recovery" here): the emulated machine,
   # which keeps them as Windows does, is where they are checked.
@@ -73,7 +85,7 @@ host)
   export KSTV_MACHINE
   reg_query() { "$tool" reg query "$1" 2>/dev/null; }
   has_key() { "$tool" reg query "$1" >/dev/null 2>&1; }
-  road() { "$program" "$1" >/dev/null 2>&1; }
+  road() { KSTV_NO_DESKTOP=1 timeout 60 "$program" "$1" >/dev/null 2>&1; }
   on_windows_7() { KSTV_WINDOWS_VERSION=6.1; export KSTV_WINDOWS_VERSION; }
   on_windows_10() { unset KSTV_WINDOWS_VERSION; }
   # The emulated machine's registry has no rights per key: the call is made to fail.
@@ -95,7 +107,19 @@ host)
   folder_for_administrators() {
     "$tool" file security "$folder" 'O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)'
   }
-  cleanup() { rm -rf "$KSTV_MACHINE"; }
+  check_last_event() { check "$1" is "$("$tool" event list | tail -n 1)" "KstvCardReader 1 0: $2"; }
+  start_service() { "$tool" service start "$program" >/dev/null 2>&1; }
+  # The service a failed road started again reports RUNNING (its new run's reports only).
+  running() {
+    for _ in $(seq 50); do
+      "$tool" service status | tail -n 1 | grep -q 'RUNNING' && return 0
+      sleep 0.1
+    done
+    return 1
+  }
+  check_running() { check "$1" running; }
+  service_values() { reg_query "$service"; }
+  cleanup() { "$tool" service stop >/dev/null 2>&1; rm -rf "$KSTV_MACHINE"; }
   ;;
 *)
   echo "usage: roads.sh wine|host TOOL PROGRAM" >&2
@@ -182,26 +206,50 @@ nothing_registered() {
   check_library_gone "$1: no type library"
 }
 
-# A registration that fails after it has written undoes its own writes (and the earlier
-# registration's, which are the same keys).
+# The registration an earlier -RegServer left: the AppID keys and the type library, no
+# service.
+regserver_registered() {
+  check "$1: the AppID GUID key names the program" is "$(value "$appid" '(Default)')" KstvCardReader
+  check "$1: no LocalService, no ServiceParameters" is "$(value "$appid" LocalService)$(value "$appid" ServiceParameters)" ""
+  check "$1: KstvCardReader.EXE" has_key "$exekey"
+  if [ "$library_unlocked" = yes ]; then skip "$1: the type library (the tool that unlocks its key deletes it)"
+  else check "$1: the type library with the program's path" \
+    is "$(value "$typelib\\1.0\\409\\win32" '(Default)')" "$path"; fi
+  check "$1: no service entry" lacks_key "$service"
+}
+library_unlocked=no
+
+# A registration that fails after it has written undoes its own writes: the registration
+# before it, an earlier -RegServer's, stays as it was.
 road -RegServer
 type_library_unwritable
 road -Service
 code=$?
 check "-Service failing at the type library: a failure (exit code $code)" test "$code" -ne 0
+regserver_registered "after it"
+type_library_writable
+[ "$platform" = wine ] && library_unlocked=yes
+regserver_registered "and once the library may be written again"
+library_unlocked=no
+road -RegServer
+type_library_unwritable
+road -RegServer
+code=$?
+check "-RegServer failing at the type library: a failure (exit code $code)" test "$code" -ne 0
+regserver_registered "after it"
+type_library_writable
+road -UnregServer
+
+# On a first registration nothing was there before, and nothing is left.
+type_library_unwritable
+road -Service
+code=$?
+check "a first -Service failing at the type library: a failure (exit code $code)" test "$code" -ne 0
 library_locked=yes
 nothing_registered "after it"
 library_locked=no
 type_library_writable
 nothing_registered "and once the library may be written again"
-type_library_unwritable
-road -RegServer
-code=$?
-check "-RegServer failing at the type library: a failure (exit code $code)" test "$code" -ne 0
-library_locked=yes
-nothing_registered "after it"
-library_locked=no
-type_library_writable
 
 # Another service already shows the display name: the manager refuses the new entry with
 # 1078 (ERROR_DUPLICATE_SERVICE_NAME), and the road leaves nothing; the other stays.
@@ -210,6 +258,24 @@ road -Service
 check "-Service with the display name taken: exit code 1078 (its low byte, 54)" is $? 54
 nothing_registered "after it"
 check "the other service is left alone" has_key "$other_service"
+check_last_event "the manager's refusal is in the event log, not in a box" "Couldn't create service"
 delete_other_service
+
+# A repair that fails late over a working registration, its service running: the
+# registration stays as it was (the entry, its description and recovery, the AppID keys,
+# the type library) and the service runs again.
+road -Service
+start_service
+registered() { service_values; reg_query "$appid"; reg_query "$exekey"; value "$typelib\\1.0\\409\\win32" '(Default)'; }
+before=$(registered)
+type_library_unwritable
+road -Service
+code=$?
+after=$(registered)
+type_library_writable
+check "a repair failing at the type library: a failure (exit code $code)" test "$code" -ne 0
+check "the registration is as it was" test "$after" = "$before"
+check_running "the service it stopped runs again"
+road -UnregServer
 
 finish

@@ -8,16 +8,19 @@
 #     stops with 1066 and the HRESULT 0x80040154 as its own code; with Windows 7
 #     configured it never reports RUNNING and stops with 1150.
 #  3. -Service over the running service (the doubles, from two file names in turn), 20
-#     times: each ends with exit code 0 and an entry whose image path is the new file;
+#     times: each ends with exit code 0 and an entry whose image path is the new file; a
+#     repair from the other file that fails late (its type library's key may not be
+#     written): the entry stays as it was, and the service it stopped runs again;
 #     -Service over a running service whose entry sc deleted: exit code 0 and a new
 #     entry; then the running service's entry deleted with sc: marked until it stops.
-# Usage: wine-service.sh WINE-RUN SERVICE-WITH-DOUBLES.exe KstvCardReader.exe
+# Usage: wine-service.sh WINE-RUN SERVICE-WITH-DOUBLES.exe KstvCardReader.exe KEYLOCK.exe
 # The whole script runs in one Wine session (wine-run.sh --hold-session): Wine would
 # otherwise end the service processes soon after the last other process of the prefix exits.
 set -u
 wine=$1
 doubles=$2
 product=$3
+keylock=$4
 . "$(dirname "$0")/checks.sh"
 not() { ! "$@"; }
 state() { "$wine" sc query KstvCardReader 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $4}'; }
@@ -132,6 +135,18 @@ for round in $(seq 20); do
 done
 check "20 reinstallations over the running service each left the new entry${bad:+ ($bad)}" \
   test -z "$bad"
+
+# A repair from the other file that fails after it has changed the entry: the type
+# library's key may not be written. The entry is put back, and the service, which the
+# repair stopped, is started again by it.
+typelib='TypeLib\{2C7E9A15-B4D3-4F08-8E61-5A0F93D7C2B4}'
+quiet "$wine" "$keylock" lock "$typelib\\1.0"
+"$wine" "$second" -Service >/dev/null 2>&1
+code=$?
+check "a repair failing at the type library fails (exit code $code)" test "$code" -ne 0
+check "the entry still names the program that ran" test "$(image_path)" = "$first_path"
+check "and the service runs again" wait_state RUNNING
+quiet "$wine" "$keylock" unlock "$typelib\\1.0" "$typelib"
 
 # The running service's entry deleted with sc, then -Service: the deletion under way is
 # waited for (the service is stopped, its entry goes) and a new entry is made.

@@ -1,8 +1,12 @@
 // The registration roads on the emulated machine: RegServer, Service and UnregServer
-// leave the AppID values, the service entry and the type library as they should, and
-// the service manager's refusals reach the user as message boxes.
+// leave the AppID values, the service entry and the type library as they should, a road
+// that fails leaves the registration that was there before, and the service manager's
+// refusals reach the user as message boxes, or the event log where nobody sees a box.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +18,7 @@
 #include "tests/support/ProgramPath.h"
 #include "tests/support/RegistryValues.h"
 #include "tests/support/ScratchKey.h"
+#include "tests/support/ServiceHarness.h"
 #include "tests/support/TestServiceModule.h"
 #include "tools/kstvreg/RegExport.h"
 
@@ -24,6 +29,8 @@ constexpr char kAppIdGuidPath[] = "AppID\\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}
 constexpr char kLibraryKey[] = "TypeLib\\{2C7E9A15-B4D3-4F08-8E61-5A0F93D7C2B4}";
 constexpr char kServiceName[] = "KstvCardReader";
 constexpr char kServiceKeyPath[] = "System\\CurrentControlSet\\Services\\KstvCardReader";
+// An earlier version, installed in a folder of its own that only administrators may change.
+constexpr char kOldProgramPath[] = "C:\\Program Files\\Kestrova\\Old\\KstvCardReader.exe";
 constexpr HRESULT kUnsupportedOperatingSystem = static_cast<HRESULT>(0x80110449L);
 
 class InstallationTest : public ::testing::Test {
@@ -48,6 +55,7 @@ class InstallationTest : public ::testing::Test {
     host::resetFileSecurity();
     host::resetServiceManager();
     host::clearMessageBoxes();
+    host::setModulePath(host::kDefaultModulePath);
     host::resetRegistry();
   }
 
@@ -100,8 +108,52 @@ class InstallationTest : public ::testing::Test {
     host::ServiceEntry old;
     old.name = kServiceName;
     old.displayName = "An older installation";
-    old.imagePath = "C:\\Old\\KstvCardReader.exe";
+    old.imagePath = kOldProgramPath;
     host::addServiceEntry(old);
+  }
+  // The whole registration of an older version in another folder, whose entry says other
+  // things than this one's: the registration a repair or an upgrade finds.
+  static void registerOlderVersion() {
+    host::setModulePath(kOldProgramPath);
+    ASSERT_EQ(0, run("-Service"));
+    host::setModulePath(host::kDefaultModulePath);
+    UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueServiceHandle service(OpenServiceA(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
+    ASSERT_TRUE(service);
+    ASSERT_TRUE(ChangeServiceConfigA(service.get(), SERVICE_NO_CHANGE, SERVICE_DEMAND_START,
+                                     SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, "", nullptr,
+                                     nullptr, "An older installation"));
+    SERVICE_DESCRIPTIONA description{const_cast<LPSTR>("An older description")};
+    ASSERT_TRUE(ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_DESCRIPTION, &description));
+    SC_ACTION none{SC_ACTION_NONE, 0};
+    SERVICE_FAILURE_ACTIONSA noRecovery{0, nullptr, nullptr, 0, &none};
+    ASSERT_TRUE(ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &noRecovery));
+    SERVICE_FAILURE_ACTIONS_FLAG flag{FALSE};
+    ASSERT_TRUE(ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag));
+    host::clearMessageBoxes();
+  }
+  // The program's registration as text: its AppID keys, its type library's key and its
+  // service entry's key (with its description and recovery).
+  static std::string registration() {
+    std::string text;
+    for (const char* path : {kAppIdGuidPath, "AppID\\KstvCardReader.EXE", kLibraryKey})
+      ExportKey(HKEY_CLASSES_ROOT, "HKCR", path, text);
+    ExportKey(HKEY_LOCAL_MACHINE, "HKLM", kServiceKeyPath, text);
+    return text;
+  }
+  // A handle on the entry held by another program, as the Services console holds one.
+  static UniqueServiceHandle consoleHandle() {
+    UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    return UniqueServiceHandle(OpenServiceA(manager.get(), kServiceName, SERVICE_QUERY_STATUS));
+  }
+  static bool startService() {
+    UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueServiceHandle service(OpenServiceA(manager.get(), kServiceName, SERVICE_START));
+    return service && StartServiceA(service.get(), 0, nullptr);
+  }
+  static DWORD lastState() {
+    std::vector<SERVICE_STATUS> reports = host::serviceStatusReports();
+    return reports.empty() ? 0 : reports.back().dwCurrentState;
   }
 
  private:
@@ -132,16 +184,82 @@ TEST_F(InstallationTest, TheImagePathIsQuotedSoThatItsBlanksCannotSplitIt) {
   EXPECT_EQ(quotedProgramPath(), entry->imagePath);
 }
 
-TEST_F(InstallationTest, ServiceOverAnExistingServiceStopsDeletesAndCreatesItAnew) {
+TEST_F(InstallationTest, ServiceOverAnExistingServiceStopsItAndChangesItsEntryInPlace) {
   addOldService();
   EXPECT_EQ(0, run("-Service"));
   ASSERT_EQ(1u, host::serviceControlsSent().size());
   EXPECT_EQ(SERVICE_CONTROL_STOP, host::serviceControlsSent()[0].control);
+  EXPECT_EQ(0u, host::callCount("DeleteService"));
+  EXPECT_EQ(0u, host::callCount("CreateServiceA"));
   auto entry = host::serviceEntry(kServiceName);
   ASSERT_TRUE(entry);
   EXPECT_EQ("Kestrova Card Reader Service", entry->displayName);
   EXPECT_EQ(quotedProgramPath(), entry->imagePath);
+  EXPECT_EQ(SERVICE_AUTO_START, entry->startType);
+  EXPECT_EQ(std::vector<std::string>{"RPCSS"}, entry->dependencies);
+  EXPECT_EQ(stringValue(HKEY_LOCAL_MACHINE, kServiceKeyPath, "Description"),
+            "Gives each memory card in Kestrova's card reader its own icon and label in Explorer "
+            "while the card is inserted.");
   EXPECT_TRUE(boxTexts().empty());
+}
+
+TEST_F(InstallationTest, ARepairWhileAnotherProgramHoldsTheEntryLeavesAServiceThatStartsAndRuns) {
+  ASSERT_EQ(0, run("-Service"));
+  FakeService running;
+  UniqueServiceHandle console = consoleHandle();
+  ASSERT_TRUE(console);
+  host::useTestClock(true);  // a deletion left pending would make the road wait its bound
+  EXPECT_EQ(0, run("-Service"));
+  EXPECT_FALSE(markedForDeletion());
+  EXPECT_EQ(SERVICE_STOPPED, lastState()) << "the package starts it";
+  EXPECT_TRUE(startService());
+  EXPECT_EQ(2, running.runs());
+  EXPECT_EQ(SERVICE_RUNNING, lastState());
+  EXPECT_EQ(quotedProgramPath(), host::serviceEntry(kServiceName)->imagePath);
+  EXPECT_TRUE(boxTexts().empty());
+}
+
+// A road over an earlier registration that fails after it has changed things, by each
+// step that can fail late: it ends with that registration, whole, and with its service
+// running again if it ran.
+TEST_F(InstallationTest, AFailedRoadLeavesTheEarlierRegistrationWholeAndItsServiceAsItWas) {
+  struct Case {
+    const char* word;
+    const char* call;
+    DWORD code;
+    bool running;
+    std::vector<std::string> boxes;
+  };
+  const DWORD library = static_cast<DWORD>(TYPE_E_REGISTRYACCESS);
+  const Case cases[] = {
+      {"-Service", "RegisterTypeLib", library, true, {}},
+      {"-Service", "RegisterTypeLib", library, false, {}},
+      {"-Service", "ChangeServiceConfigA", ERROR_ACCESS_DENIED, true, {"Couldn't change service"}},
+      {"-RegServer", "RegisterTypeLib", library, true, {}},
+      {"-RegServer", "DeleteService", ERROR_ACCESS_DENIED, true, {"Service could not be deleted"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.word) + " failing at " + c.call + (c.running ? ", running" : ""));
+    registerOlderVersion();
+    const std::string before = registration();
+    std::optional<FakeService> service;
+    if (c.running) service.emplace();
+    host::failCall(c.call, c.code, 1);
+    EXPECT_EQ(static_cast<int>(c.code), run(c.word));
+    EXPECT_EQ(before, registration());
+    EXPECT_FALSE(markedForDeletion());
+    if (c.running) {
+      EXPECT_EQ(2, service->runs()) << "started again";
+      EXPECT_EQ(SERVICE_RUNNING, lastState());
+    }
+    EXPECT_EQ(c.boxes, boxTexts());
+    service.reset();
+    host::clearFailures();
+    host::clearMessageBoxes();
+    host::clearServiceReports();
+    host::resetServiceManager();
+    host::resetRegistry();
+  }
 }
 
 TEST_F(InstallationTest, RegServerAfterServiceRemovesTheServiceAndLocalServiceOnly) {
@@ -175,11 +293,14 @@ TEST_F(InstallationTest, AFailedCreationIsTheExitCodeAndLeavesNoPartOfTheRegistr
   }
 }
 
-TEST_F(InstallationTest, ServiceOverAnEarlierRegServerThatFailsLeavesNoPartOfEither) {
+TEST_F(InstallationTest, AFailedServiceOverAnEarlierRegServerLeavesTheRegServerRegistration) {
   ASSERT_EQ(0, run("-RegServer"));
+  const std::string before = registration();
   host::failCall("CreateServiceA", ERROR_ACCESS_DENIED, 1);
   EXPECT_EQ(ERROR_ACCESS_DENIED, run("-Service"));
-  expectNoRegistration();
+  EXPECT_EQ(before, registration());
+  EXPECT_FALSE(host::serviceEntry(kServiceName));
+  EXPECT_FALSE(appIdValue(kServiceParametersValueName)) << "the failed road's value is gone";
 }
 
 TEST_F(InstallationTest, ATypeLibraryThatCannotBeRegisteredUndoesTheServiceAndTheAppId) {
@@ -203,30 +324,57 @@ TEST_F(InstallationTest, ADisplayNameAnotherServiceHasLeavesNoPartOfTheRegistrat
 }
 
 TEST_F(InstallationTest, AnUndoneRegistrationSparesAnEntryItDidNotMake) {
-  // Another installer makes the entry between the old one's removal and the creation.
-  host::onCall("CreateServiceA", [] { addOldService(); });
-  EXPECT_EQ(ERROR_SERVICE_EXISTS, run("-Service"));
-  EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kAppIdGuidPath));
-  ASSERT_TRUE(host::serviceEntry(kServiceName));
-  EXPECT_EQ("C:\\Old\\KstvCardReader.exe", host::serviceEntry(kServiceName)->imagePath);
+  // Another installer makes the entry after the road found none: at the creation, which
+  // fails then; or before InstallService looks, which spares it, and the road fails later.
+  struct Case {
+    const char* makesTheEntry;
+    const char* failingCall;
+    HRESULT result;
+  };
+  const Case cases[] = {{"CreateServiceA", nullptr, ERROR_SERVICE_EXISTS},
+                        {"RegSetValueExA", "RegisterTypeLib", TYPE_E_REGISTRYACCESS}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.makesTheEntry);
+    host::onCall(c.makesTheEntry, [] { addOldService(); });
+    if (c.failingCall) host::failCall(c.failingCall, static_cast<DWORD>(c.result), 1);
+    EXPECT_EQ(c.result, run("-Service"));
+    EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kAppIdGuidPath));
+    ASSERT_TRUE(host::serviceEntry(kServiceName));
+    EXPECT_EQ(kOldProgramPath, host::serviceEntry(kServiceName)->imagePath);
+    EXPECT_FALSE(markedForDeletion());
+    host::clearFailures();
+    host::resetServiceManager();
+  }
 }
 
-TEST_F(InstallationTest, AnOldServiceThatNeverStopsTakesTheOldRegistrationWithIt) {
-  ASSERT_EQ(0, run("-Service"));
+TEST_F(InstallationTest, AnOldServiceThatNeverStopsKeepsTheOldRegistrationOnEitherRoad) {
+  registerOlderVersion();
+  const std::string before = registration();
   FakeService old(/*stubborn=*/true);
   host::useTestClock(true);
-  EXPECT_EQ(ERROR_SERVICE_MARKED_FOR_DELETE, run("-Service"));
+  for (const char* word : {"-Service", "-RegServer"}) {
+    SCOPED_TRACE(word);
+    EXPECT_EQ(ERROR_SERVICE_REQUEST_TIMEOUT, run(word));
+    EXPECT_EQ(before, registration());
+    EXPECT_FALSE(markedForDeletion());
+  }
   old.end();
   ASSERT_TRUE(host::waitForServiceState(SERVICE_STOPPED));
-  expectNoRegistration();
+  EXPECT_EQ(before, registration());
 }
 
-TEST_F(InstallationTest, WithoutAdministratorRightsTheServiceRoadLeavesNothing) {
+TEST_F(InstallationTest, WithoutAdministratorRightsTheServiceRoadLeavesWhatWasThere) {
   host::refuseServiceManagerFullAccess(true);
   EXPECT_EQ(0, run("-RegServer"));
   EXPECT_TRUE(boxTexts().empty());  // nothing to remove as far as it can tell
+  const std::string before = registration();
   EXPECT_EQ(ERROR_ACCESS_DENIED, run("-Service"));
   EXPECT_EQ(std::vector<std::string>{"Couldn't open service manager"}, boxTexts());
+  EXPECT_EQ(before, registration());
+  host::refuseServiceManagerFullAccess(false);
+  ASSERT_EQ(0, run("-UnregServer"));
+  host::refuseServiceManagerFullAccess(true);
+  EXPECT_EQ(ERROR_ACCESS_DENIED, run("-Service"));
   expectNoRegistration();
 }
 
@@ -238,7 +386,7 @@ TEST_F(InstallationTest, OnWindows7NothingIsRegisteredOrRemoved) {
   EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kAppIdGuidPath));
   EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
   ASSERT_TRUE(host::serviceEntry(kServiceName));
-  EXPECT_EQ("C:\\Old\\KstvCardReader.exe", host::serviceEntry(kServiceName)->imagePath);
+  EXPECT_EQ(kOldProgramPath, host::serviceEntry(kServiceName)->imagePath);
   EXPECT_TRUE(host::serviceControlsSent().empty());
   EXPECT_TRUE(boxTexts().empty());
 }
@@ -252,11 +400,13 @@ TEST_F(InstallationTest, AServiceThatCannotBeOpenedForRemovalIsReported) {
   EXPECT_TRUE(host::serviceEntry(kServiceName));
 }
 
-TEST_F(InstallationTest, AServiceThatCannotBeDeletedIsReported) {
+TEST_F(InstallationTest, AServiceThatCannotBeDeletedIsReportedAndFailsTheRegServerRoad) {
   addOldService();
   host::failCall("DeleteService", ERROR_ACCESS_DENIED);
-  EXPECT_EQ(0, run("-RegServer"));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, run("-RegServer"));
   EXPECT_EQ(std::vector<std::string>{"Service could not be deleted"}, boxTexts());
+  EXPECT_TRUE(host::serviceEntry(kServiceName));
+  EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kAppIdGuidPath)) << "all or nothing";
 }
 
 TEST_F(InstallationTest, RemovingWhenNoServiceIsThereSucceedsQuietly) {
@@ -278,17 +428,18 @@ TEST_F(InstallationTest, AnAppIdKeyThatCannotBeWrittenIsTheExitCodeAndStopsTheRo
   EXPECT_EQ(0, host::comInitializationDepth());
 }
 
-TEST_F(InstallationTest, ServiceOverARunningServiceWaitsForItToStopBeforeTheDelete) {
+TEST_F(InstallationTest, ServiceOverARunningServiceWaitsForItToStopBeforeTheChange) {
   addOldService();
   FakeService old;
-  std::vector<DWORD> stateAtDelete;
-  host::onCall("DeleteService", [&] {
+  std::vector<DWORD> stateAtChange;
+  host::onCall("ChangeServiceConfigA", [&] {
     for (const SERVICE_STATUS& status : host::serviceStatusReports())
-      stateAtDelete.push_back(status.dwCurrentState);
+      stateAtChange.push_back(status.dwCurrentState);
   });
   EXPECT_EQ(0, run("-Service"));
   EXPECT_EQ((std::vector<DWORD>{SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_STOPPED}),
-            stateAtDelete);
+            stateAtChange);
+  EXPECT_EQ(1, old.runs()) << "the package starts it";
   auto entry = host::serviceEntry(kServiceName);
   ASSERT_TRUE(entry);
   EXPECT_EQ(quotedProgramPath(), entry->imagePath);
@@ -300,14 +451,15 @@ TEST_F(InstallationTest, AnOldServiceThatNeverStopsFailsTheServiceRoadAfterTheBo
   FakeService old(/*stubborn=*/true);
   host::useTestClock(true);
   const DWORD start = GetTickCount();
-  EXPECT_EQ(ERROR_SERVICE_MARKED_FOR_DELETE, run("-Service"));
+  EXPECT_EQ(ERROR_SERVICE_REQUEST_TIMEOUT, run("-Service"));
   EXPECT_GE(GetTickCount() - start, 30000u);
   EXPECT_LT(GetTickCount() - start, 70000u);
-  EXPECT_EQ(std::vector<std::string>{"Service could not be deleted"}, boxTexts());
-  EXPECT_EQ(0u, host::callCount("CreateServiceA"));
+  EXPECT_EQ(std::vector<std::string>{"The service did not stop"}, boxTexts());
+  EXPECT_EQ(0u, host::callCount("ChangeServiceConfigA"));
+  EXPECT_EQ(0u, host::callCount("RegSetValueExA")) << "nothing is written";
   old.end();
   ASSERT_TRUE(host::waitForServiceState(SERVICE_STOPPED));
-  EXPECT_FALSE(host::serviceEntry(kServiceName)) << "marked for deletion, gone once stopped";
+  EXPECT_EQ(kOldProgramPath, host::serviceEntry(kServiceName)->imagePath);
 }
 
 TEST_F(InstallationTest, ACreationThatMeetsAnEntryMarkedForDeletionIsRetried) {
@@ -344,7 +496,7 @@ TEST_F(InstallationTest, InstallServiceSparesAnExistingEntry) {
   InitializedTestServiceModule();
   EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), TestServiceModule().InstallService());
   EXPECT_EQ(0u, host::callCount("CreateServiceA"));
-  EXPECT_EQ("C:\\Old\\KstvCardReader.exe", host::serviceEntry(kServiceName)->imagePath);
+  EXPECT_EQ(kOldProgramPath, host::serviceEntry(kServiceName)->imagePath);
 }
 
 TEST_F(InstallationTest, AManagerThatCannotBeOpenedForRemovalIsReportedWithItsCode) {
@@ -356,12 +508,13 @@ TEST_F(InstallationTest, AManagerThatCannotBeOpenedForRemovalIsReportedWithItsCo
   EXPECT_TRUE(host::serviceEntry(kServiceName));
 }
 
-TEST_F(InstallationTest, AnOldEntryThatCannotBeDeletedFailsTheServiceRoadAndIsKept) {
+TEST_F(InstallationTest, AnOldEntryThatCannotBeChangedFailsTheServiceRoadAndIsKept) {
   addOldService();
-  host::failCall("DeleteService", ERROR_ACCESS_DENIED);
+  host::failCall("ChangeServiceConfigA", ERROR_ACCESS_DENIED);
   EXPECT_EQ(ERROR_ACCESS_DENIED, run("-Service"));
-  EXPECT_EQ(std::vector<std::string>{"Service could not be deleted"}, boxTexts());
-  EXPECT_EQ("C:\\Old\\KstvCardReader.exe", host::serviceEntry(kServiceName)->imagePath);
+  EXPECT_EQ(std::vector<std::string>{"Couldn't change service"}, boxTexts());
+  EXPECT_EQ(kOldProgramPath, host::serviceEntry(kServiceName)->imagePath);
+  EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kAppIdGuidPath)) << "there was none before";
 }
 
 TEST_F(InstallationTest, AFailedCoInitializeEndsARegistrationRoadWithItsCode) {
@@ -505,6 +658,117 @@ TEST_F(InstallationTest, RegServerMakesNoServiceAndRegistersFromAnyFolder) {
   EXPECT_EQ(0, run("-RegServer"));
   EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
   EXPECT_TRUE(boxTexts().empty());
+}
+
+}  // namespace
+}  // namespace kstv::test
+
+namespace kstv::test {
+namespace {
+
+// Where no user sees the window station (a package's deferred action, or the service, in
+// session 0), every message of the roads goes to the event log and the debug log instead of
+// a box that nobody could close, and the road goes on as after one.
+TEST_F(InstallationTest, WithoutAVisibleWindowStationEachMessageGoesToTheEventLogNotABox) {
+  struct Case {
+    const char* word;
+    std::function<void(std::optional<FakeService>&)> arrange;
+    int exitCode;
+    std::vector<std::string> messages;
+  };
+  const auto failing = [](const char* call, DWORD code, unsigned times = host::kAlways,
+                          unsigned after = 0) {
+    return [=](std::optional<FakeService>&) { host::failCall(call, code, times, after); };
+  };
+  const auto olderVersionFailing = [](const char* call, DWORD code, unsigned times, unsigned after,
+                                      const char* alsoFailing = nullptr) {
+    return [=](std::optional<FakeService>&) {
+      registerOlderVersion();
+      host::failCall(call, code, times, after);
+      if (alsoFailing) host::failCall(alsoFailing, static_cast<DWORD>(TYPE_E_REGISTRYACCESS), 1);
+    };
+  };
+  const DWORD denied = ERROR_ACCESS_DENIED;
+  const Case cases[] = {
+      {"-Service",
+       [](auto&) { host::refuseServiceManagerFullAccess(true); },
+       ERROR_ACCESS_DENIED,
+       {"Couldn't open service manager"}},
+      {"-Service",
+       failing("CreateServiceA", denied),
+       ERROR_ACCESS_DENIED,
+       {"Couldn't create service"}},
+      {"-Service",
+       failing("ChangeServiceConfig2A", denied),
+       0,
+       {"Couldn't set the service's description", "Couldn't set the service's recovery"}},
+      {"-Service",
+       olderVersionFailing("OpenServiceA", denied, 1, 0),
+       ERROR_ACCESS_DENIED,
+       {"Couldn't open service"}},
+      {"-Service",
+       olderVersionFailing("ChangeServiceConfigA", denied, 1, 0),
+       ERROR_ACCESS_DENIED,
+       {"Couldn't change service"}},
+      {"-Service",
+       olderVersionFailing("ChangeServiceConfigA", denied, 1, 1, "RegisterTypeLib"),
+       TYPE_E_REGISTRYACCESS,
+       {"Couldn't put the previous registration back whole"}},
+      {"-Service",
+       [](std::optional<FakeService>& service) {
+         addOldService();
+         service.emplace(/*stubborn=*/true);
+         host::useTestClock(true);
+       },
+       ERROR_SERVICE_REQUEST_TIMEOUT,
+       {"The service did not stop"}},
+      {"-RegServer",
+       olderVersionFailing("DeleteService", denied, 1, 0),
+       ERROR_ACCESS_DENIED,
+       {"Service could not be deleted"}},
+      {"-UnregServer",
+       olderVersionFailing("DeleteService", denied, 1, 0),
+       ERROR_ACCESS_DENIED,
+       {"Service could not be deleted"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.word) + " telling " + c.messages.front());
+    setDebugLevel(1);
+    std::optional<FakeService> service;
+    c.arrange(service);
+    host::setWindowStationVisible(false);
+    const std::size_t events = host::eventLog().size();
+    const std::size_t lines = host::debuggerOutput().size();
+    EXPECT_EQ(c.exitCode, run(c.word));
+    EXPECT_TRUE(host::messageBoxes().empty()) << "a box nobody can close";
+    std::vector<host::Event> reported = host::eventLog();
+    reported.erase(reported.begin(), reported.begin() + static_cast<std::ptrdiff_t>(events));
+    std::vector<std::string> texts;
+    for (const host::Event& event : reported) {
+      EXPECT_EQ(kServiceName, event.source);
+      EXPECT_EQ(EVENTLOG_ERROR_TYPE, event.type);
+      EXPECT_EQ(0u, event.eventId);
+      EXPECT_EQ(0, event.category);
+      EXPECT_EQ(1u, event.strings.size());
+      texts.push_back(event.strings.empty() ? "" : event.strings[0]);
+    }
+    EXPECT_EQ(c.messages, texts);
+    const std::vector<std::string> debugger = host::debuggerOutput();
+    for (const std::string& message : c.messages)
+      EXPECT_NE(std::find(debugger.begin() + static_cast<std::ptrdiff_t>(lines), debugger.end(),
+                          "KstvCardReader: " + message + "\n"),
+                debugger.end())
+          << message;
+    if (service) service->end();
+    service.reset();
+    host::setWindowStationVisible(true);
+    host::useTestClock(false);
+    host::clearFailures();
+    host::refuseServiceManagerFullAccess(false);
+    host::clearServiceReports();
+    host::resetServiceManager();
+    host::resetRegistry();
+  }
 }
 
 }  // namespace

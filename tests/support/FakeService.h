@@ -1,7 +1,8 @@
 // A service of the test's own under the emulated service manager: it reports RUNNING,
 // and on a stop request STOP_PENDING and then STOPPED, or, when stubborn, it only says
 // STOP_PENDING and keeps running until the test ends it. One that starts slowly stays
-// START_PENDING until the test lets it finish starting.
+// START_PENDING until the test lets it finish starting. StartServiceA starts it again
+// (a new run) once it has stopped.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -22,14 +23,11 @@ class FakeService {
       : stubborn_(stubborn), startsSlowly_(start == Start::Pending) {
     current() = this;
     host::setStartedByServiceManager(true);
-    dispatcher_ = std::thread([] {
-      SERVICE_TABLE_ENTRYA table[] = {{const_cast<LPSTR>("Fake"), Main}, {nullptr, nullptr}};
-      StartServiceCtrlDispatcherA(table);
-    });
-    EXPECT_TRUE(host::waitForServiceState(startsSlowly_ ? SERVICE_START_PENDING : SERVICE_RUNNING))
-        << "the fake service did not start";
+    host::setServiceStarter([this] { return startAgain(); });
+    run();
   }
   ~FakeService() {
+    host::setServiceStarter(nullptr);
     end();
     dispatcher_.join();
     host::setStartedByServiceManager(false);
@@ -43,6 +41,8 @@ class FakeService {
     stopping_ = true;
     changed_.notify_all();
   }
+  // How often it was started: 1 for the run the constructor began.
+  int runs() const { return runs_; }
 
  private:
   static FakeService*& current() {
@@ -69,6 +69,37 @@ class FakeService {
     guard.unlock();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a teardown takes a while
     report(SERVICE_STOPPED);
+    std::lock_guard ended(self.lock_);
+    self.ended_ = true;
+  }
+  // A new run on a dispatcher thread of its own, as a new service process would be.
+  void run() {
+    ++runs_;
+    dispatcher_ = std::thread([] {
+      SERVICE_TABLE_ENTRYA table[] = {{const_cast<LPSTR>("Fake"), Main}, {nullptr, nullptr}};
+      StartServiceCtrlDispatcherA(table);
+    });
+    EXPECT_TRUE(host::waitForServiceState(startsSlowly_ ? SERVICE_START_PENDING : SERVICE_RUNNING))
+        << "the fake service did not start";
+  }
+  // The service manager's start of a stopped service: the last run's dispatcher has
+  // returned, or is about to.
+  DWORD startAgain() {
+    {
+      std::lock_guard guard(lock_);
+      if (!ended_) {
+        ADD_FAILURE() << "the manager started the fake service while it ran";
+        return ERROR_SERVICE_ALREADY_RUNNING;
+      }
+    }
+    dispatcher_.join();
+    {
+      std::lock_guard guard(lock_);
+      stopping_ = ended_ = false;
+    }
+    host::clearServiceReports();
+    run();
+    return ERROR_SUCCESS;
   }
 
   const bool stubborn_;
@@ -77,6 +108,8 @@ class FakeService {
   std::mutex lock_;
   std::condition_variable changed_;
   bool stopping_ = false;
+  bool ended_ = false;
+  int runs_ = 0;
   std::thread dispatcher_;
 };
 

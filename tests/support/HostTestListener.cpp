@@ -1,6 +1,7 @@
 // Every host test starts from the same control state, whichever tests ran before it in
-// the same process: no injected failure, no call counted, nothing recorded, and no batch
-// of a cancelled disk-event query still being delivered.
+// the same process: no injected failure, no call counted, nothing recorded, a window
+// station that the user sees, and no batch of a cancelled disk-event query still being
+// delivered.
 #include <gtest/gtest.h>
 
 #include "platform/host/control.h"
@@ -14,6 +15,7 @@ class FreshControlState : public ::testing::EmptyTestEventListener {
     host::clearFailures();
     host::resetCallCounts();
     host::recordCalls(false);
+    host::setWindowStationVisible(true);
   }
 };
 

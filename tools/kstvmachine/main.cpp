@@ -36,6 +36,7 @@ constexpr const char* kUsage =
     "       kstvmachine service status                    every status the service reported\n"
     "       kstvmachine file security PATH SDDL   the owner and access list of a file or folder\n"
     "       of drive C: (a path without one has what its folder passes on)\n"
+    "       kstvmachine event list   every event reported, oldest first: SOURCE TYPE ID: TEXT\n"
     "KEY is ROOT\\path, ROOT one of HKCR HKCU HKLM HKU HKCC (or their long names).\n"
     "TYPE is REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ (items separated by \\0),\n"
     "REG_DWORD (decimal or 0x hex) or REG_BINARY (hex digits).\n"
@@ -354,6 +355,7 @@ int startServiceProgram(int argc, char** argv) {
       close(out);
     }
     setenv("KSTV_STARTED_BY_SCM", "1", 1);
+    setenv("KSTV_NO_DESKTOP", "1", 1);  // a service's window station is session 0's
     execv(argv[3], argv + 3);
     _exit(127);
   }
@@ -489,9 +491,22 @@ int serviceCommand(int argc, char** argv) {
   return 2;
 }
 
+// The event log, one line an event: its source, type and id, and its insertion strings.
+int listEvents() {
+  for (const kstv::host::Event& event : kstv::host::eventLog()) {
+    std::printf("%s %u %u:", event.source.c_str(), static_cast<unsigned>(event.type),
+                static_cast<unsigned>(event.eventId));
+    for (const std::string& text : event.strings) std::printf(" %s", text.c_str());
+    std::printf("\n");
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "event") == 0 && std::strcmp(argv[2], "list") == 0)
+    return listEvents();
   if (argc < 3 || (std::strcmp(argv[1], "reg") != 0 && std::strcmp(argv[1], "volume") != 0 &&
                    std::strcmp(argv[1], "service") != 0 && std::strcmp(argv[1], "file") != 0)) {
     std::fputs(kUsage, stderr);

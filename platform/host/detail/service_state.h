@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "platform/host/detail/registry_store.h"
 #include "platform/win32.h"
@@ -26,5 +27,12 @@ DWORD useServiceEntry(SC_HANDLE service, DWORD access, EntryUse use,
 // Removes the entries marked for deletion whose service is not running and to which this
 // process holds no handle.
 void removeServicesMarkedForDeletion();
+
+// Whether `displayName` is the name or display name of an entry other than `except`,
+// without regard to case. Called within a transaction of the service database.
+bool displayNameTaken(const std::string& displayName, const std::string& except);
+
+// The name of the entry a service handle names (its own spelling), if the handle is one.
+std::optional<std::string> serviceNameOf(SC_HANDLE service);
 
 }  // namespace kstv::host::detail
