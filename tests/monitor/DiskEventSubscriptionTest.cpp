@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -301,10 +302,14 @@ TEST_F(DiskEventSubscriptionTest, ABatchStillBeingDeliveredAtTheEndLeavesNoBadge
   ASSERT_TRUE(delivery.waitUntilHeld());
   testing::internal::CaptureStdout();
   UnsubscribeDiskEvents();
-  CloseDriveBadgeRecord();
+  // The record's close waits for the handler under way: let it go meanwhile.
+  auto closing = std::async(std::launch::async, [] { CloseDriveBadgeRecord(); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   delivery.release();
+  closing.wait();
   ASSERT_TRUE(host::waitForCancelledDeliveries());
   testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(delivery.timedOut());
   EXPECT_FALSE(hasDriveKey('E')) << "a badge was published after the run's end";
   EXPECT_EQ("", BadgedDriveLetters());
 }
