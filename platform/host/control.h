@@ -225,6 +225,12 @@ struct ComSecurityArguments {
 ComSecurityArguments comSecurityArguments();
 void resetComSecurity();
 
+// --- Named objects ---------------------------------------------------------------------
+// Makes CreateMutexA refuse every "Global\" name with ERROR_ACCESS_DENIED, as Windows
+// does for a user without the right to create global objects (and, for one the system
+// made, without the right to open it).
+void refuseGlobalObjects(bool refuse);
+
 // --- The service manager ------------------------------------------------------------------
 // Makes the next StartServiceCtrlDispatcherA behave as in a process the service manager
 // started (otherwise it fails with 1063). Controls sent with sendServiceControl reach the
