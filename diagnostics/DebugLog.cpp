@@ -98,6 +98,25 @@ void ServiceModule::DebugPrint(const char* format, ...) {
   }
 }
 
+namespace {
+
+// One event of the program's source: category 0, identifier 0, the message as its one
+// insertion string. Skipped when the source cannot be registered.
+void WriteEvent(const char* source, WORD type, const char* message) {
+  if (HANDLE registered = RegisterEventSourceA(nullptr, source)) {
+    LPCSTR strings[] = {message};
+    ReportEventA(registered, type, 0, 0, nullptr, 1, 0, strings, nullptr);
+    DeregisterEventSource(registered);
+  }
+}
+
+void PrintLine(const char* message) {
+  std::printf("%s\n", message);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
 void ServiceModule::ReportToEventLog(WORD type, const char* format, ...) {
   char message[kMessageCapacity];
   va_list arguments;
@@ -105,16 +124,24 @@ void ServiceModule::ReportToEventLog(WORD type, const char* format, ...) {
   std::vsnprintf(message, sizeof message, format, arguments);
   va_end(arguments);
   if (!serviceMode) {
-    std::printf("%s\n", message);
-    std::fflush(stdout);
+    PrintLine(message);
     return;
   }
-  if (HANDLE source = RegisterEventSourceA(nullptr, serviceName)) {
-    LPCSTR strings[] = {message};
-    ReportEventA(source, type, 0, 0, nullptr, 1, 0, strings, nullptr);
-    DeregisterEventSource(source);
-  }
+  WriteEvent(serviceName, type, message);
   DebugPrint("%s\n", message);
+}
+
+void ServiceModule::ReportToEventLogAlways(WORD type, const char* format, ...) {
+  char message[kMessageCapacity];
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(message, sizeof message, format, arguments);
+  va_end(arguments);
+  WriteEvent(serviceName, type, message);
+  if (serviceMode)
+    DebugPrint("%s\n", message);
+  else
+    PrintLine(message);
 }
 
 }  // namespace kstv

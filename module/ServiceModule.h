@@ -71,6 +71,9 @@ struct ServiceModule {
   void CloseDebugLog();
   void DebugPrint(const char* format, ...) KSTV_PRINTF_FORMAT(2, 3);
   void ReportToEventLog(WORD type, const char* format, ...) KSTV_PRINTF_FORMAT(3, 4);
+  // The same, but to the event log also in-process: for what an administrator must see of
+  // a plain process, which has no console when started by hand or by COM.
+  void ReportToEventLogAlways(WORD type, const char* format, ...) KSTV_PRINTF_FORMAT(3, 4);
 };
 
 // The process-wide record, set by Initialize: the one way to reach it for code that is

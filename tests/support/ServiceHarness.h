@@ -82,6 +82,7 @@ class CleanMachine {
     host::setStartedByServiceManager(false);
     host::setWindowsVersion(10, 0);
     host::setModulePath(host::kDefaultModulePath);
+    host::refuseGlobalObjects(false);
     for (const host::Volume& volume : host::volumes())
       if (volume.letter != 'C') host::removeVolume(volume.letter);
   }
