@@ -64,7 +64,7 @@ struct ServiceModule {
   // Debug log and event log. ResetDebugLog sets the level to 0 and forgets the file, as
   // a run or a registration does before OpenDebugLog. The file is appended to by every
   // road, so that a registration never tears the log of a service that is running; only
-  // a run empties it first, so that it holds that run's lines.
+  // a run starts a new one, keeping the previous run's as KstvCardReader.log.1.
   enum class LogStart { Append, Empty };
   void ResetDebugLog();
   void OpenDebugLog(LogStart start = LogStart::Append);
