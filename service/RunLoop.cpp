@@ -1,5 +1,5 @@
-// The run loop: prepares the process, starts the card monitor, pumps the thread's
-// message queue until WM_QUIT, and tears down in a fixed order.
+// The run loop: claims the machine's card monitor, prepares the process, starts the card
+// monitor, pumps the thread's message queue until WM_QUIT, and tears down in a fixed order.
 #include <cstring>
 
 #include "module/ServiceModule.h"
