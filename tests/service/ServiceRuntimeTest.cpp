@@ -262,8 +262,10 @@ TEST_F(ServiceRuntimeTest, ASecondRunWhileTheServiceRunsEndsAtOnceTouchingNeithe
 // A user without administrator rights may not make objects in the global namespace, and a
 // run that cannot make sure it is alone does not monitor: it touches nothing.
 TEST_F(ServiceRuntimeTest, ARunThatMayNotClaimTheMachinesMonitorEndsWithItsErrorTouchingNothing) {
+  std::filesystem::remove_all(host::hostPathOf("C:\\Program Files\\Kestrova"));
   std::filesystem::create_directories(host::hostPathOf("C:\\Program Files\\Kestrova\\MemoryCard"));
   std::ofstream(host::hostPathOf(kLogFile)) << "an earlier run's line\n";
+  std::ofstream(host::hostPathOf(kPreviousLogFile)) << "the one before\n";
   setDebugLevel(2);
   plantBadge('G', "C:\\Program Files\\Kestrova\\MemoryCard\\SD\\kicsd.ico");
   host::addVolume(cardVolume('E', "SDHC Reader"));
@@ -287,7 +289,10 @@ TEST_F(ServiceRuntimeTest, ARunThatMayNotClaimTheMachinesMonitorEndsWithItsError
   std::stringstream text;
   text << log.rdbuf();
   EXPECT_EQ("an earlier run's line\n", text.str());
-  EXPECT_FALSE(std::filesystem::exists(host::hostPathOf(kLogFile) + ".1"));
+  std::ifstream previous(host::hostPathOf(kPreviousLogFile));
+  std::stringstream previousText;
+  previousText << previous.rdbuf();
+  EXPECT_EQ("the one before\n", previousText.str());
 }
 
 TEST_F(ServiceRuntimeTest, ACardPresentAtTheStartIsBadgedBeforeTheSubscriptionsExist) {
