@@ -20,6 +20,14 @@
 namespace kstv::test {
 namespace {
 
+// What a file on drive C: holds.
+std::string fileText(const char* windowsPath) {
+  std::ifstream file(host::hostPathOf(windowsPath), std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
 class ServiceRuntimeTest : public ::testing::Test {
  protected:
   ServiceRuntimeTest()
@@ -238,10 +246,7 @@ TEST_F(ServiceRuntimeTest, ASecondRunWhileTheServiceRunsEndsAtOnceTouchingNeithe
   EXPECT_EQ(std::vector<std::string>{refusal}, events[0].strings);
   EXPECT_EQ("Secure Digital", badgeLabel('E'));
   EXPECT_EQ("MMC", badgeLabel('H'));
-  std::ifstream log(host::hostPathOf(kLogFile));
-  std::stringstream text;
-  text << log.rdbuf();
-  EXPECT_EQ("the service's line\n", text.str());
+  EXPECT_EQ("the service's line\n", fileText(kLogFile));
 
   // Once the service has stopped, a new run starts and monitors as before.
   testing::internal::CaptureStdout();
@@ -285,14 +290,8 @@ TEST_F(ServiceRuntimeTest, ARunThatMayNotClaimTheMachinesMonitorEndsWithItsError
   EXPECT_EQ(std::vector<std::string>{refusal}, events[0].strings);
   EXPECT_TRUE(hasDriveKey('G'));
   EXPECT_FALSE(hasDriveKey('E'));
-  std::ifstream log(host::hostPathOf(kLogFile));
-  std::stringstream text;
-  text << log.rdbuf();
-  EXPECT_EQ("an earlier run's line\n", text.str());
-  std::ifstream previous(host::hostPathOf(kPreviousLogFile));
-  std::stringstream previousText;
-  previousText << previous.rdbuf();
-  EXPECT_EQ("the one before\n", previousText.str());
+  EXPECT_EQ("an earlier run's line\n", fileText(kLogFile));
+  EXPECT_EQ("the one before\n", fileText(kPreviousLogFile));
 }
 
 TEST_F(ServiceRuntimeTest, ACardPresentAtTheStartIsBadgedBeforeTheSubscriptionsExist) {
