@@ -130,7 +130,7 @@ bool NamesOwnIcon(HKEY drives, const char* name) {
 // takes the letter out of the record. The caller holds badgeLock.
 void RemoveBadgeLocked(const WCHAR* driveId) {
   RegistryKey driveKey;  // only shows that the key exists; held until the end
-  char letter;
+  char letter = 0;
   const bool named = DriveLetterOf(driveId, letter);
   char drivePath[kBadgeKeyPathCapacity];
   HKEY opened = nullptr;
@@ -195,7 +195,7 @@ std::string BadgedDriveLetters() {
 void PublishDriveBadge(const WCHAR* driveId, CardType cardType) {
   ExclusiveLock guard(badgeLock);
   const CardBadge* badge = BadgeFor(cardType);
-  char letter;
+  char letter = 0;
   if (!recordOpen || !badge || !DriveLetterOf(driveId, letter)) return;
 
   char keyPath[kBadgeKeyPathCapacity];
@@ -215,7 +215,7 @@ void RemoveDriveBadge(const WCHAR* driveId) {
 
 void RemoveDriveBadgeIfRecorded(const WCHAR* driveId) {
   ExclusiveLock guard(badgeLock);
-  char letter;
+  char letter = 0;
   if (DriveLetterOf(driveId, letter) && (recordedLetters & LetterBit(letter)))
     RemoveBadgeLocked(driveId);
 }
@@ -226,7 +226,7 @@ void RemoveRecordedDriveBadges() {
 }
 
 void RefreshDriveBadge(const WCHAR* driveId) {
-  char letter;
+  char letter = 0;
   if (!DriveLetterOf(driveId, letter)) return;
   ExclusiveLock drive(letterLocks[LetterIndex(letter)]);
   if (!recordOpen) return;  // the run is ending: nothing to publish, nothing left to remove
