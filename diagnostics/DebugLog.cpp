@@ -16,11 +16,15 @@ namespace {
 constexpr char kSettingsKey[] = "SOFTWARE\\Kestrova\\KstvCardReader";
 constexpr char kDebugLevelValue[] = "DebugLevel";
 constexpr char kLogFilePath[] = "C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.log";
+// The previous run's log, kept beside the new one.
+constexpr char kPreviousLogFilePath[] =
+    "C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.log.1";
 // Lines carry the program's fixed name, not the service name.
 constexpr char kProgramName[] = "KstvCardReader";
 constexpr DWORD kDebugToFile = 0x2;
-// Other programs may read the log, and other roads of this one write it, while it is open.
-constexpr DWORD kLogShareMode = FILE_SHARE_READ | FILE_SHARE_WRITE;
+// Other programs may read the log, and other roads of this one write it, while it is open;
+// and a run may keep it as the previous run's log while another road holds it.
+constexpr DWORD kLogShareMode = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr int kMessageCapacity = 256;
 constexpr int kLineCapacity = 1024;
 
@@ -55,10 +59,12 @@ void ServiceModule::OpenDebugLog(LogStart start) {
 
   ExclusiveLock guard(logFileLock);
   if ((level & kDebugToFile) && logFile == INVALID_HANDLE_VALUE) {
-    if (start == LogStart::Empty) {
-      UniqueFileHandle emptied(CreateFileA(kLogFilePath, GENERIC_WRITE, kLogShareMode, nullptr,
-                                           TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    }
+    // A run starts a log of its own and keeps the previous run's beside it (replacing an
+    // older one), so that the lines that explain a failure outlive the restart after it.
+    // When the log cannot be moved (another program holds it, or the kept one, without
+    // letting it be renamed or replaced), the run adds its lines to it: nothing is lost.
+    if (start == LogStart::Empty)
+      MoveFileExA(kLogFilePath, kPreviousLogFilePath, MOVEFILE_REPLACE_EXISTING);
     // Only appending: every line lands at the end, after those of another process that
     // writes the same log (a registration while the service runs), never over them.
     logFile = CreateFileA(kLogFilePath, FILE_APPEND_DATA | SYNCHRONIZE, kLogShareMode, nullptr,
@@ -98,6 +104,17 @@ void ServiceModule::DebugPrint(const char* format, ...) {
   }
 }
 
+namespace {
+
+// One event of the program's source: category 0, identifier 0, the message as its one
+// insertion string. Skipped when the source cannot be registered.
+void PrintLine(const char* message) {
+  std::printf("%s\n", message);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
 void ServiceModule::ReportToEventLog(WORD type, const char* format, ...) {
   char message[kMessageCapacity];
   va_list arguments;
@@ -105,8 +122,7 @@ void ServiceModule::ReportToEventLog(WORD type, const char* format, ...) {
   std::vsnprintf(message, sizeof message, format, arguments);
   va_end(arguments);
   if (!serviceMode) {
-    std::printf("%s\n", message);
-    std::fflush(stdout);
+    PrintLine(message);
     return;
   }
   WriteEvent(type, message);
@@ -120,6 +136,16 @@ void ServiceModule::WriteEvent(WORD type, const char* message) {
     DeregisterEventSource(source);
   }
   DebugPrint("%s\n", message);
+}
+
+void ServiceModule::ReportToEventLogAlways(WORD type, const char* format, ...) {
+  char message[kMessageCapacity];
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(message, sizeof message, format, arguments);
+  va_end(arguments);
+  WriteEvent(type, message);
+  if (!serviceMode) PrintLine(message);
 }
 
 }  // namespace kstv

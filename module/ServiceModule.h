@@ -79,7 +79,7 @@ struct ServiceModule {
   // Debug log and event log. ResetDebugLog sets the level to 0 and forgets the file, as
   // a run or a registration does before OpenDebugLog. The file is appended to by every
   // road, so that a registration never tears the log of a service that is running; only
-  // a run empties it first, so that it holds that run's lines.
+  // a run starts a new one, keeping the previous run's as KstvCardReader.log.1.
   enum class LogStart { Append, Empty };
   void ResetDebugLog();
   void OpenDebugLog(LogStart start = LogStart::Append);
@@ -93,6 +93,9 @@ struct ServiceModule {
   // where nobody could close the box, an error event and a debug line with the same
   // text. Either way the caller goes on as after a closed box.
   void ShowMessage(const char* text);
+  // The same, but to the event log also in-process: for what an administrator must see of
+  // a plain process, which has no console when started by hand or by COM.
+  void ReportToEventLogAlways(WORD type, const char* format, ...) KSTV_PRINTF_FORMAT(3, 4);
 };
 
 // The process-wide record, set by Initialize: the one way to reach it for code that is

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "monitor/CardTypeProbe.h"
 #include "monitor/ConsoleLines.h"
 #include "monitor/DriveBadges.h"
 #include "platform/handles.h"
@@ -68,30 +67,30 @@ bool ReadEventDriveId(IWbemClassObject* eventObject, WideString& driveId) {
   return true;
 }
 
+// An arrival may find its card gone already, and a letter that held a card may turn up
+// holding something else (its card went between two polls of the deletion query, which
+// then never reports it): the drive is looked at as it is now.
 HRESULT DiskArrivalSink::Indicate(LONG objectCount, IWbemClassObject** objects) {
   if (!objects) return WBEM_S_NO_ERROR;
   for (LONG i = 0; i < objectCount; ++i) {
     WideString driveId;
     if (!objects[i] || !ReadEventDriveId(objects[i], driveId)) continue;
-    CardType type = ProbeCardType(driveId.c_str());
-    if (type != CardType::None) {
-      PublishDriveBadge(driveId.c_str(), type);
-    } else {
-      // The card whose badge this letter carries went between two polls of the deletion
-      // query, which then never reports it.
-      RemoveDriveBadgeIfRecorded(driveId.c_str());
-    }
+    RefreshDriveBadge(driveId.c_str());
   }
   return WBEM_S_NO_ERROR;
 }
 
+// A removal may come after the arrival of what replaced the disk, or while the disk's
+// own arrival is still being handled: it too looks at the drive as it is now. The trace
+// line is written only while a badge is recorded.
 HRESULT DiskRemovalSink::Indicate(LONG objectCount, IWbemClassObject** objects) {
-  if (!AnyDriveBadgeRecorded() || !objects) return WBEM_S_NO_ERROR;
+  if (!objects) return WBEM_S_NO_ERROR;
+  const bool traced = AnyDriveBadgeRecorded();
   for (LONG i = 0; i < objectCount; ++i) {
-    PrintWide(KSTV_W("Disk removed...\n"));
+    if (traced) PrintWide(KSTV_W("Disk removed...\n"));
     WideString driveId;
     if (!objects[i] || !ReadEventDriveId(objects[i], driveId)) continue;
-    RemoveDriveBadgeIfRecorded(driveId.c_str());
+    RefreshDriveBadge(driveId.c_str());
   }
   return WBEM_S_NO_ERROR;
 }

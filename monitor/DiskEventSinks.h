@@ -1,6 +1,6 @@
-// The sinks that WMI calls with disk events: arrivals are probed and badged (a letter
-// that turns up holding no card loses a badge it still carries), removals take the badge
-// of their drive away.
+// The sinks that WMI calls with disk events. Each event, an arrival or a removal, has its
+// drive looked at as it is when the event is handled: a drive holding a card gets its
+// badge, any other loses a badge its letter carries.
 #pragma once
 
 #include "platform/text16.h"

@@ -47,10 +47,14 @@ const CardBadge kCardBadges[] = {
 // badgeLock; read without it where a stale answer does no harm.
 std::atomic<std::uint32_t> recordedLetters{0};
 // Cleared at a run's end, so that a delivery still under way publishes nothing after it.
-bool recordOpen = true;
+std::atomic<bool> recordOpen{true};
 // Publishing, removing and reading the record happen on several WMI delivery threads.
 // Never destroyed, as the service thread may still hold it while the process ends.
 SRWLOCK badgeLock = SRWLOCK_INIT;
+// One lock a letter, held by the handler of an event of that drive from its probe to its
+// badge: a drive's events are handled one at a time, those of other drives alongside.
+// Taken before badgeLock, never while holding it. Never destroyed, as badgeLock.
+SRWLOCK letterLocks[kLetterCount] = {};
 
 const CardBadge* BadgeFor(CardType type) {
   for (const CardBadge& badge : kCardBadges)
@@ -70,11 +74,11 @@ bool DriveLetterOf(const WCHAR* driveId, char& letter) {
   return true;
 }
 
-// The record's bit for a letter; key names ignore case, and so does the record.
-std::uint32_t LetterBit(char letter) {
-  unsigned folded = static_cast<unsigned char>(letter) & ~0x20u;
-  return std::uint32_t{1} << (folded - 'A');
-}
+// A letter's place in the record and among the letter locks; key names ignore case, and
+// so does the record.
+unsigned LetterIndex(char letter) { return (static_cast<unsigned char>(letter) & ~0x20u) - 'A'; }
+
+std::uint32_t LetterBit(char letter) { return std::uint32_t{1} << LetterIndex(letter); }
 
 // Creates or opens the badge key and writes its default value.
 bool WriteBadgeValue(const char* keyPath, const char* text) {
@@ -126,7 +130,7 @@ bool NamesOwnIcon(HKEY drives, const char* name) {
 // takes the letter out of the record. The caller holds badgeLock.
 void RemoveBadgeLocked(const WCHAR* driveId) {
   RegistryKey driveKey;  // only shows that the key exists; held until the end
-  char letter;
+  char letter = 0;
   const bool named = DriveLetterOf(driveId, letter);
   char drivePath[kBadgeKeyPathCapacity];
   HKEY opened = nullptr;
@@ -191,7 +195,7 @@ std::string BadgedDriveLetters() {
 void PublishDriveBadge(const WCHAR* driveId, CardType cardType) {
   ExclusiveLock guard(badgeLock);
   const CardBadge* badge = BadgeFor(cardType);
-  char letter;
+  char letter = 0;
   if (!recordOpen || !badge || !DriveLetterOf(driveId, letter)) return;
 
   char keyPath[kBadgeKeyPathCapacity];
@@ -211,7 +215,7 @@ void RemoveDriveBadge(const WCHAR* driveId) {
 
 void RemoveDriveBadgeIfRecorded(const WCHAR* driveId) {
   ExclusiveLock guard(badgeLock);
-  char letter;
+  char letter = 0;
   if (DriveLetterOf(driveId, letter) && (recordedLetters & LetterBit(letter)))
     RemoveBadgeLocked(driveId);
 }
@@ -221,15 +225,31 @@ void RemoveRecordedDriveBadges() {
   RemoveRecordedBadgesLocked();
 }
 
+void RefreshDriveBadge(const WCHAR* driveId) {
+  char letter = 0;
+  if (!DriveLetterOf(driveId, letter)) return;
+  ExclusiveLock drive(letterLocks[LetterIndex(letter)]);
+  if (!recordOpen) return;  // the run is ending: nothing to publish, nothing left to remove
+  CardType type = ProbeCardType(driveId);
+  if (type != CardType::None) {
+    PublishDriveBadge(driveId, type);
+  } else {
+    RemoveDriveBadgeIfRecorded(driveId);
+  }
+}
+
 void OpenDriveBadgeRecord() {
   ExclusiveLock guard(badgeLock);
   recordOpen = true;
 }
 
 void CloseDriveBadgeRecord() {
+  recordOpen = false;
+  // A handler under way holds its letter's lock until it is done; one that comes later
+  // finds the record closed and gives up.
+  for (SRWLOCK& drive : letterLocks) ExclusiveLock wait(drive);
   ExclusiveLock guard(badgeLock);
   RemoveRecordedBadgesLocked();
-  recordOpen = false;
 }
 
 void RemoveLeftoverDriveBadges() {

@@ -40,17 +40,23 @@ bool AnyDriveBadgeRecorded();
 // one drive key whichever case its drive id gives it in.
 std::string BadgedDriveLetters();
 
-// For the sinks: removes the badge when `driveId` names a recorded drive, looking and
-// removing as one step. A letter that is not recorded costs no registry call.
+// Removes the badge when `driveId` names a recorded drive, looking and removing as one
+// step. A letter that is not recorded costs no registry call.
 void RemoveDriveBadgeIfRecorded(const WCHAR* driveId);
 // Removes the badge of every recorded letter.
 void RemoveRecordedDriveBadges();
 
+// For the sinks, whatever the event: probes the drive and badges it when it holds a card,
+// or takes away a badge its letter carries when it does not. The events of one drive are
+// handled one at a time, so each decides from what the drive holds when it is handled,
+// in whatever order they come; those of other drives do not wait for its probe.
+void RefreshDriveBadge(const WCHAR* driveId);
+
 // A run's start: badges may be published and recorded.
 void OpenDriveBadgeRecord();
-// A run's end: removes every recorded badge and closes the record, so that an event
-// still being delivered can publish no badge afterwards. Open again with
-// OpenDriveBadgeRecord.
+// A run's end: closes the record, waits for the handlers under way (which publish
+// nothing now) and removes every recorded badge. A handler that comes later does
+// nothing. Open again with OpenDriveBadgeRecord.
 void CloseDriveBadgeRecord();
 
 // The icon path of a card kind (empty for a kind without icon, or for None).

@@ -39,6 +39,9 @@ msiinfo export "$stage/package.msi" RemoveFile > "$stage/RemoveFile.idt"
 # writes its log at a fixed path, which is INSTALLDIR's only when that is the default.
 printf 'DebugLog\tProgram\tKstvCardReader.log\tINSTALLDIR\t2\r\n' >> "$stage/RemoveFile.idt"
 printf 'FixedDebugLog\tProgram\tKstvCardReader.log\tFixedLogFolder\t2\r\n' >> "$stage/RemoveFile.idt"
+# The previous run's log, which a run keeps beside the log.
+printf 'PreviousDebugLog\tProgram\tKstvCardReader.log.1\tINSTALLDIR\t2\r\n' >> "$stage/RemoveFile.idt"
+printf 'FixedPreviousDebugLog\tProgram\tKstvCardReader.log.1\tFixedLogFolder\t2\r\n' >> "$stage/RemoveFile.idt"
 msibuild "$stage/package.msi" -i "$stage/RemoveFile.idt"
 # Type: an executable from the package's files (0x12), its exit code ignored (0x40), run
 # in the installation script (0x400) at rollback only (0x100), as the system (0x800).

@@ -19,6 +19,8 @@ struct InvalidHandleValue {
 
 // An opened file or volume.
 using UniqueFileHandle = Unique<HANDLE, CloseHandle, InvalidHandleValue>;
+// A kernel object whose handle is null when there is none (a mutex).
+using UniqueHandle = Unique<HANDLE, CloseHandle>;
 using UniqueLocalMemory = Unique<HLOCAL, LocalFree>;
 using UniqueBstr = Unique<BSTR, SysFreeString>;
 using UniqueTaskMemory = Unique<LPVOID, CoTaskMemFree>;

@@ -29,6 +29,7 @@
 #include "platform/host/win32_memory.h"
 #include "platform/host/win32_message_box.h"
 #include "platform/host/win32_module.h"
+#include "platform/host/win32_named_objects.h"
 #include "platform/host/win32_number_text.h"
 #include "platform/host/win32_oleauto.h"
 #include "platform/host/win32_registry.h"

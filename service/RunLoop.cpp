@@ -1,10 +1,11 @@
-// The run loop: prepares the process, starts the card monitor, pumps the thread's
-// message queue until WM_QUIT, and tears down in a fixed order.
+// The run loop: claims the machine's card monitor, prepares the process, starts the card
+// monitor, pumps the thread's message queue until WM_QUIT, and tears down in a fixed order.
 #include <cstring>
 
 #include "module/ServiceModule.h"
 #include "monitor/DiskEventSubscription.h"
 #include "monitor/DriveBadges.h"
+#include "monitor/MonitorClaim.h"
 #include "platform/com_apartment.h"
 #include "service/ServiceControl.h"
 #include "service/TokenSecurityDescriptor.h"
@@ -16,6 +17,11 @@ constexpr DWORD kMinimumMajorVersion = 6;
 constexpr DWORD kMinimumMinorVersion = 2;  // Windows 8 and Windows Server 2012
 
 constexpr char kNotApplicable[] = "Service is not applicable for this OS.";
+constexpr char kAlreadyMonitored[] =
+    "KstvCardReader is already monitoring the card reader on this machine; this run ends.";
+constexpr char kMonitorNotClaimed[] =
+    "Couldn't make sure that no other run monitors the card reader (error %u); this run ends. "
+    "Only the service or an administrator can run it.";
 constexpr char kSubscriptionFailed[] = "Couldn't subscribe to disk events (0x%08X)";
 
 // How often the message loop wakes to look for a stop request whose WM_QUIT could not be
@@ -112,6 +118,18 @@ bool ServiceModule::IsSupportedOperatingSystem() {
 void ServiceModule::Run() {
   FindModuleFolder(moduleFolder);
   ResetDebugLog();
+  // One run per machine, held until the run has taken its last badge away. A second run
+  // ends here, before it touches the log or a badge.
+  UniqueHandle monitorClaim;
+  if (DWORD refused = ClaimCardMonitor(monitorClaim)) {
+    if (refused == ERROR_SERVICE_ALREADY_RUNNING)
+      ReportToEventLogAlways(EVENTLOG_WARNING_TYPE, kAlreadyMonitored);
+    else
+      ReportToEventLogAlways(EVENTLOG_ERROR_TYPE, kMonitorNotClaimed,
+                             static_cast<unsigned>(refused));
+    SetServiceExitCode(*this, refused, 0);
+    return;
+  }
   OpenDebugLog(LogStart::Empty);
   if (!IsSupportedOperatingSystem()) {
     ReportToEventLog(EVENTLOG_ERROR_TYPE, kNotApplicable);

@@ -116,6 +116,9 @@ std::vector<Volume> volumes();
 // Waits until every active notification query has looked at the volume table as it is
 // now and delivered what it found. False when that took longer than `timeoutSeconds`.
 bool waitForDiskEvents(double timeoutSeconds = 10);
+// Makes every active notification query poll now, and waits only until each has looked
+// at the volume table (what it found may still be on its way to the sink).
+bool pollDiskEventsNow(double timeoutSeconds = 10);
 // Notification queries started and not yet cancelled. As on Windows, releasing the
 // services object does not end them; only CancelAsyncCall does.
 std::size_t activeNotificationQueries();
@@ -127,6 +130,16 @@ std::size_t cancelAllNotificationQueries();
 // Waits until every such thread has done so; false when that took longer than
 // `timeoutSeconds`.
 bool waitForCancelledDeliveries(double timeoutSeconds = 10);
+
+// --- Chaos ---------------------------------------------------------------------------
+// Makes the machine as unkind as Windows may be: each notification query hands its
+// batches to a delivery thread of its own, which delivers each after a random delay of
+// up to 300 ms (so that the two queries' deliveries overlap and come in any order, while
+// each query's own keep theirs), and each storage property query takes a random 0 to
+// 200 ms. The polls keep their schedule. Delays are drawn from one generator seeded with
+// `seed`; nullopt turns chaos off. A program started with KSTV_CHAOS=SEED (a decimal
+// number) has it on from the start. A query takes the setting in force when it starts.
+void setChaos(std::optional<unsigned> seed);
 
 // --- Call records --------------------------------------------------------------------
 // While recording is on, the calls whose arguments tests pin down are kept in order,
@@ -142,7 +155,8 @@ bool waitForCancelledDeliveries(double timeoutSeconds = 10);
 //                               identity, capabilities
 //   ExecNotificationQueryAsync  language, query, flags, context, sink
 //   CancelAsyncCall             sink
-//   Indicate                    sink, object count: a batch a notification query delivered
+//   Indicate                    sink, object count, the drives' letters ("EF"): a batch a
+//                               notification query delivered
 struct RecordedCall {
   std::string call;
   std::vector<std::string> arguments;
@@ -221,6 +235,12 @@ struct ComSecurityArguments {
 };
 ComSecurityArguments comSecurityArguments();
 void resetComSecurity();
+
+// --- Named objects ---------------------------------------------------------------------
+// Makes CreateMutexA refuse every "Global\" name with ERROR_ACCESS_DENIED, as Windows
+// does for a user without the right to create global objects (and, for one the system
+// made, without the right to open it).
+void refuseGlobalObjects(bool refuse);
 
 // --- The service manager ------------------------------------------------------------------
 // Makes the next StartServiceCtrlDispatcherA behave as in a process the service manager

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -219,6 +220,33 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName) {
       FileUse::of(DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   if (!sharing.allows(IdOf(info), deletion)) return FailCall(ERROR_SHARING_VIOLATION);
   if (unlink(path.c_str()) != 0) return FailCall(ErrorOf(errno));
+  return TRUE;
+}
+
+BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags) {
+  using namespace kstv::host;
+  if (auto code = detail::injectedFailure("MoveFileExA")) return FailCall(*code);
+  if (!existingFileName || !newFileName || (flags & ~MOVEFILE_REPLACE_EXISTING))
+    return FailCall(ERROR_INVALID_PARAMETER);
+  const std::string source = hostPathOf(existingFileName);
+  const std::string target = hostPathOf(newFileName);
+  if (source.empty() || target.empty()) return FailCall(ERROR_PATH_NOT_FOUND);
+  // Renaming opens the file for deletion, sharing everything, as deleting does.
+  FileSharing& sharing = FileSharing::instance();
+  std::lock_guard guard(sharing.lock());
+  struct stat info {};
+  if (stat(source.c_str(), &info) != 0) return FailCall(MissingCode(source));
+  if (S_ISDIR(info.st_mode)) return FailCall(ERROR_ACCESS_DENIED);
+  const FileUse renaming =
+      FileUse::of(DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  if (!sharing.allows(IdOf(info), renaming)) return FailCall(ERROR_SHARING_VIOLATION);
+  struct stat replaced {};
+  if (stat(target.c_str(), &replaced) == 0) {
+    if (!(flags & MOVEFILE_REPLACE_EXISTING)) return FailCall(ERROR_ALREADY_EXISTS);
+    if (S_ISDIR(replaced.st_mode) || sharing.inUse(IdOf(replaced)))
+      return FailCall(ERROR_ACCESS_DENIED);
+  }
+  if (rename(source.c_str(), target.c_str()) != 0) return FailCall(ErrorOf(errno));
   return TRUE;
 }
 

@@ -3,9 +3,12 @@
 #include "platform/host/detail/volumes.h"
 
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 
+#include "platform/host/detail/chaos.h"
 #include "platform/host/detail/failures.h"
 #include "platform/host/detail/kernel_handles.h"
 #include "platform/host/detail/machine_database.h"
@@ -237,6 +240,9 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD controlCode, LPVOID inBuffer, D
   std::memcpy(&query, inBuffer, sizeof query);
   if (query.PropertyId != StorageDeviceProperty || query.QueryType != PropertyStandardQuery)
     return fail(ERROR_NOT_SUPPORTED);
+  // A slow device, when the machine is unkind: the medium may go meanwhile.
+  if (auto delay = kstv::host::detail::chaosDelay(std::chrono::milliseconds(200)))
+    std::this_thread::sleep_for(*delay);
   auto volume = kstv::host::detail::findVolume(handle->letter);
   if (!volume) return fail(21);  // ERROR_NOT_READY: the medium has gone
   // A buffer for the header alone is the first of the two calls a caller makes.

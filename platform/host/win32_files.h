@@ -43,5 +43,12 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD byte
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
                       LPOVERLAPPED overlapped);
 BOOL WINAPI DeleteFileA(LPCSTR fileName);
+// Renames a file (folders are not served); MOVEFILE_REPLACE_EXISTING is the one flag
+// served. As on Windows: every open handle of the file must share deletion
+// (ERROR_SHARING_VIOLATION), an existing target is replaced only with the flag
+// (ERROR_ALREADY_EXISTS) and only when no handle holds it (ERROR_ACCESS_DENIED); open
+// handles of the file go on with it under its new name.
+#define MOVEFILE_REPLACE_EXISTING 0x1UL
+BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags);
 BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES securityAttributes);
 BOOL WINAPI RemoveDirectoryA(LPCSTR pathName);

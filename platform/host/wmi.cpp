@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -15,6 +16,7 @@
 
 #include "platform/host/control.h"
 #include "platform/host/detail/call_records.h"
+#include "platform/host/detail/chaos.h"
 #include "platform/host/detail/com_object.h"
 #include "platform/host/detail/failures.h"
 #include "platform/host/detail/text.h"
@@ -50,6 +52,9 @@ struct QuerySpec {
   bool creation;  // __InstanceCreationEvent, else __InstanceDeletionEvent
   std::chrono::milliseconds interval;
 };
+
+// With chaos, the longest a batch waits between its poll and its delivery.
+constexpr std::chrono::milliseconds kLongestDeliveryDelay{300};
 
 // "SELECT * FROM __Instance{Creation|Deletion}Event WITHIN n WHERE TargetInstance ISA
 // 'Win32_LogicalDisk'", keywords in any case: the one form of query this WMI serves.
@@ -99,22 +104,27 @@ FinishingDeliveries& finishing() {
 
 class NotificationQuery {
  public:
-  NotificationQuery(QuerySpec spec, IWbemObjectSink* sink) : spec_(spec), sink_(sink) {
+  NotificationQuery(QuerySpec spec, IWbemObjectSink* sink)
+      : spec_(spec), sink_(sink), delayed_(detail::chaosOn()) {
     sink_->AddRef();
     for (char letter : detail::volumeLetters()) known_.insert(letter);
   }
   ~NotificationQuery() = default;
 
+  // The polling thread; with chaos, also the delivery thread, which the polling thread
+  // (holding `self`) joins before it ends.
   void start(const std::shared_ptr<NotificationQuery>& self) {
+    if (delayed_) deliverer_ = std::thread([this] { deliverInTurn(); });
     thread_ = std::thread([self] { self->run(); });
   }
 
   IWbemObjectSink* sink() const { return sink_; }
 
-  // Cancels the query: no batch is delivered after this returns. As with WMI, a batch
-  // already being delivered is not waited for: its thread finishes it, then reports the
-  // cancellation and lets the sink go. Otherwise the thread is joined, so that the report
-  // has been made when this returns.
+  // Cancels the query: no batch is delivered after this returns (batches still waiting
+  // for their delivery are dropped). As with WMI, a batch already being delivered is not
+  // waited for: its thread finishes it, then the cancellation is reported and the sink let
+  // go. Otherwise the polling thread is joined, so that the report has been made when
+  // this returns.
   void stop() {
     bool delivering;
     {
@@ -131,14 +141,16 @@ class NotificationQuery {
       thread_.join();
   }
 
-  // Waits until a poll that begins after this call has delivered its events.
-  bool waitForPoll(std::chrono::steady_clock::time_point deadline) {
+  // Waits until a poll that begins after this call has delivered its events or, with
+  // `delivered` false, has only looked at the volume table.
+  bool waitForPoll(std::chrono::steady_clock::time_point deadline, bool delivered = true) {
     std::unique_lock guard(lock_);
     std::uint64_t target = pollsStarted_ + 1;
     wake_ = true;
     changed_.notify_all();
-    return changed_.wait_until(guard, deadline,
-                               [&] { return pollsCompleted_ >= target || stopping_; });
+    return changed_.wait_until(guard, deadline, [&] {
+      return (delivered ? pollsCompleted_ : pollsRead_) >= target || stopping_;
+    });
   }
 
  private:
@@ -147,6 +159,7 @@ class NotificationQuery {
   void run() {
     auto nextPoll = std::chrono::steady_clock::now() + spec_.interval;
     for (;;) {
+      std::uint64_t poll;
       {
         std::unique_lock guard(lock_);
         changed_.wait_until(guard, nextPoll, [&] { return stopping_ || wake_; });
@@ -156,9 +169,18 @@ class NotificationQuery {
           while (nextPoll <= now) nextPoll += spec_.interval;
         }
         wake_ = false;
-        ++pollsStarted_;
+        poll = ++pollsStarted_;
       }
       std::vector<char> letters = changes();
+      {
+        std::lock_guard guard(lock_);
+        pollsRead_ = poll;
+      }
+      changed_.notify_all();
+      if (delayed_) {
+        handOver(poll, std::move(letters));
+        continue;
+      }
       bool deliverNow = false;
       {
         // A cancellation that came first stops the batch; one that comes later finds it
@@ -171,10 +193,11 @@ class NotificationQuery {
       {
         std::lock_guard guard(lock_);
         delivering_ = false;
-        ++pollsCompleted_;
+        pollsCompleted_ = poll;
       }
       changed_.notify_all();
     }
+    if (deliverer_.joinable()) deliverer_.join();
     // WMI reports the end of a cancelled call, then lets the sink go.
     sink_->SetStatus(WBEM_STATUS_COMPLETE, WBEM_E_CALL_CANCELLED, nullptr, nullptr);
     sink_->Release();
@@ -184,6 +207,41 @@ class NotificationQuery {
       finishingAfterStop = finishingAfterStop_;
     }
     if (finishingAfterStop) finishing().end();
+  }
+
+  // With chaos: the poll's batch (maybe empty) waits for a random delay on the delivery
+  // thread, behind the batches of earlier polls.
+  void handOver(std::uint64_t poll, std::vector<char> letters) {
+    // A poll that found nothing has nothing to deliver: it only keeps its place in turn.
+    const auto delay =
+        letters.empty()
+            ? std::chrono::milliseconds(0)
+            : detail::chaosDelay(kLongestDeliveryDelay).value_or(std::chrono::milliseconds(0));
+    {
+      std::lock_guard guard(lock_);
+      waiting_.push_back(Batch{poll, std::move(letters), std::chrono::steady_clock::now() + delay});
+    }
+    changed_.notify_all();
+  }
+
+  // The delivery thread: each batch in the order of its poll, none before it is due. A
+  // poll counts as completed once its batch has been delivered.
+  void deliverInTurn() {
+    std::unique_lock guard(lock_);
+    for (;;) {
+      changed_.wait(guard, [&] { return stopping_ || !waiting_.empty(); });
+      if (stopping_) return;
+      if (changed_.wait_until(guard, waiting_.front().due, [&] { return stopping_; })) return;
+      Batch batch = std::move(waiting_.front());
+      waiting_.pop_front();
+      delivering_ = !batch.letters.empty();
+      guard.unlock();
+      deliver(batch.letters);
+      guard.lock();
+      delivering_ = false;
+      pollsCompleted_ = batch.poll;
+      changed_.notify_all();
+    }
   }
 
   std::vector<char> changes() {
@@ -204,15 +262,25 @@ class NotificationQuery {
         spec_.creation ? u"__InstanceCreationEvent" : u"__InstanceDeletionEvent";
     std::vector<IWbemClassObject*> batch;
     for (char letter : letters) batch.push_back(detail::makeDiskEvent(eventClass, letter));
-    recordCall("Indicate", {pointerArgument(sink_), hexArgument(batch.size())});
+    recordCall("Indicate", {pointerArgument(sink_), hexArgument(batch.size()),
+                            std::string(letters.begin(), letters.end())});
     sink_->Indicate(static_cast<LONG>(batch.size()), batch.data());
     for (IWbemClassObject* event : batch) event->Release();
   }
 
+  struct Batch {
+    std::uint64_t poll;
+    std::vector<char> letters;
+    std::chrono::steady_clock::time_point due;
+  };
+
   const QuerySpec spec_;
   IWbemObjectSink* const sink_;
+  const bool delayed_;    // chaos: batches go through the delivery thread
   std::set<char> known_;  // touched only by the polling thread after construction
   std::thread thread_;
+  std::thread deliverer_;
+  std::deque<Batch> waiting_;  // with chaos, batches not yet due or not yet delivered
   std::mutex lock_;
   std::condition_variable changed_;
   bool stopping_ = false;
@@ -220,6 +288,7 @@ class NotificationQuery {
   bool delivering_ = false;          // a batch is being handed to the sink
   bool finishingAfterStop_ = false;  // stop() found one and did not wait for it
   std::uint64_t pollsStarted_ = 0;
+  std::uint64_t pollsRead_ = 0;  // polls that have looked at the volume table
   std::uint64_t pollsCompleted_ = 0;
 };
 
@@ -403,6 +472,19 @@ bool waitForDiskEvents(double timeoutSeconds) {
                   std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000));
   bool all = true;
   for (auto& query : queries) all = query->waitForPoll(deadline) && all;
+  return all;
+}
+
+bool pollDiskEventsNow(double timeoutSeconds) {
+  std::vector<std::shared_ptr<NotificationQuery>> queries;
+  {
+    std::lock_guard guard(active().lock);
+    queries = active().queries;
+  }
+  auto deadline = std::chrono::steady_clock::now() +
+                  std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000));
+  bool all = true;
+  for (auto& query : queries) all = query->waitForPoll(deadline, false) && all;
   return all;
 }
 

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/handles.h"
 #include "tests/support/ServiceHarness.h"
 #include "tests/support/TestServiceModule.h"
 
@@ -31,12 +32,14 @@ class DebugLogTest : public ::testing::Test {
     std::filesystem::create_directories(
         host::hostPathOf("C:\\Program Files\\Kestrova\\MemoryCard"));
   }
-  static std::string logText() {
-    std::ifstream file(host::hostPathOf(kLogFile), std::ios::binary);
+  static std::string logText(const std::string& suffix = "") {
+    std::ifstream file(host::hostPathOf(kLogFile) + suffix, std::ios::binary);
     std::ostringstream text;
     text << file.rdbuf();
     return text.str();
   }
+  // The previous run's log, kept beside the log.
+  static std::string previousLogText() { return logText(".1"); }
   std::vector<std::string> newDebuggerLines() const {
     auto all = host::debuggerOutput();
     return std::vector<std::string>(all.begin() + static_cast<long>(debuggerBefore_), all.end());
@@ -102,6 +105,7 @@ TEST_F(DebugLogTest, ARunsLogHoldsOnlyItsOwnLinesAfterAnOlderLongerOne) {
 TEST_F(DebugLogTest, ARunEmptiesTheLogThatAnEarlierOneLeft) {
   makeLogFolder();
   std::ofstream(host::hostPathOf(kLogFile)) << "an earlier run's line\n";
+  std::ofstream(host::hostPathOf(kLogFile) + ".1") << "a run before it\n";
   setDebugLevel(2);
   registerAsService();
   // In-process, a run that cannot subscribe ends at once (its report on standard output).
@@ -110,6 +114,46 @@ TEST_F(DebugLogTest, ARunEmptiesTheLogThatAnEarlierOneLeft) {
   EXPECT_EQ(static_cast<int>(REGDB_E_CLASSNOTREG), ServiceRun().exitCode());
   testing::internal::GetCapturedStdout();
   EXPECT_EQ("", logText());
+  // The earlier run's log is kept beside it, in place of the one before.
+  EXPECT_EQ("an earlier run's line\n", previousLogText());
+}
+
+// A registration that holds the log open while a run starts: the run keeps the previous
+// log all the same, and the registration's later lines go on in it.
+TEST_F(DebugLogTest, ARunStartingWhileARegistrationWritesTheLogStillKeepsThePreviousOne) {
+  makeLogFolder();
+  std::ofstream(host::hostPathOf(kLogFile)) << "the previous run's line\n";
+  setDebugLevel(2);
+  ServiceModule registration{};
+  registration.logFile = INVALID_HANDLE_VALUE;
+  registration.OpenDebugLog();
+  module.OpenDebugLog(ServiceModule::LogStart::Empty);
+  registration.DebugPrint("registration\n");
+  module.DebugPrint("run\n");
+  registration.CloseDebugLog();
+  module.CloseDebugLog();
+  EXPECT_EQ("KstvCardReader: run\n", logText());
+  EXPECT_EQ("the previous run's line\nKstvCardReader: registration\n", previousLogText());
+}
+
+// Another program holds the log (or the kept one) without letting it be renamed or
+// replaced: the run adds its lines to the log, and nothing is lost.
+TEST_F(DebugLogTest, ALogThatCannotBeKeptAsideIsAddedToInstead) {
+  makeLogFolder();
+  std::ofstream(host::hostPathOf(kLogFile)) << "the previous run's line\n";
+  std::ofstream(host::hostPathOf(kLogFile) + ".1") << "the one before\n";
+  setDebugLevel(2);
+  for (const char* held : {kLogFile, kPreviousLogFile}) {
+    SCOPED_TRACE(held);
+    UniqueFileHandle viewer(CreateFileA(held, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(viewer);
+    module.OpenDebugLog(ServiceModule::LogStart::Empty);
+    module.DebugPrint("run\n");
+    module.CloseDebugLog();
+  }
+  EXPECT_EQ("the previous run's line\nKstvCardReader: run\nKstvCardReader: run\n", logText());
+  EXPECT_EQ("the one before\n", previousLogText());
 }
 
 TEST_F(DebugLogTest, ARegistrationAddsItsLinesAfterThoseOfARunningServiceAndTearsNone) {

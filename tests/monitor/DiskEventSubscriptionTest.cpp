@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -231,6 +232,29 @@ TEST_F(DiskEventSubscriptionTest, ArrivalsAreSeenWithinATenthAndRemovalsWithinAS
   }
 }
 
+// Under chaos each batch comes late, but a query's batches still come in the order of
+// their polls.
+TEST_F(DiskEventSubscriptionTest, UnderChaosAQuerysBatchesComeLateInTheOrderOfItsPolls) {
+  host::setChaos(5);
+  subscribe(0);
+  RecordingCalls recording;
+  const auto start = Clock::now();
+  for (char letter = 'E'; letter <= 'J'; ++letter) {
+    host::Volume unopenable = plainVolume(letter);  // its probe ends at once
+    unopenable.openError = ERROR_ACCESS_DENIED;
+    host::addVolume(unopenable);
+    ASSERT_TRUE(host::pollDiskEventsNow());  // a batch of its own
+  }
+  ASSERT_TRUE(host::waitForDiskEvents());
+  host::setChaos(std::nullopt);
+  // Six batches, each up to 300 ms late (this seed's longest wait is over 200 ms): a few
+  // milliseconds without chaos.
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(150));
+  std::string delivered;
+  for (const auto& arguments : argumentsOf("Indicate")) delivered += arguments[2];
+  EXPECT_EQ("EFGHIJ", delivered);
+}
+
 TEST_F(DiskEventSubscriptionTest, AQueryTextThatCannotBeMadeIsReportedAsSuchAndNotAsAQuery) {
   // The namespace's string is the first, the query language's the second.
   host::failCall("SysAllocString", 0, 1, 1);
@@ -301,10 +325,14 @@ TEST_F(DiskEventSubscriptionTest, ABatchStillBeingDeliveredAtTheEndLeavesNoBadge
   ASSERT_TRUE(delivery.waitUntilHeld());
   testing::internal::CaptureStdout();
   UnsubscribeDiskEvents();
-  CloseDriveBadgeRecord();
+  // The record's close waits for the handler under way: let it go meanwhile.
+  auto closing = std::async(std::launch::async, [] { CloseDriveBadgeRecord(); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   delivery.release();
+  closing.wait();
   ASSERT_TRUE(host::waitForCancelledDeliveries());
   testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(delivery.timedOut());
   EXPECT_FALSE(hasDriveKey('E')) << "a badge was published after the run's end";
   EXPECT_EQ("", BadgedDriveLetters());
 }

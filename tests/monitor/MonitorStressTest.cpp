@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <map>
+#include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -183,6 +187,97 @@ TEST(MonitorStressTest, TwoArrivalBatchesAndARemovalBatchAtOnceLeaveExactlyTheCa
   removal->Release();
   EXPECT_EQ(0, FakeClassObject::live());
 }
+
+// Under chaos (each query's batches late, the two queries' in any order, probes slow),
+// the slots E to J change at once, round after round: a card or a USB stick goes in, or
+// comes out, or is swapped for another right after both queries have seen the slot empty,
+// so that the removal of what was there and the arrival of what replaced it come in any
+// order. Once both queries have seen the slots as they are, the badges are exactly those
+// of the cards inside.
+class MonitorUnderChaosTest : public ::testing::TestWithParam<unsigned> {
+ protected:
+  MonitorUnderChaosTest() {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    BuildBadgeIconPaths("C:\\Cards\\");
+    host::setChaos(GetParam());
+    testing::internal::CaptureStdout();  // the sinks' lines are not looked at
+  }
+  ~MonitorUnderChaosTest() override {
+    UnsubscribeDiskEvents();
+    CloseDriveBadgeRecord();
+    host::waitForCancelledDeliveries();
+    host::setChaos(std::nullopt);
+    CoUninitialize();
+    const std::string printed = testing::internal::GetCapturedStdout();
+    if (HasFailure()) std::fputs(printed.c_str(), stdout);  // the failures are there too
+  }
+
+  // Runs each slot's step on a thread of its own, after a pause of up to 50 ms.
+  template <typename Step>
+  void atOnce(const std::vector<char>& letters, Step step) {
+    std::vector<std::thread> slots;
+    for (char letter : letters) {
+      const auto pause = std::chrono::milliseconds(random_() % 51);
+      slots.emplace_back([letter, pause, step] {
+        std::this_thread::sleep_for(pause);
+        step(letter);
+      });
+    }
+    for (std::thread& slot : slots) slot.join();
+  }
+
+  static void expectExactlyTheCardsInside(const std::map<char, const Kind*>& inside) {
+    std::string cards;
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+      auto found = inside.find(letter);
+      const Kind* kind = found == inside.end() ? nullptr : found->second;
+      SCOPED_TRACE(std::string("drive ") + letter);
+      if (!kind) {
+        EXPECT_FALSE(hasDriveKey(letter));
+        continue;
+      }
+      cards += letter;
+      EXPECT_EQ(std::string(kind->icon), badgeIcon(letter));
+      EXPECT_EQ(std::string(kind->label), badgeLabel(letter));
+    }
+    EXPECT_EQ(cards, BadgedDriveLetters());
+  }
+
+  std::mt19937 random_{GetParam()};
+  OnlySystemDiskAfterwards volumes;
+  CleanBadges clean;
+};
+
+TEST_P(MonitorUnderChaosTest, OnceTheQueriesHaveSeenTheSlotsExactlyTheCardsInsideAreBadged) {
+  ASSERT_EQ(0, SubscribeDiskEvents());
+  std::map<char, const Kind*> inside;  // a card's kind, or null for a USB stick
+  std::map<char, host::Volume> next;
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE(round);
+    std::vector<char> out, in;
+    for (char letter = 'E'; letter <= 'J'; ++letter) {
+      const bool occupied = inside.count(letter) != 0;
+      if (occupied) out.push_back(letter);
+      // An occupied slot is emptied or refilled, an empty one filled: a card mostly.
+      if (occupied && random_() % 3 == 0) {
+        inside.erase(letter);
+        continue;
+      }
+      const unsigned pick = random_() % 5;
+      next[letter] = pick < 4 ? cardVolume(letter, kKinds[pick].product) : plainVolume(letter);
+      inside[letter] = pick < 4 ? &kKinds[pick] : nullptr;
+      in.push_back(letter);
+    }
+    atOnce(out, [](char letter) { host::removeVolume(letter); });
+    ASSERT_TRUE(host::pollDiskEventsNow());
+    atOnce(in, [&next](char letter) { host::addVolume(next.at(letter)); });
+    ASSERT_TRUE(host::pollDiskEventsNow());  // both on their way, in whatever order they come
+    ASSERT_TRUE(host::waitForDiskEvents());
+    expectExactlyTheCardsInside(inside);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, MonitorUnderChaosTest, ::testing::Values(7u, 1234u, 900001u));
 
 }  // namespace
 }  // namespace kstv::test

@@ -28,15 +28,23 @@ class FileApiTest : public ::testing::Test {
   static std::string path(const char* name) { return std::string(kFolder) + "\\" + name; }
 
   // Opens the test's file; the last error is primed, so that a refusal's code is its own.
-  static UniqueFileHandle open(DWORD access, DWORD share, DWORD disposition = OPEN_EXISTING) {
+  static UniqueFileHandle open(DWORD access, DWORD share, DWORD disposition = OPEN_EXISTING,
+                               const char* name = "file.log") {
     SetLastError(kSentinel);
-    return UniqueFileHandle(CreateFileA(path("file.log").c_str(), access, share, nullptr,
-                                        disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return UniqueFileHandle(CreateFileA(path(name).c_str(), access, share, nullptr, disposition,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  }
+
+  // Renames file.log to file.log.1, the last error primed.
+  static BOOL renameLog(DWORD flags) {
+    SetLastError(kSentinel);
+    return MoveFileExA(path("file.log").c_str(), path("file.log.1").c_str(), flags);
   }
 
  private:
   static void removeFolder() {
     DeleteFileA(path("file.log").c_str());
+    DeleteFileA(path("file.log.1").c_str());
     RemoveDirectoryA(kFolder);
   }
 };
@@ -121,6 +129,56 @@ void Write(HANDLE file, const std::string& text) {
   DWORD written = 0;
   ASSERT_TRUE(WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
   EXPECT_EQ(text.size(), written);
+}
+
+std::string ReadAll(HANDLE file) {
+  char text[64] = {};
+  DWORD read = 0;
+  EXPECT_TRUE(ReadFile(file, text, sizeof text - 1, &read, nullptr));
+  return std::string(text, read);
+}
+
+// As a run keeps the previous run's log: the rename replaces an older copy only when asked
+// to, and needs a source.
+TEST_F(FileApiTest, ARenameReplacesAnExistingTargetOnlyWhenAskedTo) {
+  EXPECT_FALSE(renameLog(MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+  Write(open(GENERIC_WRITE, 0, CREATE_ALWAYS).get(), "newer\n");
+  Write(open(GENERIC_WRITE, 0, CREATE_ALWAYS, "file.log.1").get(), "older\n");
+  EXPECT_FALSE(renameLog(0));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+  EXPECT_TRUE(renameLog(MOVEFILE_REPLACE_EXISTING)) << GetLastError();
+  EXPECT_FALSE(open(GENERIC_READ, kShareReadWrite));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+  EXPECT_EQ("newer\n",
+            ReadAll(open(GENERIC_READ, kShareReadWrite, OPEN_EXISTING, "file.log.1").get()));
+}
+
+// A handle that does not share deletion keeps its file from being renamed; one that does
+// goes on writing to the file under its new name.
+TEST_F(FileApiTest, AnOpenFileIsRenamedOnlyWhenItsHandlesShareDeletionAndTheyFollowIt) {
+  UniqueFileHandle writer = open(FILE_APPEND_DATA | SYNCHRONIZE, kShareReadWrite, CREATE_ALWAYS);
+  ASSERT_TRUE(writer);
+  Write(writer.get(), "one\n");
+  EXPECT_FALSE(renameLog(MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+  writer = open(FILE_APPEND_DATA | SYNCHRONIZE, kShareReadWrite | FILE_SHARE_DELETE);
+  ASSERT_TRUE(writer);
+  EXPECT_TRUE(renameLog(MOVEFILE_REPLACE_EXISTING)) << GetLastError();
+  Write(writer.get(), "two\n");
+  EXPECT_EQ("one\ntwo\n",
+            ReadAll(open(GENERIC_READ, kShareReadWrite, OPEN_EXISTING, "file.log.1").get()));
+  EXPECT_FALSE(open(GENERIC_READ, kShareReadWrite));
+}
+
+TEST_F(FileApiTest, AnOpenTargetIsNotReplaced) {
+  Write(open(GENERIC_WRITE, 0, CREATE_ALWAYS).get(), "newer\n");
+  UniqueFileHandle viewer =
+      open(GENERIC_READ | GENERIC_WRITE, kShareReadWrite, CREATE_ALWAYS, "file.log.1");
+  ASSERT_TRUE(viewer);
+  EXPECT_FALSE(renameLog(MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  EXPECT_TRUE(open(GENERIC_READ, kShareReadWrite));
 }
 
 TEST_F(FileApiTest, AHandleThatMayOnlyAppendWritesAtTheEndWhateverOthersWrote) {

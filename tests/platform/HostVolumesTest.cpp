@@ -2,6 +2,8 @@
 // it: sharing with other readers and writers, and an existing device.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "platform/handles.h"
 #include "tests/support/EmulatedVolumes.h"
 
@@ -34,6 +36,30 @@ TEST(HostVolumesTest, AVolumeIsOpenedOnlyAsAnExistingDevice) {
     EXPECT_EQ(INVALID_HANDLE_VALUE, OpenVolume(FILE_SHARE_READ | FILE_SHARE_WRITE, disposition));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
   }
+}
+
+TEST(HostVolumesTest, UnderChaosTheStoragePropertyQueryIsSlow) {
+  OnlySystemDiskAfterwards volumes;
+  host::addVolume(cardVolume('E', "SDHC Reader"));
+  UniqueFileHandle opened(OpenVolume(FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING));
+  ASSERT_TRUE(opened);
+  auto tenQueries = [&] {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 10; ++i) {
+      STORAGE_PROPERTY_QUERY query{};
+      STORAGE_DESCRIPTOR_HEADER header{};
+      DWORD returned = 0;
+      EXPECT_TRUE(DeviceIoControl(opened.get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query,
+                                  &header, sizeof header, &returned, nullptr));
+    }
+    return std::chrono::steady_clock::now() - start;
+  };
+  EXPECT_LT(tenQueries(), std::chrono::milliseconds(100));
+  host::setChaos(3);
+  const auto slow = tenQueries();  // 0 to 200 ms each
+  host::setChaos(std::nullopt);
+  EXPECT_GE(slow, std::chrono::milliseconds(300));
+  EXPECT_LE(slow, std::chrono::milliseconds(2000 + 500));
 }
 
 }  // namespace

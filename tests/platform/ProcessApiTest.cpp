@@ -78,6 +78,45 @@ TEST(ProcessApiTest, CoInitializeCountsItsCallsOnEachThread) {
   CoUninitialize();
 }
 
+// The answers the single-run check relies on: the first creation of a name makes the
+// object, a later one opens it (another handle) and says ERROR_ALREADY_EXISTS, and the
+// object goes with its last handle. Names are case-sensitive.
+TEST(ProcessApiTest, ANamedMutexIsMadeOnceAndOpenedAfterwardsUntilItsLastHandleCloses) {
+  constexpr char kName[] = "Global\\KstvCardReaderProcessApiTest";
+  SetLastError(kSentinel);
+  HANDLE first = CreateMutexA(nullptr, FALSE, kName);
+  ASSERT_NE(nullptr, first);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetLastError());
+  SetLastError(kSentinel);
+  HANDLE second = CreateMutexA(nullptr, FALSE, kName);
+  ASSERT_NE(nullptr, second);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+  SetLastError(kSentinel);
+  HANDLE otherCase = CreateMutexA(nullptr, FALSE, "Global\\kstvcardreaderprocessapitest");
+  ASSERT_NE(nullptr, otherCase);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetLastError());
+  EXPECT_TRUE(CloseHandle(otherCase));
+  EXPECT_TRUE(CloseHandle(first));
+  SetLastError(kSentinel);
+  HANDLE third = CreateMutexA(nullptr, FALSE, kName);  // the second handle keeps it
+  ASSERT_NE(nullptr, third);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+  EXPECT_TRUE(CloseHandle(second));
+  EXPECT_TRUE(CloseHandle(third));
+  SetLastError(kSentinel);
+  HANDLE again = CreateMutexA(nullptr, FALSE, kName);
+  ASSERT_NE(nullptr, again);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetLastError());
+  EXPECT_TRUE(CloseHandle(again));
+}
+
+TEST(ProcessApiTest, ANameBelowANamespaceThatDoesNotExistIsRefused) {
+  SetLastError(kSentinel);
+  EXPECT_EQ(nullptr, CreateMutexA(nullptr, FALSE, "NoSuchNamespace\\KstvCardReader"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
+}
+
 }  // namespace
 }  // namespace kstv::test
 

@@ -2,9 +2,11 @@
 # KstvCardReader as a service with a four-slot reader (E: SD, F: Memory Stick, G: xD,
 # H: MMC, each slot a drive of its own), driven from a second process: after every step
 # the registry holds exactly the badges of the cards inside. Cards at the start, cards in
-# and out of each slot interleaved, a card in and out within half a second and then a USB
-# stick in its slot, a stop with two cards inside, and a start after the service was
-# killed with badges left behind (a key naming another program's icon is never touched).
+# and out of each slot interleaved, a second start of the program while the service runs
+# (refused, touching neither badges nor log), a card in and out within half a second and
+# then a USB stick in its slot, a stop with two cards inside, a start that keeps the
+# stopped run's log, and a start after the service was killed with badges left behind (a
+# key naming another program's icon is never touched).
 # Usage: multi-slot-reader.sh KSTVCARDREADER KSTVMACHINE
 set -u
 program=$1
@@ -79,6 +81,10 @@ stopped_cleanly() {
 }
 
 "$tool" reg add 'HKCR\AppID\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}' /v LocalService /d KstvCardReader
+"$tool" reg add 'HKLM\SOFTWARE\Kestrova\KstvCardReader' /v DebugLevel /t REG_DWORD /d 2
+log="$KSTV_MACHINE/drive_c/Program Files/Kestrova/MemoryCard/KstvCardReader.log"
+mkdir -p "$(dirname "$log")"
+logs() { cksum "$log" "$log.1" 2>&1; }
 
 insert E
 insert G
@@ -101,6 +107,17 @@ seen_by_removals
 eject F
 check "an SD card back into E: while the stick leaves F:" badges_are "E=Secure Digital,H=MMC"
 
+# Started by hand while the service runs, the program runs as a plain process (the service
+# manager did not start it), finds the machine's card monitor taken and ends at once.
+echo "a line of the running service's log" >>"$log"
+logs_before=$(logs)
+timeout 10 "$program" >/dev/null 2>&1
+code=$?
+check "a second start while the service runs ends with 1056 (its low byte, 32) (got $code)" \
+  test "$code" -eq 32
+check "and leaves the badges as they were" badges_are "E=Secure Digital,H=MMC"
+check "and the logs" test "$(logs)" = "$logs_before"
+
 insert G
 check "an xD card into G: is badged" badges_are "E=Secure Digital,G=xD Picture,H=MMC"
 eject G
@@ -115,6 +132,9 @@ check "the stop took both badges" badges_are ""
 eject G
 check "the service starts again with cards in E: and H:" start
 check "both are badged at the start" badges_are "E=Secure Digital,H=MMC"
+check "the stopped run's log is kept beside the new one" \
+  sh -c "grep -q 'the running service' '$log.1' && grep -q 'SERVICE_CONTROL_STOP' '$log.1' &&
+         ! grep -q 'the running service' '$log'"
 check "the service watches the drives again" watching
 insert F
 check "E:, F: and H: are badged" badges_are "E=Secure Digital,F=Memory Stick,H=MMC"

@@ -151,8 +151,13 @@ quiet "$wine" cmd /c mkdir "$default"
 check "msiexec /i with INSTALLDIR and a debug level exits 0" \
   "$wine" msiexec /i "$doubles_msi" INSTALLDIR="$elsewhere" /qn
 check "the program wrote its debug log at the fixed path" file_there "$fixed_log"
+# A run keeps the previous run's log beside it.
+for kept in "$fixed_log.1" "$elsewhere\\KstvCardReader.log.1"; do
+  echo "a previous run's line" >"$("$wine" winepath -u "$kept" | tr -d '\r')"
+done
 check "msiexec /x exits 0" "$wine" msiexec /x "$doubles_msi" /qn
 check "the debug log at the fixed path is gone" not file_there "$fixed_log"
+check "and so is the previous run's log" not file_there "$fixed_log.1"
 nothing_left_in "$elsewhere"
 quiet "$wine" reg delete "$product_key" /v DebugLevel /f
 rm -rf "$("$wine" winepath -u 'C:\Program Files\Kestrova' | tr -d '\r')"

@@ -7,7 +7,9 @@
 #     Wine's WMI has no unsecured apartment, so the subscription fails and the service
 #     stops with 1066 and the HRESULT 0x80040154 as its own code; with Windows 7
 #     configured it never reports RUNNING and stops with 1150.
-#  3. -Service over the running service (the doubles, from two file names in turn), 20
+#  3. The real program started by hand while the service with doubles runs: it ends at
+#     once with 1056 (one card monitor per machine).
+#  4. -Service over the running service (the doubles, from two file names in turn), 20
 #     times: each ends with exit code 0 and an entry whose image path is the new file; a
 #     repair from the other file that fails late (its type library's key may not be
 #     written): the entry stays as it was, and the service it stopped runs again;
@@ -119,6 +121,16 @@ second="$programs/kstv_reinstall_b.exe"
 cp "$doubles" "$first" && cp "$doubles" "$second" || exit 1
 check "-Service installs the service with doubles" "$wine" "$first" -Service
 check "which starts" start_service RUNNING
+# Started by hand while the service runs, the program runs as a plain process, finds the
+# machine's card monitor taken and ends at once, leaving the service's logs alone.
+logs() { "$wine" cmd /c type "C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.log*" 2>&1 | cksum; }
+logs_before=$(logs)
+"$wine" "$product" >/dev/null 2>&1
+code=$?
+check "the program started by hand meanwhile ends with 1056 (its low byte, 32; got $code)" \
+  test "$code" -eq 32
+check "and the service still runs" test "$(state)" = RUNNING
+check "and its logs are as they were" test "$(logs)" = "$logs_before"
 # The Windows paths are asked for once, so that each round reads the registry only.
 first_path="\"$(windows_path "$first")\""
 second_path="\"$(windows_path "$second")\""

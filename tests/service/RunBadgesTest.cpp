@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -198,12 +199,15 @@ TEST_F(RunBadgesTest, AnArrivalStillBeingDeliveredAtTheStopLeavesNoBadge) {
     std::unique_lock guard(gate->lock);
     ASSERT_TRUE(gate->changed.wait_for(guard, std::chrono::seconds(5), [&] { return gate->held; }));
   }
-  stop(*run);
-  {
+  // The run's end waits for the handler under way: the gate opens meanwhile.
+  auto opener = std::async(std::launch::async, [gate] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     std::lock_guard guard(gate->lock);
     gate->open = true;
     gate->changed.notify_all();
-  }
+  });
+  stop(*run);
+  opener.wait();
   ASSERT_TRUE(host::waitForCancelledDeliveries());
   EXPECT_FALSE(hasDriveKey('E')) << "the arrival's badge outlived the run";
 }

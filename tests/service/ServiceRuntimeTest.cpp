@@ -2,8 +2,10 @@
 // the emulated service manager, and what each leaves behind.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <thread>
 
@@ -17,6 +19,14 @@
 
 namespace kstv::test {
 namespace {
+
+// What a file on drive C: holds.
+std::string fileText(const char* windowsPath) {
+  std::ifstream file(host::hostPathOf(windowsPath), std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
 
 class ServiceRuntimeTest : public ::testing::Test {
  protected:
@@ -202,6 +212,88 @@ TEST_F(ServiceRuntimeTest, ACardIsBadgedWhileRunningAndTheStopTakesItsBadge) {
   EXPECT_EQ("KstvCardReader: Handler() SERVICE_CONTROL_STOP post WM_QUIT\n", text.str());
 }
 
+// A second start while the service runs (by hand or by COM: the dispatcher refuses it and
+// it runs as a plain process, with a record of its own as in a process of its own).
+TEST_F(ServiceRuntimeTest, ASecondRunWhileTheServiceRunsEndsAtOnceTouchingNeitherBadgesNorLog) {
+  std::filesystem::create_directories(host::hostPathOf("C:\\Program Files\\Kestrova\\MemoryCard"));
+  setDebugLevel(2);
+  host::addVolume(cardVolume('E', "SDHC Reader"));
+  host::addVolume(cardVolume('H', "MMCplus"));
+  std::unique_ptr<ServiceRun> run;
+  startService(run);
+  std::ofstream(host::hostPathOf(kLogFile), std::ios::app) << "the service's line\n";
+  // Were the second run to monitor, its subscription would fail and end it at once.
+  host::failCall("CoCreateInstance(WbemLocator)", static_cast<DWORD>(REGDB_E_CLASSNOTREG));
+  auto* second = new ServiceModule{};
+  second->serviceMode = FALSE;
+  std::strcpy(second->serviceName, "KstvCardReader");
+  second->logFile = INVALID_HANDLE_VALUE;
+  testing::internal::CaptureStdout();
+  auto secondRun = std::async(std::launch::async, [second] { second->Run(); });
+  const bool ended = secondRun.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  const std::string printed = testing::internal::GetCapturedStdout();
+  host::clearFailures();
+  if (!ended) new std::future<void>(std::move(secondRun));  // left to itself, with its record
+  ASSERT_TRUE(ended) << "the second run did not end";
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING), second->status.dwWin32ExitCode);
+  delete second;
+  const std::string refusal =
+      "KstvCardReader is already monitoring the card reader on this machine; this run ends.";
+  EXPECT_EQ(refusal + "\n", printed);
+  auto events = newEvents();  // a plain process has no console: the event log says it too
+  ASSERT_EQ(1u, events.size());
+  EXPECT_EQ(EVENTLOG_WARNING_TYPE, events[0].type);
+  EXPECT_EQ(std::vector<std::string>{refusal}, events[0].strings);
+  EXPECT_EQ("Secure Digital", badgeLabel('E'));
+  EXPECT_EQ("MMC", badgeLabel('H'));
+  EXPECT_EQ("the service's line\n", fileText(kLogFile));
+
+  // Once the service has stopped, a new run starts and monitors as before.
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(static_cast<DWORD>(NO_ERROR), host::sendServiceControl(SERVICE_CONTROL_STOP));
+  EXPECT_EQ(0, run->exitCode());
+  testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(hasDriveKey('E'));
+  host::clearServiceReports();
+  startService(run);
+  EXPECT_EQ("Secure Digital", badgeLabel('E'));
+  EXPECT_EQ("MMC", badgeLabel('H'));
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(static_cast<DWORD>(NO_ERROR), host::sendServiceControl(SERVICE_CONTROL_STOP));
+  EXPECT_EQ(0, run->exitCode());
+  testing::internal::GetCapturedStdout();
+}
+
+// A user without administrator rights may not make objects in the global namespace, and a
+// run that cannot make sure it is alone does not monitor: it touches nothing.
+TEST_F(ServiceRuntimeTest, ARunThatMayNotClaimTheMachinesMonitorEndsWithItsErrorTouchingNothing) {
+  std::filesystem::remove_all(host::hostPathOf("C:\\Program Files\\Kestrova"));
+  std::filesystem::create_directories(host::hostPathOf("C:\\Program Files\\Kestrova\\MemoryCard"));
+  std::ofstream(host::hostPathOf(kLogFile)) << "an earlier run's line\n";
+  std::ofstream(host::hostPathOf(kPreviousLogFile)) << "the one before\n";
+  setDebugLevel(2);
+  plantBadge('G', "C:\\Program Files\\Kestrova\\MemoryCard\\SD\\kicsd.ico");
+  host::addVolume(cardVolume('E', "SDHC Reader"));
+  host::refuseGlobalObjects(true);
+  host::failCall("CoCreateInstance(WbemLocator)", static_cast<DWORD>(REGDB_E_CLASSNOTREG));
+  registerAsService();  // but started by a user, not by the manager
+  testing::internal::CaptureStdout();
+  ServiceRun run;
+  EXPECT_EQ(ERROR_ACCESS_DENIED, run.exitCode());
+  const std::string refusal =
+      "Couldn't make sure that no other run monitors the card reader (error 5); this run ends. "
+      "Only the service or an administrator can run it.";
+  EXPECT_EQ(refusal + "\n", testing::internal::GetCapturedStdout());
+  auto events = newEvents();
+  ASSERT_EQ(1u, events.size());
+  EXPECT_EQ(EVENTLOG_ERROR_TYPE, events[0].type);
+  EXPECT_EQ(std::vector<std::string>{refusal}, events[0].strings);
+  EXPECT_TRUE(hasDriveKey('G'));
+  EXPECT_FALSE(hasDriveKey('E'));
+  EXPECT_EQ("an earlier run's line\n", fileText(kLogFile));
+  EXPECT_EQ("the one before\n", fileText(kPreviousLogFile));
+}
+
 TEST_F(ServiceRuntimeTest, ACardPresentAtTheStartIsBadgedBeforeTheSubscriptionsExist) {
   host::addVolume(cardVolume('F', "xD-Picture"));
   RecordingCalls recording;
@@ -276,9 +368,11 @@ TEST_F(ServiceRuntimeTest, AStopAtEachStepOfTheStartIsNeverFollowedByRunningOrMo
   struct Step {
     const char* call;
     unsigned after;
-  } steps[] = {{"GetModuleFileNameA", 0}, {"RegOpenKeyExA", 2},  // the debug level's key
-               {"GetVersionExA", 0},      {"PeekMessageA", 0},        {"CoInitializeEx", 0},
-               {"OpenThreadToken", 0},    {"CoInitializeSecurity", 0}};
+  } steps[] = {{"GetModuleFileNameA", 0},  {"CreateMutexA", 0},
+               {"RegOpenKeyExA", 2},  // the debug level's key
+               {"GetVersionExA", 0},       {"PeekMessageA", 0},
+               {"CoInitializeEx", 0},      {"OpenThreadToken", 0},
+               {"CoInitializeSecurity", 0}};
   registerAsService();
   host::setStartedByServiceManager(true);
   for (const Step& step : steps) {

@@ -19,6 +19,8 @@ namespace kstv::test {
 inline constexpr char kAppIdGuidKeyPath[] = "AppID\\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}";
 inline constexpr char kSettingsKeyPath[] = "SOFTWARE\\Kestrova\\KstvCardReader";
 inline constexpr char kLogFile[] = "C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.log";
+inline constexpr char kPreviousLogFile[] =
+    "C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.log.1";
 
 inline void registerAsService() {
   UniqueKey key;
@@ -82,6 +84,7 @@ class CleanMachine {
     host::setStartedByServiceManager(false);
     host::setWindowsVersion(10, 0);
     host::setModulePath(host::kDefaultModulePath);
+    host::refuseGlobalObjects(false);
     for (const host::Volume& volume : host::volumes())
       if (volume.letter != 'C') host::removeVolume(volume.letter);
   }

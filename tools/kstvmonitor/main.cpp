@@ -1,7 +1,8 @@
-// kstvmonitor: the card monitor alone, in a console, on the emulated machine: builds the
-// badge icon paths from the program's folder, removes the badges an earlier run left,
-// badges the cards already inserted, follows cards coming and going until SIGINT or
-// SIGTERM, then unsubscribes and takes the badges of the cards still inserted.
+// kstvmonitor: the card monitor alone, in a console, on the emulated machine (refused while
+// another monitor, such as the service, runs on it): builds the badge icon paths from the
+// program's folder, removes the badges an earlier run left, badges the cards already
+// inserted, follows cards coming and going until SIGINT or SIGTERM, then unsubscribes and
+// takes the badges of the cards still inserted.
 #include <pthread.h>
 
 #include <csignal>
@@ -10,6 +11,7 @@
 
 #include "monitor/DiskEventSubscription.h"
 #include "monitor/DriveBadges.h"
+#include "monitor/MonitorClaim.h"
 #include "platform/win32.h"
 
 int main() {
@@ -20,6 +22,13 @@ int main() {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+  // One card monitor per machine, as for the service's runs.
+  kstv::UniqueHandle claim;
+  if (DWORD refused = kstv::ClaimCardMonitor(claim)) {
+    std::fprintf(stderr, "kstvmonitor: another card monitor runs on this machine (%u)\n",
+                 static_cast<unsigned>(refused));
+    return 1;
+  }
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   char folder[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, folder, MAX_PATH);

@@ -39,6 +39,8 @@ class FileSharing {
   std::mutex& lock() { return lock_; }
   // Whether `use` may join the open uses of the file (the lock held).
   bool allows(const FileId& file, const FileUse& use) const;
+  // Whether any handle of the process holds the file open (the lock held).
+  bool inUse(const FileId& file) const { return uses_.count(file) != 0; }
   // Records an allowed use (the lock held); `release` forgets it when its handle closes.
   Entry add(const FileId& file, const FileUse& use);
   void release(Entry entry);
