@@ -14,6 +14,7 @@
 #include <aclapi.h>
 #include <objbase.h>
 #include <oleauto.h>
+#include <sddl.h>
 #include <wbemidl.h>
 #include <windows.h>
 #include <winioctl.h>

@@ -22,6 +22,9 @@ constexpr char kAlreadyMonitored[] =
 constexpr char kMonitorNotClaimed[] =
     "Couldn't make sure that no other run monitors the card reader (error %u); this run ends. "
     "Only the service or an administrator can run it.";
+constexpr char kMonitorNameTaken[] =
+    "Another program holds the name by which a run of KstvCardReader makes sure that it "
+    "alone monitors the card reader; this run goes on without that check.";
 constexpr char kSubscriptionFailed[] = "Couldn't subscribe to disk events (0x%08X)";
 
 // How often the message loop wakes to look for a stop request whose WM_QUIT could not be
@@ -121,7 +124,10 @@ void ServiceModule::Run() {
   // One run per machine, held until the run has taken its last badge away. A second run
   // ends here, before it touches the log or a badge.
   UniqueHandle monitorClaim;
-  if (DWORD refused = ClaimCardMonitor(monitorClaim)) {
+  const DWORD refused = ClaimCardMonitor(monitorClaim);
+  if (refused == kMonitorClaimNameTaken) {
+    ReportToEventLogAlways(EVENTLOG_WARNING_TYPE, kMonitorNameTaken);
+  } else if (refused != ERROR_SUCCESS) {
     if (refused == ERROR_SERVICE_ALREADY_RUNNING)
       ReportToEventLogAlways(EVENTLOG_WARNING_TYPE, kAlreadyMonitored);
     else

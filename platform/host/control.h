@@ -237,9 +237,10 @@ ComSecurityArguments comSecurityArguments();
 void resetComSecurity();
 
 // --- Named objects ---------------------------------------------------------------------
-// Makes CreateMutexA refuse every "Global\" name with ERROR_ACCESS_DENIED, as Windows
-// does for a user without the right to create global objects (and, for one the system
-// made, without the right to open it).
+// Takes from this process the right to make objects in the global namespace
+// (SeCreateGlobalPrivilege), as Windows does for a user without administrator rights
+// outside session 0: CreateFileMappingA refuses a "Global\" section with
+// ERROR_ACCESS_DENIED (a mutex there anyone may make).
 void refuseGlobalObjects(bool refuse);
 
 // --- The service manager ------------------------------------------------------------------

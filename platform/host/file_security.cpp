@@ -191,3 +191,37 @@ DWORD WINAPI GetNamedSecurityInfoA(LPCSTR objectName, SE_OBJECT_TYPE objectType,
     LocalFree(made);
   return ERROR_SUCCESS;
 }
+
+BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DWORD revision,
+                                                                 PSECURITY_DESCRIPTOR* descriptor,
+                                                                 ULONG* size) {
+  using namespace kstv::host;
+  if (!descriptor) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *descriptor = nullptr;
+  if (auto code = detail::injectedFailure("ConvertStringSecurityDescriptorToSecurityDescriptorA")) {
+    SetLastError(*code);
+    return FALSE;
+  }
+  auto description = text && revision == SDDL_REVISION_1 ? detail::parseSddl(text) : std::nullopt;
+  if (!description) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  PSID owner = nullptr, group = nullptr;
+  PACL dacl = nullptr;
+  std::size_t blockSize = 0;
+  PSECURITY_DESCRIPTOR made = detail::localDescriptor(
+      *description,
+      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+      &group, &dacl, &blockSize);
+  if (!made) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+  }
+  if (size) *size = static_cast<ULONG>(blockSize);
+  *descriptor = made;
+  return TRUE;
+}

@@ -117,6 +117,13 @@ void WINAPI MapGenericMask(PDWORD mask, PGENERIC_MAPPING mapping);
 DWORD WINAPI GetNamedSecurityInfoA(LPCSTR objectName, SE_OBJECT_TYPE objectType,
                                    SECURITY_INFORMATION securityInfo, PSID* owner, PSID* group,
                                    PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
+// The descriptor SDDL text describes (owner, group and an access list of allowing and
+// denying entries, as Windows writes them), in one block the caller frees with LocalFree;
+// ERROR_INVALID_PARAMETER for text that is not such SDDL or another revision.
+#define SDDL_REVISION_1 1
+BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DWORD revision,
+                                                                 PSECURITY_DESCRIPTOR* descriptor,
+                                                                 ULONG* size);
 BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision);
 BOOL WINAPI SetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID owner, BOOL defaulted);
 BOOL WINAPI SetSecurityDescriptorGroup(PSECURITY_DESCRIPTOR descriptor, PSID group, BOOL defaulted);

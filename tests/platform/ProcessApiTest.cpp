@@ -111,6 +111,39 @@ TEST(ProcessApiTest, ANamedMutexIsMadeOnceAndOpenedAfterwardsUntilItsLastHandleC
   EXPECT_TRUE(CloseHandle(again));
 }
 
+// The claim of one run per machine is a section, which a user cannot make in the global
+// namespace; objects of every kind share the names there, so a name another kind holds is
+// refused (ERROR_INVALID_HANDLE) rather than opened.
+TEST(ProcessApiTest, ANamedSectionIsMadeOnceAndItsNameIsRefusedToAnotherKindOfObject) {
+  constexpr char kName[] = "Global\\KstvCardReaderProcessApiTestSection";
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+      "D:P(A;;GA;;;SY)(A;;GA;;;BA)", SDDL_REVISION_1, &descriptor, nullptr));
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  SetLastError(kSentinel);
+  HANDLE section =
+      CreateFileMappingA(INVALID_HANDLE_VALUE, &attributes, PAGE_READONLY, 0, 1, kName);
+  ASSERT_NE(nullptr, section);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetLastError());
+  SetLastError(kSentinel);
+  HANDLE again = CreateFileMappingA(INVALID_HANDLE_VALUE, &attributes, PAGE_READONLY, 0, 1, kName);
+  ASSERT_NE(nullptr, again);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+  EXPECT_TRUE(CloseHandle(again));
+  SetLastError(kSentinel);
+  EXPECT_EQ(nullptr, CreateMutexA(nullptr, FALSE, kName));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+  EXPECT_TRUE(CloseHandle(section));
+  LocalFree(descriptor);
+
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, kName);
+  ASSERT_NE(nullptr, mutex);
+  SetLastError(kSentinel);
+  EXPECT_EQ(nullptr, CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READONLY, 0, 1, kName));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+  EXPECT_TRUE(CloseHandle(mutex));
+}
+
 TEST(ProcessApiTest, ANameBelowANamespaceThatDoesNotExistIsRefused) {
   SetLastError(kSentinel);
   EXPECT_EQ(nullptr, CreateMutexA(nullptr, FALSE, "NoSuchNamespace\\KstvCardReader"));

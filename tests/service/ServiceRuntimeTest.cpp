@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "monitor/DriveBadges.h"
+#include "platform/handles.h"
 #include "service/TokenSecurityDescriptor.h"
 #include "tests/support/Badges.h"
 #include "tests/support/EmulatedVolumes.h"
@@ -264,8 +265,9 @@ TEST_F(ServiceRuntimeTest, ASecondRunWhileTheServiceRunsEndsAtOnceTouchingNeithe
   testing::internal::GetCapturedStdout();
 }
 
-// A user without administrator rights may not make objects in the global namespace, and a
-// run that cannot make sure it is alone does not monitor: it touches nothing.
+// A user without administrator rights may not make sections in the global namespace, nor
+// open the service's, and a run that cannot make sure it is alone does not monitor: it
+// touches nothing.
 TEST_F(ServiceRuntimeTest, ARunThatMayNotClaimTheMachinesMonitorEndsWithItsErrorTouchingNothing) {
   std::filesystem::remove_all(host::hostPathOf("C:\\Program Files\\Kestrova"));
   std::filesystem::create_directories(host::hostPathOf("C:\\Program Files\\Kestrova\\MemoryCard"));
@@ -292,6 +294,26 @@ TEST_F(ServiceRuntimeTest, ARunThatMayNotClaimTheMachinesMonitorEndsWithItsError
   EXPECT_FALSE(hasDriveKey('E'));
   EXPECT_EQ("an earlier run's line\n", fileText(kLogFile));
   EXPECT_EQ("the one before\n", fileText(kPreviousLogFile));
+}
+
+// Any user may make a mutex of the claim's name in the global namespace, though not the
+// section the claim is: holding the name so says nothing of another run, and must not keep
+// the service from monitoring.
+TEST_F(ServiceRuntimeTest, AUsersObjectHoldingTheClaimsNameDoesNotKeepTheServiceFromMonitoring) {
+  UniqueHandle squatter(CreateMutexA(nullptr, FALSE, "Global\\KstvCardReader.CardMonitor"));
+  ASSERT_TRUE(squatter);
+  host::addVolume(cardVolume('E', "SDHC Reader"));
+  std::unique_ptr<ServiceRun> run;
+  startService(run);
+  EXPECT_EQ("Secure Digital", badgeLabel('E'));
+  auto events = newEvents();
+  ASSERT_EQ(1u, events.size());
+  EXPECT_EQ(EVENTLOG_WARNING_TYPE, events[0].type);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(static_cast<DWORD>(NO_ERROR), host::sendServiceControl(SERVICE_CONTROL_STOP));
+  EXPECT_EQ(0, run->exitCode());
+  testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(hasDriveKey('E'));
 }
 
 TEST_F(ServiceRuntimeTest, ACardPresentAtTheStartIsBadgedBeforeTheSubscriptionsExist) {
@@ -368,7 +390,7 @@ TEST_F(ServiceRuntimeTest, AStopAtEachStepOfTheStartIsNeverFollowedByRunningOrMo
   struct Step {
     const char* call;
     unsigned after;
-  } steps[] = {{"GetModuleFileNameA", 0},  {"CreateMutexA", 0},
+  } steps[] = {{"GetModuleFileNameA", 0},  {"CreateFileMappingA", 0},
                {"RegOpenKeyExA", 2},  // the debug level's key
                {"GetVersionExA", 0},       {"PeekMessageA", 0},
                {"CoInitializeEx", 0},      {"OpenThreadToken", 0},

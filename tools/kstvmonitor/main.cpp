@@ -24,7 +24,10 @@ int main() {
 
   // One card monitor per machine, as for the service's runs.
   kstv::UniqueHandle claim;
-  if (DWORD refused = kstv::ClaimCardMonitor(claim)) {
+  const DWORD refused = kstv::ClaimCardMonitor(claim);
+  if (refused == kstv::kMonitorClaimNameTaken) {
+    std::fputs("kstvmonitor: another program holds the card monitor's name; going on\n", stderr);
+  } else if (refused != ERROR_SUCCESS) {
     std::fprintf(stderr, "kstvmonitor: another card monitor runs on this machine (%u)\n",
                  static_cast<unsigned>(refused));
     return 1;

@@ -293,7 +293,7 @@ SecurityDescription inheritedFrom(const SecurityDescription& parent, bool folder
 
 PSECURITY_DESCRIPTOR localDescriptor(const SecurityDescription& description,
                                      SECURITY_INFORMATION parts, PSID* owner, PSID* group,
-                                     PACL* dacl) {
+                                     PACL* dacl, std::size_t* blockSize) {
   const bool withOwner = (parts & OWNER_SECURITY_INFORMATION) && !description.owner.empty();
   const bool withGroup = (parts & GROUP_SECURITY_INFORMATION) && !description.group.empty();
   const bool withList = (parts & DACL_SECURITY_INFORMATION) && description.daclPresent;
@@ -317,6 +317,7 @@ PSECURITY_DESCRIPTOR localDescriptor(const SecurityDescription& description,
   const std::size_t listAt = groupAt + (withGroup ? description.group.size() : 0);
   BYTE* block = static_cast<BYTE*>(LocalAlloc(LPTR, listAt + list.size()));
   if (!block) return nullptr;
+  if (blockSize) *blockSize = listAt + list.size();
   auto* descriptor = reinterpret_cast<SECURITY_DESCRIPTOR*>(block);
   descriptor->Revision = SECURITY_DESCRIPTOR_REVISION;
   if (withOwner) {

@@ -44,11 +44,11 @@ std::optional<SecurityDescription> parseSddl(std::string_view text);
 SecurityDescription inheritedFrom(const SecurityDescription& parent, bool folder);
 
 // The parts of `description` that `parts` (OWNER_, GROUP_, DACL_SECURITY_INFORMATION) asks
-// for, in one LocalAlloc block: the descriptor, then the SIDs and the list it points to.
-// The outputs point into the block (null for a part not asked for, or absent). Null when
-// the block cannot be had.
+// for, in one LocalAlloc block of `blockSize` bytes: the descriptor, then the SIDs and the
+// list it points to. The outputs point into the block (null for a part not asked for, or
+// absent). Null when the block cannot be had.
 PSECURITY_DESCRIPTOR localDescriptor(const SecurityDescription& description,
                                      SECURITY_INFORMATION parts, PSID* owner, PSID* group,
-                                     PACL* dacl);
+                                     PACL* dacl, std::size_t* blockSize = nullptr);
 
 }  // namespace kstv::host::detail
