@@ -135,8 +135,7 @@ bool RegistrationSnapshot::restoreServiceEntry(ServiceModule& module) const {
   if (privileges_) {
     SERVICE_REQUIRED_PRIVILEGES_INFOA privileges =
         *reinterpret_cast<const SERVICE_REQUIRED_PRIVILEGES_INFOA*>(privileges_.get());
-    // An empty list (both NULs) takes the road's away: the service has its account's
-    // privileges again.
+    // No list before: an empty one (both NULs) takes the road's away.
     if (!privileges.pmszRequiredPrivileges)
       privileges.pmszRequiredPrivileges = const_cast<LPSTR>("\0");
     whole &= ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO,
