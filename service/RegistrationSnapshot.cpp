@@ -85,6 +85,8 @@ HRESULT RegistrationSnapshot::takeServiceEntry(ServiceModule& module) {
   description_ = ReadOptionalConfiguration(service.get(), SERVICE_CONFIG_DESCRIPTION);
   recovery_ = ReadOptionalConfiguration(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS);
   recoveryFlag_ = ReadOptionalConfiguration(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG);
+  sidType_ = ReadOptionalConfiguration(service.get(), SERVICE_CONFIG_SERVICE_SID_INFO);
+  privileges_ = ReadOptionalConfiguration(service.get(), SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO);
   return S_OK;
 }
 
@@ -125,6 +127,19 @@ bool RegistrationSnapshot::restoreServiceEntry(ServiceModule& module) const {
     SERVICE_FAILURE_ACTIONS_FLAG flag =
         *reinterpret_cast<const SERVICE_FAILURE_ACTIONS_FLAG*>(recoveryFlag_.get());
     whole &= ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag) != 0;
+  }
+  if (sidType_) {
+    SERVICE_SID_INFO sid = *reinterpret_cast<const SERVICE_SID_INFO*>(sidType_.get());
+    whole &= ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_SERVICE_SID_INFO, &sid) != 0;
+  }
+  if (privileges_) {
+    SERVICE_REQUIRED_PRIVILEGES_INFOA privileges =
+        *reinterpret_cast<const SERVICE_REQUIRED_PRIVILEGES_INFOA*>(privileges_.get());
+    // No list before: an empty one (both NULs) takes the road's away.
+    if (!privileges.pmszRequiredPrivileges)
+      privileges.pmszRequiredPrivileges = const_cast<LPSTR>("\0");
+    whole &= ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO,
+                                   &privileges) != 0;
   }
   return whole;
 }

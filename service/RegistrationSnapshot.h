@@ -36,6 +36,8 @@ class RegistrationSnapshot {
   HeapBuffer description_;
   HeapBuffer recovery_;
   HeapBuffer recoveryFlag_;
+  HeapBuffer sidType_;
+  HeapBuffer privileges_;
 };
 
 }  // namespace kstv

@@ -25,6 +25,14 @@ constexpr char kServiceDescription[] =
 constexpr DWORD kRestartDelayMilliseconds = 60 * 1000;
 constexpr DWORD kFailureCountResetSeconds = 24 * 60 * 60;
 
+// The privileges the service manager leaves in the run's token; it takes every other
+// privilege of the system account away at start. The run needs none: the keys it writes,
+// its log and the volumes it probes are open to the system by their access lists, and WMI,
+// COM, the event log and a name in the global namespace (made in session 0) ask no
+// privilege of it. The manager keeps this one whatever the list says; it is named all the
+// same, so that the list is never empty.
+constexpr char kRequiredPrivileges[] = "SeChangeNotifyPrivilege\0";
+
 // How long a road waits for the old service to stop, or for an entry marked for deletion
 // to go, and how often it looks.
 constexpr DWORD kServiceWaitMilliseconds = 30000;
@@ -59,6 +67,24 @@ void DescribeService(ServiceModule& module, SC_HANDLE service) {
   if (!ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &recovery) ||
       !ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &stopsWithACode))
     module.ShowMessage(kCannotSetRecovery);
+}
+
+// Leaves the run only the privileges it needs, and gives the service its own SID
+// (NT SERVICE\KstvCardReader) in its token, which access lists may name. A failure is
+// shown but fails nothing, as the description's: the service runs as before.
+void RestrictService(ServiceModule& module, SC_HANDLE service) {
+  SERVICE_REQUIRED_PRIVILEGES_INFOA privileges{const_cast<LPSTR>(kRequiredPrivileges)};
+  if (!ChangeServiceConfig2A(service, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges))
+    module.ShowMessage(kCannotSetPrivileges);
+  SERVICE_SID_INFO sid{SERVICE_SID_TYPE_UNRESTRICTED};
+  if (!ChangeServiceConfig2A(service, SERVICE_CONFIG_SERVICE_SID_INFO, &sid))
+    module.ShowMessage(kCannotSetServiceSid);
+}
+
+// The entry's optional configuration, set on a new entry and again on a changed one.
+void ConfigureService(ServiceModule& module, SC_HANDLE service) {
+  DescribeService(module, service);
+  RestrictService(module, service);
 }
 
 // Polls `done` until it holds or the bound has passed since `start`; true when it held.
@@ -146,7 +172,7 @@ DWORD ServiceModule::InstallService(bool* created) {
     return code;
   }
   if (created) *created = true;
-  DescribeService(*this, service.get());
+  ConfigureService(*this, service.get());
   return ERROR_SUCCESS;
 }
 
@@ -176,7 +202,7 @@ DWORD ServiceModule::UpdateService(ServiceEntryChanges& changes) {
     code = FailureCode();
   if (code == ERROR_SUCCESS) {
     changes.reconfigured = true;
-    DescribeService(*this, service.get());
+    ConfigureService(*this, service.get());
     return ERROR_SUCCESS;
   }
   service.reset();

@@ -11,6 +11,8 @@ inline constexpr char kCannotChangeService[] = "Couldn't change service";
 inline constexpr char kServiceDidNotStop[] = "The service did not stop";
 inline constexpr char kCannotDescribeService[] = "Couldn't set the service's description";
 inline constexpr char kCannotSetRecovery[] = "Couldn't set the service's recovery";
+inline constexpr char kCannotSetPrivileges[] = "Couldn't limit the service's privileges";
+inline constexpr char kCannotSetServiceSid[] = "Couldn't give the service its own SID";
 inline constexpr char kCannotRestoreRegistration[] =
     "Couldn't put the previous registration back whole";
 

@@ -1,8 +1,8 @@
 // A service's configuration, as ChangeServiceConfigA and QueryServiceConfigA see it (type,
 // start type, error control, image path, group, dependencies, account, display name), and
 // its optional configuration, as ChangeServiceConfig2A and QueryServiceConfig2A see it (the
-// description, the failure actions and their flag), kept in the entry's key with the
-// names and layouts Windows gives them.
+// description, the failure actions and their flag, the service SID's type and the required
+// privileges), kept in the entry's key with the names and layouts Windows gives them.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -21,6 +21,8 @@ constexpr const char16_t* kFailureActions = u"FailureActions";
 constexpr const char16_t* kRebootMessage = u"RebootMessage";
 constexpr const char16_t* kFailureCommand = u"FailureCommand";
 constexpr const char16_t* kNonCrashFailures = u"FailureActionsOnNonCrashFailures";
+constexpr const char16_t* kServiceSidType = u"ServiceSidType";
+constexpr const char16_t* kRequiredPrivileges = u"RequiredPrivileges";
 
 // FailureActions: the reset period, two empty pointer fields, the count of actions and
 // the offset of the first, then each action's type and delay, all 32-bit.
@@ -60,6 +62,15 @@ std::vector<DWORD> Words(RegistryStore& store, KeyId key, const char16_t* name) 
   return words;
 }
 
+// A list of names, each ending in a NUL, ended by an empty name; its bytes with both NULs.
+std::string ListBytes(const char* list) {
+  std::string bytes;
+  for (const char* name = list; *name; name += std::strlen(name) + 1)
+    bytes.append(name).push_back('\0');
+  bytes.push_back('\0');
+  return bytes;
+}
+
 void SetFailureActions(RegistryStore& store, KeyId key, const SERVICE_FAILURE_ACTIONSA& info) {
   SetText(store, key, kRebootMessage, info.lpRebootMsg);
   SetText(store, key, kFailureCommand, info.lpCommand);
@@ -77,6 +88,24 @@ void SetFailureActions(RegistryStore& store, KeyId key, const SERVICE_FAILURE_AC
   }
   store.setValue(key, kFailureActions, REG_BINARY, reinterpret_cast<const BYTE*>(words.data()),
                  static_cast<DWORD>(words.size() * sizeof(DWORD)));
+}
+
+// Sets the list of privileges, removes it for an empty list, leaves it for none.
+void SetRequiredPrivileges(RegistryStore& store, KeyId key,
+                           const SERVICE_REQUIRED_PRIVILEGES_INFOA& info) {
+  if (!info.pmszRequiredPrivileges) return;
+  if (!*info.pmszRequiredPrivileges) {
+    store.removeValue(key, kRequiredPrivileges);
+    return;
+  }
+  const std::string list = ListBytes(info.pmszRequiredPrivileges);
+  store.setValue(key, kRequiredPrivileges, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(list.data()),
+                 static_cast<DWORD>(list.size()));
+}
+
+bool ValidSidType(DWORD type) {
+  return type == SERVICE_SID_TYPE_NONE || type == SERVICE_SID_TYPE_UNRESTRICTED ||
+         type == SERVICE_SID_TYPE_RESTRICTED;
 }
 
 // Lays a structure out in the caller's buffer, followed by what its pointers point to.
@@ -152,6 +181,35 @@ BOOL QueryNonCrashFailures(RegistryStore& store, KeyId key, LPBYTE buffer, DWORD
   });
 }
 
+BOOL QuerySidType(RegistryStore& store, KeyId key, LPBYTE buffer, DWORD size, LPDWORD needed) {
+  const std::vector<DWORD> words = Words(store, key, kServiceSidType);
+  Layout layout(sizeof(SERVICE_SID_INFO));
+  return layout.deliver(buffer, size, needed, [&](LPBYTE out) {
+    reinterpret_cast<SERVICE_SID_INFO*>(out)->dwServiceSidType =
+        words.empty() ? SERVICE_SID_TYPE_NONE : words[0];
+  });
+}
+
+BOOL QueryRequiredPrivileges(RegistryStore& store, KeyId key, LPBYTE buffer, DWORD size,
+                             LPDWORD needed) {
+  auto value = store.findValue(key, kRequiredPrivileges);
+  std::string stored = value ? std::string(value->data.begin(), value->data.end()) : "";
+  stored.append(2, '\0');  // a list stored without its closing NULs still ends
+  const std::string list = ListBytes(stored.c_str());
+  Layout layout(sizeof(SERVICE_REQUIRED_PRIVILEGES_INFOA));
+  const std::size_t offset = list.size() > 1 ? layout.append(list.data(), list.size()) : 0;
+  return layout.deliver(buffer, size, needed, [&](LPBYTE out) {
+    reinterpret_cast<SERVICE_REQUIRED_PRIVILEGES_INFOA*>(out)->pmszRequiredPrivileges =
+        offset ? reinterpret_cast<LPSTR>(out + offset) : nullptr;
+  });
+}
+
+bool KnownLevel(DWORD level) {
+  return level == SERVICE_CONFIG_DESCRIPTION || level == SERVICE_CONFIG_FAILURE_ACTIONS ||
+         level == SERVICE_CONFIG_FAILURE_ACTIONS_FLAG || level == SERVICE_CONFIG_SERVICE_SID_INFO ||
+         level == SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO;
+}
+
 // The entry's values for QueryServiceConfigA and ChangeServiceConfigA.
 constexpr const char16_t* kType = u"Type";
 constexpr const char16_t* kStart = u"Start";
@@ -169,15 +227,6 @@ DWORD Number(RegistryStore& store, KeyId key, const char16_t* name) {
 
 void SetNumber(RegistryStore& store, KeyId key, const char16_t* name, DWORD number) {
   store.setValue(key, name, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
-}
-
-// A list of names, each ending in a NUL, ended by an empty name; its bytes with both NULs.
-std::string ListBytes(const char* list) {
-  std::string bytes;
-  for (const char* name = list; *name; name += std::strlen(name) + 1)
-    bytes.append(name).push_back('\0');
-  bytes.push_back('\0');
-  return bytes;
 }
 
 // The entry's dependencies as QueryServiceConfigA gives them: each name and its NUL, then
@@ -228,14 +277,13 @@ BOOL WINAPI ChangeServiceConfig2A(SC_HANDLE service, DWORD infoLevel, LPVOID inf
   using namespace kstv::host;
   if (auto code = detail::injectedFailure("ChangeServiceConfig2A")) return Fail(*code);
   // As documented: a level this manager does not take is an invalid parameter.
-  if (infoLevel != SERVICE_CONFIG_DESCRIPTION && infoLevel != SERVICE_CONFIG_FAILURE_ACTIONS &&
-      infoLevel != SERVICE_CONFIG_FAILURE_ACTIONS_FLAG)
-    return Fail(ERROR_INVALID_PARAMETER);
+  if (!KnownLevel(infoLevel)) return Fail(ERROR_INVALID_PARAMETER);
   DWORD access = SERVICE_CHANGE_CONFIG;
   // Restarting the service is the caller's right to start it.
   if (infoLevel == SERVICE_CONFIG_FAILURE_ACTIONS && info &&
       RestartsService(*static_cast<SERVICE_FAILURE_ACTIONSA*>(info)))
     access |= SERVICE_START;
+  DWORD refusal = ERROR_SUCCESS;
   const DWORD result = detail::useServiceEntry(
       service, access, detail::EntryUse::Change, [&](RegistryStore& store, KeyId key) {
         if (!info) return;
@@ -247,17 +295,29 @@ BOOL WINAPI ChangeServiceConfig2A(SC_HANDLE service, DWORD infoLevel, LPVOID inf
           case SERVICE_CONFIG_FAILURE_ACTIONS:
             SetFailureActions(store, key, *static_cast<SERVICE_FAILURE_ACTIONSA*>(info));
             break;
-          default: {
-            const DWORD flag =
+          case SERVICE_CONFIG_FAILURE_ACTIONS_FLAG:
+            SetNumber(
+                store, key, kNonCrashFailures,
                 static_cast<SERVICE_FAILURE_ACTIONS_FLAG*>(info)->fFailureActionsOnNonCrashFailures
                     ? 1
-                    : 0;
-            store.setValue(key, kNonCrashFailures, REG_DWORD, reinterpret_cast<const BYTE*>(&flag),
-                           sizeof flag);
+                    : 0);
+            break;
+          case SERVICE_CONFIG_SERVICE_SID_INFO: {
+            const DWORD type = static_cast<SERVICE_SID_INFO*>(info)->dwServiceSidType;
+            if (!ValidSidType(type)) {
+              refusal = ERROR_INVALID_PARAMETER;
+              return;
+            }
+            SetNumber(store, key, kServiceSidType, type);
+            break;
           }
+          default:
+            SetRequiredPrivileges(store, key,
+                                  *static_cast<SERVICE_REQUIRED_PRIVILEGES_INFOA*>(info));
         }
       });
-  return result == ERROR_SUCCESS ? TRUE : Fail(result);
+  if (result != ERROR_SUCCESS) return Fail(result);
+  return refusal == ERROR_SUCCESS ? TRUE : Fail(refusal);
 }
 
 BOOL WINAPI QueryServiceConfig2A(SC_HANDLE service, DWORD infoLevel, LPBYTE buffer,
@@ -265,9 +325,7 @@ BOOL WINAPI QueryServiceConfig2A(SC_HANDLE service, DWORD infoLevel, LPBYTE buff
   using namespace kstv::host;
   if (auto code = detail::injectedFailure("QueryServiceConfig2A")) return Fail(*code);
   if (!bytesNeeded) return Fail(ERROR_INVALID_PARAMETER);
-  if (infoLevel != SERVICE_CONFIG_DESCRIPTION && infoLevel != SERVICE_CONFIG_FAILURE_ACTIONS &&
-      infoLevel != SERVICE_CONFIG_FAILURE_ACTIONS_FLAG)
-    return Fail(ERROR_INVALID_LEVEL);
+  if (!KnownLevel(infoLevel)) return Fail(ERROR_INVALID_LEVEL);
   BOOL delivered = FALSE;
   DWORD delivery = ERROR_SUCCESS;
   const DWORD result = detail::useServiceEntry(
@@ -279,8 +337,14 @@ BOOL WINAPI QueryServiceConfig2A(SC_HANDLE service, DWORD infoLevel, LPBYTE buff
           case SERVICE_CONFIG_FAILURE_ACTIONS:
             delivered = QueryFailureActions(store, key, buffer, bufferSize, bytesNeeded);
             break;
-          default:
+          case SERVICE_CONFIG_FAILURE_ACTIONS_FLAG:
             delivered = QueryNonCrashFailures(store, key, buffer, bufferSize, bytesNeeded);
+            break;
+          case SERVICE_CONFIG_SERVICE_SID_INFO:
+            delivered = QuerySidType(store, key, buffer, bufferSize, bytesNeeded);
+            break;
+          default:
+            delivered = QueryRequiredPrivileges(store, key, buffer, bufferSize, bytesNeeded);
         }
         if (!delivered) delivery = GetLastError();
       });

@@ -80,6 +80,12 @@ KSTV_DECLARE_HANDLE(SC_HANDLE);
 #define SERVICE_CONFIG_DESCRIPTION 1UL
 #define SERVICE_CONFIG_FAILURE_ACTIONS 2UL
 #define SERVICE_CONFIG_FAILURE_ACTIONS_FLAG 4UL
+#define SERVICE_CONFIG_SERVICE_SID_INFO 5UL
+#define SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO 6UL
+
+#define SERVICE_SID_TYPE_NONE 0x0UL
+#define SERVICE_SID_TYPE_UNRESTRICTED 0x1UL
+#define SERVICE_SID_TYPE_RESTRICTED 0x3UL
 
 struct SERVICE_DESCRIPTIONA {
   LPSTR lpDescription;
@@ -103,6 +109,13 @@ struct SERVICE_FAILURE_ACTIONSA {
 };
 struct SERVICE_FAILURE_ACTIONS_FLAG {
   BOOL fFailureActionsOnNonCrashFailures;
+};
+struct SERVICE_SID_INFO {
+  DWORD dwServiceSidType;
+};
+// A list of privilege names, each ending in a NUL, ended by an empty name.
+struct SERVICE_REQUIRED_PRIVILEGES_INFOA {
+  LPSTR pmszRequiredPrivileges;
 };
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access);
@@ -150,9 +163,14 @@ BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS st
 BOOL WINAPI DeleteService(SC_HANDLE service);
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle);
 // The description, the failure actions and whether a stop with an exit code counts as a
-// failure, kept in the entry's key as Windows keeps them (Description, FailureActions,
-// RebootMessage, FailureCommand, FailureActionsOnNonCrashFailures). A null `info`
-// changes nothing; an entry marked for deletion takes no change.
+// failure, the type of the service's own SID and the privileges its process keeps, kept in
+// the entry's key as Windows keeps them (Description, FailureActions, RebootMessage,
+// FailureCommand, FailureActionsOnNonCrashFailures, ServiceSidType, RequiredPrivileges). A
+// null `info` changes nothing; an empty text or list takes its value away; a SID type
+// other than none, unrestricted or restricted is an invalid parameter; an entry marked for
+// deletion takes no change. A query with a buffer too small for the answer, texts
+// included, writes nothing and gives the size needed with ERROR_INSUFFICIENT_BUFFER; an
+// entry without a list answers a null one, one without a SID type none.
 BOOL WINAPI ChangeServiceConfig2A(SC_HANDLE service, DWORD infoLevel, LPVOID info);
 BOOL WINAPI QueryServiceConfig2A(SC_HANDLE service, DWORD infoLevel, LPBYTE buffer,
                                  DWORD bufferSize, LPDWORD bytesNeeded);

@@ -249,7 +249,7 @@ TEST_F(HostServiceManagerTest, FailureActionsAreKeptInTheEntrysKeyAsWindowsKeeps
       << "the texts lie behind the structure, in the caller's buffer";
 }
 
-TEST_F(HostServiceManagerTest, EmptyActionsAndTextsTakeTheirFailureActionsAway) {
+TEST_F(HostServiceManagerTest, EmptyActionsTextsAndPrivilegeListsTakeTheirValuesAway) {
   UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   UniqueServiceHandle service(create(manager.get(), "Probe"));
   ASSERT_TRUE(service);
@@ -282,6 +282,15 @@ TEST_F(HostServiceManagerTest, EmptyActionsAndTextsTakeTheirFailureActionsAway) 
                           KEY_READ, key.put()));
   EXPECT_EQ(ERROR_FILE_NOT_FOUND,
             RegQueryValueExA(key.get(), "FailureActions", nullptr, nullptr, nullptr, nullptr));
+  // An empty list of privileges leaves no list, not an empty one.
+  SERVICE_REQUIRED_PRIVILEGES_INFOA privileges{const_cast<LPSTR>("SeChangeNotifyPrivilege\0")};
+  ASSERT_TRUE(
+      ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges));
+  privileges.pmszRequiredPrivileges = const_cast<LPSTR>("\0");
+  ASSERT_TRUE(
+      ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            RegQueryValueExA(key.get(), "RequiredPrivileges", nullptr, nullptr, nullptr, nullptr));
 }
 
 }  // namespace

@@ -269,6 +269,127 @@ TEST_F(ServiceManagerApiTest, RestartingActionsNeedTheRightToStartTheService) {
 #endif
 }
 
+// Wine's quirk: its manager takes neither the type of a service's own SID nor its required
+// privileges. It refuses both changes with ERROR_INVALID_PARAMETER (before it looks at the
+// handle's rights) and both queries with ERROR_INVALID_LEVEL, so that an entry under Wine
+// keeps neither: -Service shows its two messages there and succeeds. Windows keeps both, as
+// the host does; the tests below check them where the manager takes them. True when
+// `probe`, a throw-away entry, is refused as Wine refuses.
+bool RefusesSidTypeAndPrivilegesAsWineDoes(SC_HANDLE probe) {
+#ifdef _WIN32
+  SERVICE_SID_INFO sid{SERVICE_SID_TYPE_UNRESTRICTED};
+  SetLastError(kSentinel);
+  if (ChangeServiceConfig2A(probe, SERVICE_CONFIG_SERVICE_SID_INFO, &sid)) return false;
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+  SERVICE_REQUIRED_PRIVILEGES_INFOA privileges{const_cast<LPSTR>("SeChangeNotifyPrivilege\0")};
+  SetLastError(kSentinel);
+  EXPECT_FALSE(ChangeServiceConfig2A(probe, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+  for (DWORD level : {SERVICE_CONFIG_SERVICE_SID_INFO, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO}) {
+    DWORD error = 0;
+    QueryConfig(probe, level, error);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_LEVEL), error) << "level " << level;
+  }
+  return true;
+#else
+  (void)probe;
+  return false;
+#endif
+}
+
+// The type of the service's own SID and the privileges its process keeps, as the entry
+// holds them: answered by the query and kept where Windows keeps them, in the entry's key.
+TEST_F(ServiceManagerApiTest, AnEntryKeepsItsSidTypeAndItsRequiredPrivileges) {
+  ASSERT_TRUE(managerOpened());
+  UniqueServiceHandle probe = create(kSecond, kSecondDisplay);
+  ASSERT_TRUE(probe);
+  if (RefusesSidTypeAndPrivilegesAsWineDoes(probe.get())) return;
+  UniqueServiceHandle entry = create(kFirst, kFirstDisplay);
+  ASSERT_TRUE(entry);
+  DWORD error = 0;
+  std::vector<BYTE> sid = QueryConfig(entry.get(), SERVICE_CONFIG_SERVICE_SID_INFO, error);
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), error);
+  EXPECT_EQ(SERVICE_SID_TYPE_NONE,
+            reinterpret_cast<SERVICE_SID_INFO*>(sid.data())->dwServiceSidType)
+      << "a new entry has none";
+  std::vector<BYTE> list = QueryConfig(entry.get(), SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, error);
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), error);
+  EXPECT_EQ(
+      nullptr,
+      reinterpret_cast<SERVICE_REQUIRED_PRIVILEGES_INFOA*>(list.data())->pmszRequiredPrivileges)
+      << "a new entry has no list";
+
+  SERVICE_SID_INFO unrestricted{SERVICE_SID_TYPE_UNRESTRICTED};
+  ASSERT_TRUE(ChangeServiceConfig2A(entry.get(), SERVICE_CONFIG_SERVICE_SID_INFO, &unrestricted));
+  SERVICE_REQUIRED_PRIVILEGES_INFOA privileges{
+      const_cast<LPSTR>("SeChangeNotifyPrivilege\0SeImpersonatePrivilege\0")};
+  ASSERT_TRUE(
+      ChangeServiceConfig2A(entry.get(), SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges));
+  UniqueServiceHandle reader = open(kFirst, SERVICE_QUERY_CONFIG);
+  sid = QueryConfig(reader.get(), SERVICE_CONFIG_SERVICE_SID_INFO, error);
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), error);
+  EXPECT_EQ(SERVICE_SID_TYPE_UNRESTRICTED,
+            reinterpret_cast<SERVICE_SID_INFO*>(sid.data())->dwServiceSidType);
+  list = QueryConfig(reader.get(), SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, error);
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), error);
+  const char* names =
+      reinterpret_cast<SERVICE_REQUIRED_PRIVILEGES_INFOA*>(list.data())->pmszRequiredPrivileges;
+  ASSERT_NE(nullptr, names);
+  const char expected[] = "SeChangeNotifyPrivilege\0SeImpersonatePrivilege\0";  // and a NUL
+  EXPECT_EQ(0, std::memcmp(expected, names, sizeof expected));
+
+  const std::string key = std::string("System\\CurrentControlSet\\Services\\") + kFirst;
+  UniqueKey entryKey;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, entryKey.put()));
+  char stored[128];
+  DWORD size = sizeof stored, type = 0;
+  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(entryKey.get(), "RequiredPrivileges", nullptr, &type,
+                                            reinterpret_cast<BYTE*>(stored), &size));
+  EXPECT_EQ(static_cast<DWORD>(REG_MULTI_SZ), type);
+  EXPECT_EQ(std::string(expected, sizeof expected), std::string(stored, size));
+  DWORD sidType = 0;
+  size = sizeof sidType;
+  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(entryKey.get(), "ServiceSidType", nullptr, &type,
+                                            reinterpret_cast<BYTE*>(&sidType), &size));
+  EXPECT_EQ(static_cast<DWORD>(REG_DWORD), type);
+  EXPECT_EQ(SERVICE_SID_TYPE_UNRESTRICTED, sidType);
+}
+
+TEST_F(ServiceManagerApiTest, ASidTypeOrPrivilegesAreRefusedAsDocumented) {
+  ASSERT_TRUE(managerOpened());
+  UniqueServiceHandle entry = create(kFirst, kFirstDisplay);
+  ASSERT_TRUE(entry);
+  SERVICE_SID_INFO unknown{2};  // neither none, unrestricted nor restricted
+  SetLastError(kSentinel);
+  EXPECT_FALSE(ChangeServiceConfig2A(entry.get(), SERVICE_CONFIG_SERVICE_SID_INFO, &unknown));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+  if (RefusesSidTypeAndPrivilegesAsWineDoes(entry.get())) return;
+
+  UniqueServiceHandle reader = open(kFirst, SERVICE_QUERY_CONFIG);
+  SERVICE_SID_INFO unrestricted{SERVICE_SID_TYPE_UNRESTRICTED};
+  SetLastError(kSentinel);
+  EXPECT_FALSE(ChangeServiceConfig2A(reader.get(), SERVICE_CONFIG_SERVICE_SID_INFO, &unrestricted));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  SERVICE_REQUIRED_PRIVILEGES_INFOA privileges{const_cast<LPSTR>("SeChangeNotifyPrivilege\0")};
+  SetLastError(kSentinel);
+  EXPECT_FALSE(
+      ChangeServiceConfig2A(reader.get(), SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+
+  // A buffer with room for the structure but not its list: nothing is written.
+  ASSERT_TRUE(
+      ChangeServiceConfig2A(entry.get(), SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges));
+  std::vector<BYTE> buffer(sizeof(SERVICE_REQUIRED_PRIVILEGES_INFOA), 0xA5);
+  DWORD needed = 0;
+  SetLastError(kSentinel);
+  EXPECT_FALSE(QueryServiceConfig2A(reader.get(), SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO,
+                                    buffer.data(), static_cast<DWORD>(buffer.size()), &needed));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+  EXPECT_GE(needed, sizeof(SERVICE_REQUIRED_PRIVILEGES_INFOA) + sizeof "SeChangeNotifyPrivilege");
+  EXPECT_EQ(std::vector<BYTE>(buffer.size(), 0xA5), buffer);
+}
+
 }  // namespace
 }  // namespace kstv::test
 

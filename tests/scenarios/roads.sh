@@ -1,6 +1,8 @@
 #!/bin/sh
 # The registration roads of the real program, checked the same way on Wine and on the
-# emulated machine: -RegServer, -Service, -RegServer after -Service, -UnregServer, a
+# emulated machine: -RegServer, -Service (its entry's privileges and SID where the manager
+# keeps them), -Service where the manager refuses the entry's optional settings, which
+# succeeds all the same, -RegServer after -Service, -UnregServer, a
 # registration on Windows 7 that changes nothing, registrations that fail after they have
 # written (at the type library; at a display name another service has) and leave the
 # registration that was there before (none, or an earlier -RegServer's), a repair that
@@ -67,6 +69,11 @@ wine)
   # (so -Service shows "Couldn't set the service's recovery" here): the emulated machine,
   # which keeps them as Windows does, is where they are checked.
   check_recovery() { skip "$1 (Wine keeps no failure actions)"; }
+  # Nor does it take a service SID's type or required privileges (ServiceManagerApiTest
+  # shows its refusals): every -Service here meets those refusals, and shows them in boxes.
+  check_least_privilege() { skip "$1 (Wine's service manager takes neither)"; }
+  optional_settings_refused() { :; }
+  optional_settings_taken() { :; }
   delete_other_service() { "$tool" sc delete KstvOther >/dev/null 2>&1; }
   # Wine keeps no access lists: it gives Everyone what the Unix mode gives others.
   folder_open_to_everyone() { chmod 0777 "$install_dir"; }
@@ -102,6 +109,18 @@ host)
       printf '%s\n' "$shown" | grep -qxF "$line" || return 1
     done
   }
+  check_least_privilege() { check "$1" least_privilege; }
+  least_privilege() {
+    [ "$(value "$service" RequiredPrivileges)" = SeChangeNotifyPrivilege ] &&
+      [ "$(value "$service" ServiceSidType)" = 0x1 ] || return 1
+    shown=$("$tool" service show KstvCardReader)
+    printf '%s\n' "$shown" | grep -qxF 'SERVICE_SID_TYPE: UNRESTRICTED' &&
+      [ "$(printf '%s\n' "$shown" | grep '^REQUIRED_PRIVILEGE: ')" = \
+        'REQUIRED_PRIVILEGE: SeChangeNotifyPrivilege' ]
+  }
+  # The manager refuses the optional settings, as Wine's refuses some.
+  optional_settings_refused() { KSTV_FAIL_CALLS=ChangeServiceConfig2A=87; export KSTV_FAIL_CALLS; }
+  optional_settings_taken() { unset KSTV_FAIL_CALLS; }
   delete_other_service() { "$tool" service delete KstvOther >/dev/null 2>&1; }
   folder_open_to_everyone() { "$tool" file security "$folder" 'O:BAD:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;WD)'; }
   folder_for_administrators() {
@@ -163,6 +182,16 @@ check "its image path is quoted (a path with blanks)" is "$(value "$service" Ima
 check "it says what it does" is "$(value "$service" Description)" \
   "Gives each memory card in Kestrova's card reader its own icon and label in Explorer while the card is inserted."
 check_recovery "it is restarted twice after a failure, a stop with its own exit code included"
+check_least_privilege "its run keeps only SeChangeNotifyPrivilege, and it has a SID of its own"
+
+# The description, recovery, SID type and privileges refused: -Service succeeds all the
+# same, and says what it could not set.
+optional_settings_refused
+road -Service
+check "-Service where the manager refuses the entry's optional settings: exit code 0" is $? 0
+check "and the service is there" is "$(value "$service" ImagePath)" "\"$path\""
+check_last_event "the last refusal is in the event log" "Couldn't give the service its own SID"
+optional_settings_taken
 
 on_windows_7
 road -RegServer

@@ -3,7 +3,8 @@
 #  1. The entry with WMI test doubles (kstv_wine_service.exe), installed with sc create:
 #     sc start reaches RUNNING, sc stop ends it cleanly with exit code 0, and the debug log
 #     file holds the handler's line.
-#  2. The real KstvCardReader.exe, installed with -Service and started with sc start:
+#  2. The real KstvCardReader.exe, installed with -Service (exit code 0, though Wine's
+#     manager refuses the entry's SID type and privileges) and started with sc start:
 #     Wine's WMI has no unsecured apartment, so the subscription fails and the service
 #     stops with 1066 and the HRESULT 0x80040154 as its own code; with Windows 7
 #     configured it never reports RUNNING and stops with 1150.
@@ -100,6 +101,12 @@ image_path() {
 
 check "-Service installs the real program" "$wine" "$product" -Service
 check "its entry names the program, quoted" test "$(image_path)" = "\"$(windows_path "$product")\""
+# Wine's service manager takes neither a SID type nor required privileges (the shared
+# ServiceManagerApiTest shows its refusals): -Service succeeds without them.
+check "its entry has no SID type nor privileges: Wine's manager refuses both" sh -c '
+  ! "$1" reg query "$2" /v ServiceSidType >/dev/null 2>&1 &&
+    ! "$1" reg query "$2" /v RequiredPrivileges >/dev/null 2>&1' - "$wine" \
+  'HKLM\System\CurrentControlSet\Services\KstvCardReader'
 seen=""
 quiet "$wine" sc start KstvCardReader
 check "sc start: the real program stops by itself" wait_state STOPPED

@@ -87,6 +87,13 @@ class InstallationTest : public ::testing::Test {
     EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
     EXPECT_FALSE(host::serviceEntry(kServiceName));
   }
+  // The run keeps only the privilege every process keeps, and the service has its own SID.
+  static void expectLeastPrivilege() {
+    EXPECT_EQ(multiStringValue(HKEY_LOCAL_MACHINE, kServiceKeyPath, "RequiredPrivileges"),
+              std::vector<std::string>{"SeChangeNotifyPrivilege"});
+    EXPECT_EQ(dwordValue(HKEY_LOCAL_MACHINE, kServiceKeyPath, "ServiceSidType"),
+              SERVICE_SID_TYPE_UNRESTRICTED);
+  }
   // DeleteService on a handle of its own, closed at once, as sc delete does.
   static void deleteEntryAsScDeleteDoes() {
     UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
@@ -130,10 +137,15 @@ class InstallationTest : public ::testing::Test {
     ASSERT_TRUE(ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &noRecovery));
     SERVICE_FAILURE_ACTIONS_FLAG flag{FALSE};
     ASSERT_TRUE(ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag));
+    SERVICE_SID_INFO noSid{SERVICE_SID_TYPE_NONE};
+    ASSERT_TRUE(ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_SERVICE_SID_INFO, &noSid));
+    SERVICE_REQUIRED_PRIVILEGES_INFOA everyPrivilege{const_cast<LPSTR>("\0")};
+    ASSERT_TRUE(ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO,
+                                      &everyPrivilege));
     host::clearMessageBoxes();
   }
   // The program's registration as text: its AppID keys, its type library's key and its
-  // service entry's key (with its description and recovery).
+  // service entry's key (with its description, recovery, SID type and privileges).
   static std::string registration() {
     std::string text;
     for (const char* path : {kAppIdGuidPath, "AppID\\KstvCardReader.EXE", kLibraryKey})
@@ -174,6 +186,7 @@ TEST_F(InstallationTest, ServiceRegistersTheAppIdTheTypeLibraryAndAnAutoStartSer
   EXPECT_EQ(SERVICE_ERROR_NORMAL, entry->errorControl);
   EXPECT_EQ(std::vector<std::string>{"RPCSS"}, entry->dependencies);
   EXPECT_EQ("LocalSystem", entry->account);
+  expectLeastPrivilege();
   EXPECT_TRUE(boxTexts().empty());
 }
 
@@ -200,6 +213,7 @@ TEST_F(InstallationTest, ServiceOverAnExistingServiceStopsItAndChangesItsEntryIn
   EXPECT_EQ(stringValue(HKEY_LOCAL_MACHINE, kServiceKeyPath, "Description"),
             "Gives each memory card in Kestrova's card reader its own icon and label in Explorer "
             "while the card is inserted.");
+  expectLeastPrivilege();
   EXPECT_TRUE(boxTexts().empty());
 }
 
@@ -216,6 +230,7 @@ TEST_F(InstallationTest, ARepairWhileAnotherProgramHoldsTheEntryLeavesAServiceTh
   EXPECT_EQ(2, running.runs());
   EXPECT_EQ(SERVICE_RUNNING, lastState());
   EXPECT_EQ(quotedProgramPath(), host::serviceEntry(kServiceName)->imagePath);
+  expectLeastPrivilege();
   EXPECT_TRUE(boxTexts().empty());
 }
 
@@ -626,17 +641,46 @@ TEST_F(InstallationTest, TheServiceSaysWhatItDoesAndRestartsTwiceAfterAFailure) 
   EXPECT_TRUE(boxTexts().empty());
 }
 
-TEST_F(InstallationTest, ADescriptionOrRecoveryThatCannotBeSetIsShownAndFailsNothing) {
-  host::failCall("ChangeServiceConfig2A", ERROR_ACCESS_DENIED);
-  EXPECT_EQ(0, run("-Service"));
-  EXPECT_EQ((std::vector<std::string>{"Couldn't set the service's description",
-                                      "Couldn't set the service's recovery"}),
-            boxTexts());
-  auto entry = host::serviceEntry(kServiceName);
-  ASSERT_TRUE(entry);
-  EXPECT_EQ(quotedProgramPath(), entry->imagePath);
-  EXPECT_EQ("KstvCardReader", appIdValue(kLocalServiceValueName));
-  EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
+// Each optional setting of the entry that the manager refuses, on a new entry or on one
+// the road changes: its message is shown and the road succeeds, the entry sound.
+TEST_F(InstallationTest, AnOptionalSettingThatCannotBeSetIsShownAndFailsNothing) {
+  struct Case {
+    unsigned after;  // ChangeServiceConfig2A calls that succeed first
+    unsigned times;
+    bool overAnOldEntry;
+    std::vector<std::string> messages;
+  };
+  const std::string description = "Couldn't set the service's description";
+  const std::string recovery = "Couldn't set the service's recovery";
+  const std::string privileges = "Couldn't limit the service's privileges";
+  const std::string sid = "Couldn't give the service its own SID";
+  // The calls in order: description, failure actions, their flag, privileges, SID type.
+  const Case cases[] = {
+      {0, host::kAlways, false, {description, recovery, privileges, sid}},
+      {0, 1, false, {description}},
+      {1, 1, false, {recovery}},
+      {2, 1, false, {recovery}},
+      {3, 1, false, {privileges}},
+      {4, 1, false, {sid}},
+      {3, 2, true, {privileges, sid}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.messages.back() + " after " + std::to_string(c.after) +
+                 (c.overAnOldEntry ? ", over an old entry" : ""));
+    if (c.overAnOldEntry) addOldService();
+    host::failCall("ChangeServiceConfig2A", ERROR_ACCESS_DENIED, c.times, c.after);
+    EXPECT_EQ(0, run("-Service"));
+    EXPECT_EQ(c.messages, boxTexts());
+    auto entry = host::serviceEntry(kServiceName);
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(quotedProgramPath(), entry->imagePath);
+    EXPECT_EQ("KstvCardReader", appIdValue(kLocalServiceValueName));
+    EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
+    host::clearFailures();
+    host::clearMessageBoxes();
+    host::resetServiceManager();
+    host::resetRegistry();
+  }
 }
 
 TEST_F(InstallationTest, ServiceFromAFolderOthersMayChangeIsRefusedAndChangesNothing) {
@@ -701,7 +745,8 @@ TEST_F(InstallationTest, WithoutAVisibleWindowStationEachMessageGoesToTheEventLo
       {"-Service",
        failing("ChangeServiceConfig2A", denied),
        0,
-       {"Couldn't set the service's description", "Couldn't set the service's recovery"}},
+       {"Couldn't set the service's description", "Couldn't set the service's recovery",
+        "Couldn't limit the service's privileges", "Couldn't give the service its own SID"}},
       {"-Service",
        olderVersionFailing("OpenServiceA", denied, 1, 0),
        ERROR_ACCESS_DENIED,

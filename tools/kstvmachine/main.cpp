@@ -32,7 +32,8 @@ constexpr const char* kUsage =
     "       kstvmachine service stop | shutdown | interrogate | control CODE\n"
     "       kstvmachine service create NAME IMAGE-PATH [DISPLAY-NAME]   an entry, as sc create\n"
     "       kstvmachine service delete NAME\n"
-    "       kstvmachine service show NAME   the entry, its description and its recovery\n"
+    "       kstvmachine service show NAME   the entry, its description, recovery, SID type and "
+    "privileges\n"
     "       kstvmachine service status                    every status the service reported\n"
     "       kstvmachine file security PATH SDDL   the owner and access list of a file or folder\n"
     "       of drive C: (a path without one has what its folder passes on)\n"
@@ -402,6 +403,18 @@ int changeEntry(bool create, const char* name, const char* imagePath, const char
   return 0;
 }
 
+const char* sidTypeName(DWORD type) {
+  switch (type) {
+    case SERVICE_SID_TYPE_NONE:
+      return "NONE";
+    case SERVICE_SID_TYPE_UNRESTRICTED:
+      return "UNRESTRICTED";
+    case SERVICE_SID_TYPE_RESTRICTED:
+      return "RESTRICTED";
+  }
+  return "unknown";
+}
+
 const char* actionName(SC_ACTION_TYPE type) {
   switch (type) {
     case SC_ACTION_NONE:
@@ -457,6 +470,18 @@ int showEntry(const char* name) {
       reinterpret_cast<SERVICE_FAILURE_ACTIONS_FLAG*>(buffer)->fFailureActionsOnNonCrashFailures
           ? "TRUE"
           : "FALSE");
+  if (!QueryServiceConfig2A(service.get(), SERVICE_CONFIG_SERVICE_SID_INFO, buffer, sizeof buffer,
+                            &needed))
+    return fail("reading the service SID's type", static_cast<LONG>(GetLastError()));
+  std::printf("SERVICE_SID_TYPE: %s\n",
+              sidTypeName(reinterpret_cast<SERVICE_SID_INFO*>(buffer)->dwServiceSidType));
+  if (!QueryServiceConfig2A(service.get(), SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, buffer,
+                            sizeof buffer, &needed))
+    return fail("reading the required privileges", static_cast<LONG>(GetLastError()));
+  for (const char* privilege =
+           reinterpret_cast<SERVICE_REQUIRED_PRIVILEGES_INFOA*>(buffer)->pmszRequiredPrivileges;
+       privilege && *privilege; privilege += std::strlen(privilege) + 1)
+    std::printf("REQUIRED_PRIVILEGE: %s\n", privilege);
   return 0;
 }
 
