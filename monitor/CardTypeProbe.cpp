@@ -2,10 +2,9 @@
 
 #include <cstddef>
 #include <cstring>
-#include <string>
 
+#include "monitor/DriveId.h"
 #include "platform/handles.h"
-#include "platform/text16.h"
 
 namespace kstv {
 namespace {
@@ -24,6 +23,9 @@ constexpr struct {
 
 constexpr std::size_t kDevicePathCapacity = 32;
 constexpr char kDevicePathPrefix[] = "\\\\.\\";
+// Should the path name a pipe after all, its server may only identify the caller, never
+// act as the system account.
+constexpr DWORD kVolumeOpenFlags = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 constexpr DWORD kAbsentOffset = 0xFFFFFFFF;
 // The descriptor must reach past ProductIdOffset for both offsets to be read.
 constexpr DWORD kOffsetsEnd = offsetof(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset) + sizeof(DWORD);
@@ -37,12 +39,14 @@ bool IsToleratedQueryError(DWORD error) {
          error == ERROR_NOT_SUPPORTED;
 }
 
-// "\\.\E:" for the drive id "E:"; false when the path would not fit its 32-byte buffer.
+// "\\.\E:" for the drive id "E:"; false for anything that is not a drive id.
 bool FormatDevicePath(const WCHAR* driveId, char (&path)[kDevicePathCapacity]) {
-  std::string id = NarrowText(driveId);
-  if (id.empty() || sizeof kDevicePathPrefix + id.size() > kDevicePathCapacity) return false;
+  if (!IsDriveId(driveId)) return false;
   std::memcpy(path, kDevicePathPrefix, sizeof kDevicePathPrefix - 1);
-  std::memcpy(path + sizeof kDevicePathPrefix - 1, id.c_str(), id.size() + 1);
+  char* id = path + sizeof kDevicePathPrefix - 1;
+  id[0] = static_cast<char>(driveId[0]);
+  id[1] = ':';
+  id[2] = '\0';
   return true;
 }
 
@@ -87,8 +91,8 @@ CardType ProbeCardType(const WCHAR* driveId) {
   if (!FormatDevicePath(driveId, path)) return CardType::None;
 
   UniqueFileHandle volume(CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                      nullptr));
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      kVolumeOpenFlags, nullptr));
   if (!volume) return CardType::None;
 
   STORAGE_DESCRIPTOR_HEADER header;

@@ -8,7 +8,8 @@ namespace kstv {
 
 // The card in the drive `driveId` ("E:"): a card of the reader when the vendor id is
 // exactly "Kestrova" and the product id begins with "SD", "MMC", "xD" or "MS" (tried in
-// that order, case-sensitive); None for anything else and for every failure.
+// that order, case-sensitive); None for anything else, for every failure, and for an id
+// that is not one letter and a colon, which is never opened.
 CardType ProbeCardType(const WCHAR* driveId);
 
 }  // namespace kstv

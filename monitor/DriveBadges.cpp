@@ -7,6 +7,7 @@
 
 #include "monitor/CardTypeProbe.h"
 #include "monitor/ConsoleLines.h"
+#include "monitor/DriveId.h"
 #include "platform/locks.h"
 #include "platform/text16.h"
 #include "registry/RegistryKey.h"
@@ -226,8 +227,9 @@ void RemoveRecordedDriveBadges() {
 }
 
 void RefreshDriveBadge(const WCHAR* driveId) {
+  // "E:\\x" is not drive E: it names no drive, and no badge changes for it.
   char letter = 0;
-  if (!DriveLetterOf(driveId, letter)) return;
+  if (!IsDriveId(driveId) || !DriveLetterOf(driveId, letter)) return;
   ExclusiveLock drive(letterLocks[LetterIndex(letter)]);
   if (!recordOpen) return;  // the run is ending: nothing to publish, nothing left to remove
   CardType type = ProbeCardType(driveId);

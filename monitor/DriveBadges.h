@@ -47,7 +47,8 @@ void RemoveDriveBadgeIfRecorded(const WCHAR* driveId);
 void RemoveRecordedDriveBadges();
 
 // For the sinks, whatever the event: probes the drive and badges it when it holds a card,
-// or takes away a badge its letter carries when it does not. The events of one drive are
+// or takes away a badge its letter carries when it does not. Anything but a drive id
+// ("E:") is no drive: nothing is probed and no badge changes. The events of one drive are
 // handled one at a time, so each decides from what the drive holds when it is handled,
 // in whatever order they come; those of other drives do not wait for its probe.
 void RefreshDriveBadge(const WCHAR* driveId);

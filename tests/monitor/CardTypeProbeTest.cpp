@@ -178,10 +178,11 @@ TEST_F(CardTypeProbeTest, AShortHeaderAnswerLeavesTheRestOfTheHeaderZero) {
   EXPECT_EQ(CardType::None, probe(cut));
 }
 
-TEST_F(CardTypeProbeTest, TheVolumeIsOpenedForReadingAndWritingSharedAndExisting) {
+// Should the path name a pipe after all, its server could only identify the caller.
+TEST_F(CardTypeProbeTest, TheVolumeIsOpenedSharedExistingAndSoThatNoServerCanImpersonate) {
   RecordingCalls recording;
   EXPECT_EQ(CardType::SD, probe(card()));
-  EXPECT_EQ((ArgumentLists{{"\\\\.\\E:", "0xC0000000", "0x3", "null", "0x3", "0x0", "null"}}),
+  EXPECT_EQ((ArgumentLists{{"\\\\.\\E:", "0xC0000000", "0x3", "null", "0x3", "0x110000", "null"}}),
             argumentsOf("CreateFileA"));
 }
 
@@ -233,10 +234,11 @@ TEST_F(CardTypeProbeTest, ADriveIdTooLongForTheDevicePathIsRefusedUnopened) {
   host::addVolume(card());
   EXPECT_EQ(CardType::None, ProbeCardType(KSTV_W("E:aaaaaaaaaaaaaaaaaaaaaaaaaaaaaa")));
   EXPECT_EQ(CardType::None, ProbeCardType(KSTV_W("")));
-  EXPECT_EQ(0u, host::callCount("CreateFileA"));
-  // 27 characters still fit: "\\.\" and the NUL make 32 bytes. The volume is not found.
+  // 27 characters would still fit the path, but are no drive id either.
   EXPECT_EQ(CardType::None, ProbeCardType(KSTV_W("E:aaaaaaaaaaaaaaaaaaaaaaaaa")));
-  EXPECT_EQ(1u, host::callCount("CreateFileA"));
+  EXPECT_EQ(CardType::None, ProbeCardType(nullptr));
+  EXPECT_EQ(0u, host::callCount("CreateFileA"));
+  EXPECT_EQ(CardType::SD, ProbeCardType(KSTV_W("e:")));  // a drive id in either case
 }
 
 }  // namespace
