@@ -55,9 +55,11 @@ void RefreshDriveBadge(const WCHAR* driveId);
 
 // A run's start: badges may be published and recorded.
 void OpenDriveBadgeRecord();
-// A run's end: closes the record, waits for the handlers under way (which publish
-// nothing now) and removes every recorded badge. A handler that comes later does
-// nothing. Open again with OpenDriveBadgeRecord.
+// A run's end: closes the record and removes every recorded badge, once a handler that is
+// writing or removing a badge is done. A handler still probing its drive is not waited
+// for: when it is done, it changes nothing, even once the record is open again for
+// another run, and neither does one that comes later. Open again with
+// OpenDriveBadgeRecord.
 void CloseDriveBadgeRecord();
 
 // The icon path of a card kind (empty for a kind without icon, or for None).
