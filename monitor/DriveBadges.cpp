@@ -299,13 +299,15 @@ void RemoveLeftoverDriveBadges() {
   }
 }
 
-void ScanDrivesAtStartup() {
+void ScanDrivesAtStartup(bool (*stopRequested)()) {
   // Zeroed, so that the list always ends within the buffer; a listing that needs more
   // room than it has is a failure like any other.
   WCHAR roots[kDriveListCapacity] = {};
   DWORD length = GetLogicalDriveStringsW(kDriveListLength, roots);
   if (length == 0 || length > kDriveListLength) return;
   for (const WCHAR* root = roots; *root; root += WideLength(root) + 1) {
+    // A stop makes the drives still to come pointless: each probe may take long.
+    if (stopRequested && stopRequested()) return;
     const WCHAR driveId[3] = {root[0], KSTV_W(':'), 0};
     if (GetDriveTypeW(root) != DRIVE_REMOVABLE) continue;
     CardType type = ProbeCardType(driveId);

@@ -25,8 +25,9 @@ void PublishDriveBadge(const WCHAR* driveId, CardType cardType);
 // when it cannot.
 void RemoveDriveBadge(const WCHAR* driveId);
 
-// Badges every removable drive that holds a card, in the platform's order.
-void ScanDrivesAtStartup();
+// Badges every removable drive that holds a card, in the platform's order. Before each
+// drive it asks `stopRequested` (when given) and ends once a stop is pending.
+void ScanDrivesAtStartup(bool (*stopRequested)() = nullptr);
 
 // Deletes the badges that an earlier run of this program left behind: every drive key
 // whose DefaultIcon names one of the four icon paths (compared as the platform compares
