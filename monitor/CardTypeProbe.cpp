@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "monitor/DriveId.h"
 #include "platform/handles.h"
-#include "platform/text16.h"
 
 namespace kstv {
 namespace {
@@ -24,6 +24,12 @@ constexpr struct {
 
 constexpr std::size_t kDevicePathCapacity = 32;
 constexpr char kDevicePathPrefix[] = "\\\\.\\";
+// The storage queries need no access rights. An open for reading or writing would have
+// Windows mount the volume's file system first, retrying a failing card for a long time.
+constexpr DWORD kNoAccess = 0;
+// Should the path name a pipe after all, its server may only identify the caller, never
+// act as the system account.
+constexpr DWORD kVolumeOpenFlags = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 constexpr DWORD kAbsentOffset = 0xFFFFFFFF;
 // The descriptor must reach past ProductIdOffset for both offsets to be read.
 constexpr DWORD kOffsetsEnd = offsetof(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset) + sizeof(DWORD);
@@ -37,13 +43,26 @@ bool IsToleratedQueryError(DWORD error) {
          error == ERROR_NOT_SUPPORTED;
 }
 
-// "\\.\E:" for the drive id "E:"; false when the path would not fit its 32-byte buffer.
+// "\\.\E:" for the drive id "E:"; false for anything that is not a drive id.
 bool FormatDevicePath(const WCHAR* driveId, char (&path)[kDevicePathCapacity]) {
-  std::string id = NarrowText(driveId);
-  if (id.empty() || sizeof kDevicePathPrefix + id.size() > kDevicePathCapacity) return false;
+  if (!IsDriveId(driveId)) return false;
   std::memcpy(path, kDevicePathPrefix, sizeof kDevicePathPrefix - 1);
-  std::memcpy(path + sizeof kDevicePathPrefix - 1, id.c_str(), id.size() + 1);
+  char* id = path + sizeof kDevicePathPrefix - 1;
+  id[0] = static_cast<char>(driveId[0]);
+  id[1] = ':';
+  id[2] = '\0';
   return true;
+}
+
+// False only when the device says it holds no medium: an empty slot of the reader still
+// reports the reader's descriptor. A device that cannot tell (one without removable
+// media may not support the check) is taken to hold one.
+bool HoldsMedium(HANDLE volume) {
+  DWORD returned = 0;
+  if (DeviceIoControl(volume, IOCTL_STORAGE_CHECK_VERIFY2, nullptr, 0, nullptr, 0, &returned,
+                      nullptr))
+    return true;
+  return GetLastError() != ERROR_NOT_READY;
 }
 
 // Asks the storage stack for the device descriptor, or as much of it as `size` holds.
@@ -71,10 +90,10 @@ const char* DescriptorString(const BYTE* descriptor, DWORD size, DWORD offset) {
   return end ? reinterpret_cast<const char*>(descriptor + offset) : "";
 }
 
-CardType Classify(const char* vendorId, const char* productId) {
-  if (std::strcmp(vendorId, kReaderVendorId) != 0) return CardType::None;
+CardType Classify(const std::string& vendorId, const std::string& productId) {
+  if (vendorId != kReaderVendorId) return CardType::None;
   for (const auto& candidate : kProductPrefixes) {
-    if (std::strncmp(productId, candidate.prefix, std::strlen(candidate.prefix)) == 0)
+    if (productId.compare(0, std::strlen(candidate.prefix), candidate.prefix) == 0)
       return candidate.type;
   }
   return CardType::None;
@@ -82,24 +101,23 @@ CardType Classify(const char* vendorId, const char* productId) {
 
 }  // namespace
 
-CardType ProbeCardType(const WCHAR* driveId) {
+bool ReadDeviceIds(const WCHAR* driveId, std::string& vendorId, std::string& productId) {
   char path[kDevicePathCapacity];
-  if (!FormatDevicePath(driveId, path)) return CardType::None;
+  if (!FormatDevicePath(driveId, path)) return false;
 
-  UniqueFileHandle volume(CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                      nullptr));
-  if (!volume) return CardType::None;
+  UniqueFileHandle volume(CreateFileA(path, kNoAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, kVolumeOpenFlags, nullptr));
+  if (!volume || !HoldsMedium(volume.get())) return false;
 
   STORAGE_DESCRIPTOR_HEADER header;
-  if (!QueryDeviceDescriptor(volume.get(), &header, sizeof header)) return CardType::None;
+  if (!QueryDeviceDescriptor(volume.get(), &header, sizeof header)) return false;
   // A device may report any Size: one too small to hold the fields read below, or an
   // implausibly large one, is no answer.
-  if (header.Size < kOffsetsEnd || header.Size > kLargestDescriptor) return CardType::None;
+  if (header.Size < kOffsetsEnd || header.Size > kLargestDescriptor) return false;
 
   UniqueLocalMemory buffer(LocalAlloc(LMEM_ZEROINIT, header.Size));
-  if (!buffer) return CardType::None;
-  if (!QueryDeviceDescriptor(volume.get(), buffer.get(), header.Size)) return CardType::None;
+  if (!buffer) return false;
+  if (!QueryDeviceDescriptor(volume.get(), buffer.get(), header.Size)) return false;
 
   const auto* descriptor = static_cast<const BYTE*>(buffer.get());
   DWORD size = header.Size;
@@ -108,15 +126,22 @@ CardType ProbeCardType(const WCHAR* driveId) {
               sizeof reportedSize);
   // The descriptor's own Size bounds the ids too, whatever it says (0: none of them).
   if (reportedSize < size) size = reportedSize;
-  if (size < kOffsetsEnd) return CardType::None;
+  if (size < kOffsetsEnd) return false;
 
   DWORD vendorOffset, productOffset;
   std::memcpy(&vendorOffset, descriptor + offsetof(STORAGE_DEVICE_DESCRIPTOR, VendorIdOffset),
               sizeof(DWORD));
   std::memcpy(&productOffset, descriptor + offsetof(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset),
               sizeof(DWORD));
-  return Classify(DescriptorString(descriptor, size, vendorOffset),
-                  DescriptorString(descriptor, size, productOffset));
+  vendorId = DescriptorString(descriptor, size, vendorOffset);
+  productId = DescriptorString(descriptor, size, productOffset);
+  return true;
+}
+
+CardType ProbeCardType(const WCHAR* driveId) {
+  std::string vendorId, productId;
+  if (!ReadDeviceIds(driveId, vendorId, productId)) return CardType::None;
+  return Classify(vendorId, productId);
 }
 
 }  // namespace kstv

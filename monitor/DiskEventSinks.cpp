@@ -4,6 +4,7 @@
 
 #include "monitor/ConsoleLines.h"
 #include "monitor/DriveBadges.h"
+#include "monitor/DriveId.h"
 #include "platform/handles.h"
 
 namespace kstv {
@@ -74,7 +75,7 @@ HRESULT DiskArrivalSink::Indicate(LONG objectCount, IWbemClassObject** objects) 
   if (!objects) return WBEM_S_NO_ERROR;
   for (LONG i = 0; i < objectCount; ++i) {
     WideString driveId;
-    if (!objects[i] || !ReadEventDriveId(objects[i], driveId)) continue;
+    if (!objects[i] || !ReadEventDriveId(objects[i], driveId) || !IsDriveId(driveId)) continue;
     RefreshDriveBadge(driveId.c_str());
   }
   return WBEM_S_NO_ERROR;
@@ -89,7 +90,7 @@ HRESULT DiskRemovalSink::Indicate(LONG objectCount, IWbemClassObject** objects) 
   for (LONG i = 0; i < objectCount; ++i) {
     if (traced) PrintWide(KSTV_W("Disk removed...\n"));
     WideString driveId;
-    if (!objects[i] || !ReadEventDriveId(objects[i], driveId)) continue;
+    if (!objects[i] || !ReadEventDriveId(objects[i], driveId) || !IsDriveId(driveId)) continue;
     RefreshDriveBadge(driveId.c_str());
   }
   return WBEM_S_NO_ERROR;

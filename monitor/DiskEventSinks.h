@@ -1,6 +1,7 @@
 // The sinks that WMI calls with disk events. Each event, an arrival or a removal, has its
 // drive looked at as it is when the event is handled: a drive holding a card gets its
-// badge, any other loses a badge its letter carries.
+// badge, any other loses a badge its letter carries. An event whose DeviceID is not a
+// drive id (one letter and a colon) changes nothing.
 #pragma once
 
 #include "platform/text16.h"

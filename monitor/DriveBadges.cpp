@@ -7,6 +7,7 @@
 
 #include "monitor/CardTypeProbe.h"
 #include "monitor/ConsoleLines.h"
+#include "monitor/DriveId.h"
 #include "platform/locks.h"
 #include "platform/text16.h"
 #include "registry/RegistryKey.h"
@@ -47,13 +48,18 @@ const CardBadge kCardBadges[] = {
 // badgeLock; read without it where a stale answer does no harm.
 std::atomic<std::uint32_t> recordedLetters{0};
 // Cleared at a run's end, so that a delivery still under way publishes nothing after it.
+// Changed only under badgeLock.
 std::atomic<bool> recordOpen{true};
+// Counts the record's openings: a handler whose probe outlasted its run's record finds
+// another number once a later run has opened it again, and changes nothing of that run's.
+std::atomic<unsigned> recordOpenings{0};
 // Publishing, removing and reading the record happen on several WMI delivery threads.
 // Never destroyed, as the service thread may still hold it while the process ends.
 SRWLOCK badgeLock = SRWLOCK_INIT;
 // One lock a letter, held by the handler of an event of that drive from its probe to its
 // badge: a drive's events are handled one at a time, those of other drives alongside.
-// Taken before badgeLock, never while holding it. Never destroyed, as badgeLock.
+// Taken before badgeLock, never while holding it. Never destroyed, as badgeLock: a
+// handler may still be probing a slow drive when its run has ended.
 SRWLOCK letterLocks[kLetterCount] = {};
 
 const CardBadge* BadgeFor(CardType type) {
@@ -157,6 +163,23 @@ void RemoveBadgeLocked(const WCHAR* driveId) {
   driveKey.close();
 }
 
+// Writes the badge and records its letter, while the record is open. The caller holds
+// badgeLock.
+void PublishBadgeLocked(const WCHAR* driveId, CardType cardType) {
+  const CardBadge* badge = BadgeFor(cardType);
+  char letter = 0;
+  if (!recordOpen || !badge || !DriveLetterOf(driveId, letter)) return;
+
+  char keyPath[kBadgeKeyPathCapacity];
+  std::snprintf(keyPath, sizeof keyPath, "%s\\%c\\DefaultIcon", kDrivesKeyPath, letter);
+  // A kind without icon still records the drive, so that its label goes with the card.
+  if (!badge->iconPath[0] || WriteBadgeValue(keyPath, badge->iconPath))
+    recordedLetters |= LetterBit(letter);
+
+  std::snprintf(keyPath, sizeof keyPath, "%s\\%c\\DefaultLabel", kDrivesKeyPath, letter);
+  WriteBadgeValue(keyPath, badge->label);
+}
+
 // The caller holds badgeLock.
 void RemoveRecordedBadgesLocked() {
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
@@ -194,18 +217,7 @@ std::string BadgedDriveLetters() {
 
 void PublishDriveBadge(const WCHAR* driveId, CardType cardType) {
   ExclusiveLock guard(badgeLock);
-  const CardBadge* badge = BadgeFor(cardType);
-  char letter = 0;
-  if (!recordOpen || !badge || !DriveLetterOf(driveId, letter)) return;
-
-  char keyPath[kBadgeKeyPathCapacity];
-  std::snprintf(keyPath, sizeof keyPath, "%s\\%c\\DefaultIcon", kDrivesKeyPath, letter);
-  // A kind without icon still records the drive, so that its label goes with the card.
-  if (!badge->iconPath[0] || WriteBadgeValue(keyPath, badge->iconPath))
-    recordedLetters |= LetterBit(letter);
-
-  std::snprintf(keyPath, sizeof keyPath, "%s\\%c\\DefaultLabel", kDrivesKeyPath, letter);
-  WriteBadgeValue(keyPath, badge->label);
+  PublishBadgeLocked(driveId, cardType);
 }
 
 void RemoveDriveBadge(const WCHAR* driveId) {
@@ -226,29 +238,35 @@ void RemoveRecordedDriveBadges() {
 }
 
 void RefreshDriveBadge(const WCHAR* driveId) {
+  // "E:\\x" is not drive E: it names no drive, and no badge changes for it.
   char letter = 0;
-  if (!DriveLetterOf(driveId, letter)) return;
+  if (!IsDriveId(driveId) || !DriveLetterOf(driveId, letter)) return;
   ExclusiveLock drive(letterLocks[LetterIndex(letter)]);
+  const unsigned opening = recordOpenings;
   if (!recordOpen) return;  // the run is ending: nothing to publish, nothing left to remove
   CardType type = ProbeCardType(driveId);
+  ExclusiveLock guard(badgeLock);
+  // The run may have ended during the probe, and another begun: not this handler's.
+  if (!recordOpen || recordOpenings != opening) return;
   if (type != CardType::None) {
-    PublishDriveBadge(driveId, type);
-  } else {
-    RemoveDriveBadgeIfRecorded(driveId);
+    PublishBadgeLocked(driveId, type);
+  } else if (recordedLetters & LetterBit(letter)) {
+    RemoveBadgeLocked(driveId);
   }
 }
 
 void OpenDriveBadgeRecord() {
   ExclusiveLock guard(badgeLock);
+  ++recordOpenings;
   recordOpen = true;
 }
 
 void CloseDriveBadgeRecord() {
-  recordOpen = false;
-  // A handler under way holds its letter's lock until it is done; one that comes later
-  // finds the record closed and gives up.
-  for (SRWLOCK& drive : letterLocks) ExclusiveLock wait(drive);
+  // A handler still probing a drive is not waited for: once it is done it finds the
+  // record closed and changes nothing. One that is writing or removing a badge holds
+  // badgeLock, and its badge goes with the others.
   ExclusiveLock guard(badgeLock);
+  recordOpen = false;
   RemoveRecordedBadgesLocked();
 }
 
@@ -281,13 +299,15 @@ void RemoveLeftoverDriveBadges() {
   }
 }
 
-void ScanDrivesAtStartup() {
+void ScanDrivesAtStartup(bool (*stopRequested)()) {
   // Zeroed, so that the list always ends within the buffer; a listing that needs more
   // room than it has is a failure like any other.
   WCHAR roots[kDriveListCapacity] = {};
   DWORD length = GetLogicalDriveStringsW(kDriveListLength, roots);
   if (length == 0 || length > kDriveListLength) return;
   for (const WCHAR* root = roots; *root; root += WideLength(root) + 1) {
+    // A stop makes the drives still to come pointless: each probe may take long.
+    if (stopRequested && stopRequested()) return;
     const WCHAR driveId[3] = {root[0], KSTV_W(':'), 0};
     if (GetDriveTypeW(root) != DRIVE_REMOVABLE) continue;
     CardType type = ProbeCardType(driveId);

@@ -25,8 +25,9 @@ void PublishDriveBadge(const WCHAR* driveId, CardType cardType);
 // when it cannot.
 void RemoveDriveBadge(const WCHAR* driveId);
 
-// Badges every removable drive that holds a card, in the platform's order.
-void ScanDrivesAtStartup();
+// Badges every removable drive that holds a card, in the platform's order. Before each
+// drive it asks `stopRequested` (when given) and ends once a stop is pending.
+void ScanDrivesAtStartup(bool (*stopRequested)() = nullptr);
 
 // Deletes the badges that an earlier run of this program left behind: every drive key
 // whose DefaultIcon names one of the four icon paths (compared as the platform compares
@@ -47,16 +48,19 @@ void RemoveDriveBadgeIfRecorded(const WCHAR* driveId);
 void RemoveRecordedDriveBadges();
 
 // For the sinks, whatever the event: probes the drive and badges it when it holds a card,
-// or takes away a badge its letter carries when it does not. The events of one drive are
+// or takes away a badge its letter carries when it does not. Anything but a drive id
+// ("E:") is no drive: nothing is probed and no badge changes. The events of one drive are
 // handled one at a time, so each decides from what the drive holds when it is handled,
 // in whatever order they come; those of other drives do not wait for its probe.
 void RefreshDriveBadge(const WCHAR* driveId);
 
 // A run's start: badges may be published and recorded.
 void OpenDriveBadgeRecord();
-// A run's end: closes the record, waits for the handlers under way (which publish
-// nothing now) and removes every recorded badge. A handler that comes later does
-// nothing. Open again with OpenDriveBadgeRecord.
+// A run's end: closes the record and removes every recorded badge, once a handler that is
+// writing or removing a badge is done. A handler still probing its drive is not waited
+// for: when it is done, it changes nothing, even once the record is open again for
+// another run, and neither does one that comes later. Open again with
+// OpenDriveBadgeRecord.
 void CloseDriveBadgeRecord();
 
 // The icon path of a card kind (empty for a kind without icon, or for None).

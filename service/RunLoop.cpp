@@ -70,7 +70,7 @@ void Monitor(ServiceModule& module) {
   BuildBadgeIconPaths(module.moduleFolder);
   OpenDriveBadgeRecord();
   RemoveLeftoverDriveBadges();
-  ScanDrivesAtStartup();
+  ScanDrivesAtStartup(StopPending);
   if (StopPending()) return;
   if (SubscribeDiskEvents() != 0) {
     HRESULT failure = DiskEventSubscriptionFailure();
@@ -159,10 +159,14 @@ void ServiceModule::Run() {
   RegisterClassObjects(classTable);
   Monitor(*this);
   WithdrawRunThread(*this);
+  // Winding down: after each step that may take a while (a probe the scan had under way,
+  // cancelling the queries) the manager hears that a pending stop has come further.
+  ReportStopProgress(*this);
 
   RevokeClassObjects(classTable);
   CloseDebugLog();
   UnsubscribeDiskEvents();
+  ReportStopProgress(*this);
   // Whatever road the run took: no badge of this run outlives it, and a delivery still
   // under way after the cancellation can publish none.
   CloseDriveBadgeRecord();

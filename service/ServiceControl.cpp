@@ -18,6 +18,13 @@ bool stoppedReported = false;
 // A stop or shutdown request of this run; it stays set until the run has ended.
 std::atomic<bool> stopRequested{false};
 
+// How long the wind-down may take before its next report. Its longest step is a probe
+// that a stop finds under way: one command to a failing card may take the storage class
+// driver's request timeout (10 seconds by default) before it fails. Cancelling the disk
+// event queries and taking the badges away take well under a second. 15 seconds cover
+// that and stay half the 30 seconds that a reinstallation waits for the stop.
+constexpr DWORD kStopWaitHintMilliseconds = 15000;
+
 std::atomic_ref<DWORD> RunThreadIdOf(ServiceModule& module) {
   return std::atomic_ref<DWORD>(module.runThreadId);
 }
@@ -66,10 +73,25 @@ void ReportFinalStop(ServiceModule& module) {
     if (stoppedReported) return;
     stoppedReported = true;
     module.status.dwCurrentState = SERVICE_STOPPED;
+    module.status.dwCheckPoint = 0;  // nothing is pending any more
+    module.status.dwWaitHint = 0;
     handle = module.statusHandle;
     status = module.status;
   }
   if (handle) SetServiceStatus(handle, &status);
+}
+
+// Reports STOP_PENDING, with its first check point and the wait hint, to a stop or
+// shutdown request. Once it is pending a repeated request reports the status unchanged.
+void ReportStopPending(ServiceModule& module) {
+  ExclusiveLock guard(statusLock);
+  if (stoppedReported) return;
+  if (module.status.dwCurrentState != SERVICE_STOP_PENDING) {
+    module.status.dwCurrentState = SERVICE_STOP_PENDING;
+    module.status.dwCheckPoint = 1;
+    module.status.dwWaitHint = kStopWaitHintMilliseconds;
+  }
+  SendStatus(module);
 }
 
 }  // namespace
@@ -80,6 +102,13 @@ bool ReportServiceState(ServiceModule& module, DWORD state) {
   module.status.dwCurrentState = state;
   SendStatus(module);
   return true;
+}
+
+void ReportStopProgress(ServiceModule& module) {
+  ExclusiveLock guard(statusLock);
+  if (stoppedReported || module.status.dwCurrentState != SERVICE_STOP_PENDING) return;
+  ++module.status.dwCheckPoint;
+  SendStatus(module);
 }
 
 void SetServiceExitCode(ServiceModule& module, DWORD win32ExitCode, DWORD specificExitCode) {
@@ -112,6 +141,10 @@ void ServiceModule::ServiceEntry(DWORD, LPSTR*) {
     ExclusiveLock guard(statusLock);
     stoppedReported = false;
     status.dwCurrentState = SERVICE_START_PENDING;
+    status.dwWin32ExitCode = 0;
+    status.dwServiceSpecificExitCode = 0;
+    status.dwCheckPoint = 0;
+    status.dwWaitHint = 0;
   }
   SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerExA(serviceName, HandlerEntry, this);
   if (!handle) {
@@ -125,10 +158,6 @@ void ServiceModule::ServiceEntry(DWORD, LPSTR*) {
     ExclusiveLock guard(statusLock);
     statusHandle = handle;
     SendStatus(*this);
-    status.dwWin32ExitCode = 0;
-    status.dwServiceSpecificExitCode = 0;
-    status.dwCheckPoint = 0;
-    status.dwWaitHint = 0;
   }
   Run();
   ReportFinalStop(*this);
@@ -137,12 +166,12 @@ void ServiceModule::ServiceEntry(DWORD, LPSTR*) {
 DWORD ServiceModule::Handler(DWORD control, DWORD, LPVOID) {
   switch (control) {
     case SERVICE_CONTROL_STOP:
-      ReportServiceState(*this, SERVICE_STOP_PENDING);
+      ReportStopPending(*this);
       DebugPrint("Handler() SERVICE_CONTROL_STOP post WM_QUIT\n");
       RequestStop(*this);
       return NO_ERROR;
     case SERVICE_CONTROL_SHUTDOWN:
-      ReportServiceState(*this, SERVICE_STOP_PENDING);
+      ReportStopPending(*this);
       DebugPrint("Handler() SERVICE_CONTROL_SHUTDOWN post WM_QUIT\n");
       RequestStop(*this);
       return NO_ERROR;

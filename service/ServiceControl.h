@@ -14,6 +14,10 @@ struct ServiceModule;
 // RUNNING follows STOP_PENDING. False when the state was not taken.
 bool ReportServiceState(ServiceModule& module, DWORD state);
 
+// While a stop is pending, reports it again with the next check point: the wind-down has
+// come one step further. Nothing otherwise.
+void ReportStopProgress(ServiceModule& module);
+
 // Sets the exit codes the final STOPPED report carries (and the process exit code).
 void SetServiceExitCode(ServiceModule& module, DWORD win32ExitCode, DWORD specificExitCode);
 

@@ -17,9 +17,10 @@ struct Records {
   std::vector<RecordedCall> calls;
 };
 
+// Never destroyed: a thread may still make a recorded call while the process ends.
 Records& records() {
-  static Records all;
-  return all;
+  static Records* const all = new Records;
+  return *all;
 }
 
 }  // namespace

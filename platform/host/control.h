@@ -90,7 +90,9 @@ int comInitializationDepth();
 
 // --- Volumes -------------------------------------------------------------------------
 // A volume of the emulated machine, with the storage descriptor it reports and the
-// faults it has been given.
+// faults it has been given. The volume opens with no access rights (the storage queries
+// need none); an open for more mounts its file system, as Windows does, which reads the
+// medium.
 struct Volume {
   char letter = 'E';
   UINT driveType = DRIVE_REMOVABLE;
@@ -106,6 +108,13 @@ struct Volume {
   // the descriptor built from the fields above, cut to the caller's buffer.
   std::optional<std::string> headerAnswer;
   std::optional<std::string> descriptorAnswer;
+  // An empty slot of a reader: the descriptor is still the reader's, but the medium check
+  // (IOCTL_STORAGE_CHECK_VERIFY2, or ..._CHECK_VERIFY on a handle with read access) and
+  // an open that mounts fail with ERROR_NOT_READY.
+  bool noMedium = false;
+  // A failing card: each answer of the device (a query, the medium check, a mount) takes
+  // this long.
+  DWORD answerMilliseconds = 0;
 };
 // Inserts (or replaces) a volume; a machine starts with C:, fixed, without a vendor.
 void addVolume(const Volume& volume);
@@ -145,8 +154,8 @@ void setChaos(std::optional<unsigned> seed);
 // While recording is on, the calls whose arguments tests pin down are kept in order,
 // each with its arguments as text: numbers as "0x" and upper-case hexadecimal, pointers
 // as "null" or an address, strings as UTF-8 ("null" for none).
-//   CreateFileA (of a volume)   path, access, share mode, security attributes,
-//                               disposition, flags and attributes, template
+//   CreateFileA (of a device:   path, access, share mode, security attributes,
+//   \\.\ and anything)          disposition, flags and attributes, template
 //   RegSetValueExA              value name, type, byte count as given
 //   ConnectServer               resource, user, password, locale, security flags,
 //                               authority, context

@@ -20,13 +20,15 @@ struct Injection {
 };
 
 std::mutex& injectionsLock() {
-  static std::mutex lock;
-  return lock;
+  // Never destroyed, as every table here: a thread may still call the platform while the
+  // process ends.
+  static std::mutex* const lock = new std::mutex;
+  return *lock;
 }
 
 std::map<std::string, Injection, std::less<>>& injections() {
-  static std::map<std::string, Injection, std::less<>> table;
-  return table;
+  static auto* const table = new std::map<std::string, Injection, std::less<>>;
+  return *table;
 }
 
 struct CallAction {
@@ -35,8 +37,8 @@ struct CallAction {
 };
 
 std::map<std::string, CallAction, std::less<>>& actions() {
-  static std::map<std::string, CallAction, std::less<>> table;
-  return table;
+  static auto* const table = new std::map<std::string, CallAction, std::less<>>;
+  return *table;
 }
 
 // Looked up on every platform call: hashed, and by the caller's text without a copy.
@@ -48,15 +50,16 @@ struct NameHash {
 };
 
 std::unordered_map<std::string, std::size_t, NameHash, std::equal_to<>>& calls() {
-  static std::unordered_map<std::string, std::size_t, NameHash, std::equal_to<>> table;
-  return table;
+  static auto* const table =
+      new std::unordered_map<std::string, std::size_t, NameHash, std::equal_to<>>;
+  return *table;
 }
 
 // The count of each call by the address of the name its caller passes, a literal that
 // stays put: found without hashing the text. Cleared with the counts.
 std::unordered_map<const char*, std::size_t*>& countsBySite() {
-  static std::unordered_map<const char*, std::size_t*> table;
-  return table;
+  static auto* const table = new std::unordered_map<const char*, std::size_t*>;
+  return *table;
 }
 
 void count(const char* call) {

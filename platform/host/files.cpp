@@ -111,12 +111,14 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
   using namespace kstv::host;
   if (auto code = detail::injectedFailure("CreateFileA")) return Fail(*code);
   if (!fileName) return Fail(ERROR_INVALID_PARAMETER);
-  if (detail::isVolumePath(fileName)) {
+  if (detail::isDevicePath(fileName)) {
     detail::recordCall("CreateFileA",
                        {fileName, detail::hexArgument(access), detail::hexArgument(shareMode),
                         detail::pointerArgument(security), detail::hexArgument(disposition),
                         detail::hexArgument(attributes), detail::pointerArgument(templateFile)});
-    return detail::openVolume(fileName, shareMode, disposition);
+    // The machine's only devices are its volumes: no pipe, share or disk answers.
+    if (!detail::isVolumePath(fileName)) return Fail(ERROR_FILE_NOT_FOUND);
+    return detail::openVolume(fileName, access, shareMode, disposition);
   }
 
   std::string path = hostPathOf(fileName);

@@ -7,8 +7,10 @@ namespace kstv::host {
 namespace detail {
 
 KernelHandles& KernelHandles::instance() {
-  static KernelHandles handles;
-  return handles;
+  // Never destroyed: a card monitor's handler may still be probing a volume while the
+  // process ends, as Windows keeps its own state until the process is gone.
+  static KernelHandles* const handles = new KernelHandles;
+  return *handles;
 }
 
 HANDLE KernelHandles::add(std::shared_ptr<KernelObject> object) {

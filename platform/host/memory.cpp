@@ -31,19 +31,21 @@ class Blocks {
   detail::PointerSet live_;
 };
 
+// Never destroyed: a thread may still allocate or free while the process ends (a card
+// monitor's handler probing a volume), as Windows keeps its heaps until then.
 Blocks& localBlocks() {
-  static Blocks blocks;
-  return blocks;
+  static Blocks* const blocks = new Blocks;
+  return *blocks;
 }
 
 Blocks& taskBlocks() {
-  static Blocks blocks;
-  return blocks;
+  static Blocks* const blocks = new Blocks;
+  return *blocks;
 }
 
 Blocks& heapBlocks() {
-  static Blocks blocks;
-  return blocks;
+  static Blocks* const blocks = new Blocks;
+  return *blocks;
 }
 
 HANDLE const kProcessHeap = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x7E0000));

@@ -27,6 +27,10 @@ constexpr const char* kSchema =
     " header_answer BLOB, descriptor_answer BLOB);"
     "INSERT INTO volumes VALUES('C', 3, NULL, 'Emulated Disk', 0, 0, 0, NULL, NULL, NULL,"
     " NULL, NULL);";
+// Added later: a machine made before has them added, its volumes keeping their media.
+constexpr const char* kMediumColumns =
+    "ALTER TABLE volumes ADD COLUMN no_medium INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE volumes ADD COLUMN answer_milliseconds INTEGER NOT NULL DEFAULT 0;";
 
 void ensureSchema() {
   static std::once_flag created;
@@ -35,6 +39,9 @@ void ensureSchema() {
     SqliteStatement exists(call.db(),
                            "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'volumes'");
     if (!exists.step()) execute(call.db(), kSchema);
+    SqliteStatement medium(call.db(),
+                           "SELECT 1 FROM pragma_table_info('volumes') WHERE name = 'no_medium'");
+    if (!medium.step()) execute(call.db(), kMediumColumns);
     call.commit();
   });
 }
@@ -74,7 +81,8 @@ std::optional<Volume> findVolume(char letter) {
   SqliteStatement row(call.db(),
                       "SELECT letter, drive_type, vendor, product, open_error, header_error,"
                       " descriptor_error, vendor_offset, product_offset, descriptor_size,"
-                      " header_answer, descriptor_answer FROM volumes WHERE letter = ?");
+                      " header_answer, descriptor_answer, no_medium, answer_milliseconds"
+                      " FROM volumes WHERE letter = ?");
   if (!row.bind(std::string(1, normalized(letter))).step()) return std::nullopt;
   Volume volume;
   volume.letter = row.text(0)[0];
@@ -89,6 +97,8 @@ std::optional<Volume> findVolume(char letter) {
   volume.descriptorSize = optionalNumber(row, 9);
   volume.headerAnswer = optionalBytes(row, 10);
   volume.descriptorAnswer = optionalBytes(row, 11);
+  volume.noMedium = row.integer(12) != 0;
+  volume.answerMilliseconds = static_cast<DWORD>(row.integer(13));
   return volume;
 }
 
@@ -107,7 +117,11 @@ void addVolume(const Volume& volume) {
   detail::ensureSchema();
   detail::MachineCall call(true);
   detail::SqliteStatement insert(
-      call.db(), "INSERT OR REPLACE INTO volumes VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+      call.db(),
+      "INSERT OR REPLACE INTO volumes(letter, drive_type, vendor, product, open_error,"
+      " header_error, descriptor_error, vendor_offset, product_offset, descriptor_size,"
+      " header_answer, descriptor_answer, no_medium, answer_milliseconds)"
+      " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   insert.bind(std::string(1, detail::normalized(volume.letter)));
   insert.bind(static_cast<std::int64_t>(volume.driveType));
   insert.bindOptional(volume.vendor).bindOptional(volume.product);
@@ -118,6 +132,8 @@ void addVolume(const Volume& volume) {
   insert.bindOptional(volume.descriptorSize);
   detail::bindOptionalBytes(insert, volume.headerAnswer);
   detail::bindOptionalBytes(insert, volume.descriptorAnswer);
+  insert.bind(static_cast<std::int64_t>(volume.noMedium));
+  insert.bind(static_cast<std::int64_t>(volume.answerMilliseconds));
   insert.step();
   call.commit();
 }
@@ -143,9 +159,23 @@ namespace {
 
 // An opened volume, as CreateFileA on \\.\X: gives it.
 struct VolumeHandle : detail::KernelObject {
-  explicit VolumeHandle(char volumeLetter) : letter(volumeLetter) {}
+  VolumeHandle(char volumeLetter, DWORD grantedAccess)
+      : letter(volumeLetter), access(grantedAccess) {}
   char letter;
+  DWORD access;
 };
+
+// Rights that only a mounted file system serves: opening a volume for them mounts it,
+// which reads the medium. Attributes and synchronisation are the device's own.
+constexpr DWORD kMountingAccess = ~static_cast<DWORD>(FILE_READ_ATTRIBUTES | SYNCHRONIZE);
+// The rights IOCTL_STORAGE_CHECK_VERIFY asks of a handle (FILE_READ_ACCESS in its code).
+constexpr DWORD kReadAccess = GENERIC_READ | FILE_READ_DATA;
+
+// A slow device (a failing card) takes this long for each answer.
+void answerDelay(const Volume& volume) {
+  if (volume.answerMilliseconds)
+    std::this_thread::sleep_for(std::chrono::milliseconds(volume.answerMilliseconds));
+}
 
 constexpr DWORD kDescriptorFixedSize = sizeof(STORAGE_DEVICE_DESCRIPTOR);
 
@@ -195,9 +225,11 @@ std::optional<char> volumePathLetter(LPCSTR name) {
 
 namespace detail {
 
+bool isDevicePath(LPCSTR name) { return std::strncmp(name, "\\\\.\\", 4) == 0; }
+
 bool isVolumePath(LPCSTR name) { return volumePathLetter(name).has_value(); }
 
-HANDLE openVolume(LPCSTR name, DWORD shareMode, DWORD disposition) {
+HANDLE openVolume(LPCSTR name, DWORD access, DWORD shareMode, DWORD disposition) {
   auto letter = volumePathLetter(name);
   if (!letter || disposition != OPEN_EXISTING) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -216,7 +248,14 @@ HANDLE openVolume(LPCSTR name, DWORD shareMode, DWORD disposition) {
     SetLastError(volume->openError);
     return INVALID_HANDLE_VALUE;
   }
-  return KernelHandles::instance().add(std::make_shared<VolumeHandle>(volume->letter));
+  if (access & kMountingAccess) {
+    answerDelay(*volume);
+    if (volume->noMedium) {  // nothing to mount
+      SetLastError(ERROR_NOT_READY);
+      return INVALID_HANDLE_VALUE;
+    }
+  }
+  return KernelHandles::instance().add(std::make_shared<VolumeHandle>(volume->letter, access));
 }
 
 }  // namespace detail
@@ -234,17 +273,30 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD controlCode, LPVOID inBuffer, D
   auto handle =
       kstv::host::detail::KernelHandles::instance().find<kstv::host::VolumeHandle>(device);
   if (!handle) return fail(ERROR_INVALID_HANDLE);
-  if (controlCode != IOCTL_STORAGE_QUERY_PROPERTY) return fail(ERROR_INVALID_FUNCTION);
-  if (!inBuffer || inSize < sizeof(STORAGE_PROPERTY_QUERY)) return fail(ERROR_INVALID_PARAMETER);
-  STORAGE_PROPERTY_QUERY query;
-  std::memcpy(&query, inBuffer, sizeof query);
-  if (query.PropertyId != StorageDeviceProperty || query.QueryType != PropertyStandardQuery)
-    return fail(ERROR_NOT_SUPPORTED);
+  const bool checkVerify = controlCode == IOCTL_STORAGE_CHECK_VERIFY;
+  if (checkVerify && !(handle->access & kstv::host::kReadAccess)) return fail(ERROR_ACCESS_DENIED);
+  if (!checkVerify && controlCode != IOCTL_STORAGE_CHECK_VERIFY2 &&
+      controlCode != IOCTL_STORAGE_QUERY_PROPERTY)
+    return fail(ERROR_INVALID_FUNCTION);
+  STORAGE_PROPERTY_QUERY query{};
+  if (controlCode == IOCTL_STORAGE_QUERY_PROPERTY) {
+    if (!inBuffer || inSize < sizeof(STORAGE_PROPERTY_QUERY)) return fail(ERROR_INVALID_PARAMETER);
+    std::memcpy(&query, inBuffer, sizeof query);
+    if (query.PropertyId != StorageDeviceProperty || query.QueryType != PropertyStandardQuery)
+      return fail(ERROR_NOT_SUPPORTED);
+  }
   // A slow device, when the machine is unkind: the medium may go meanwhile.
   if (auto delay = kstv::host::detail::chaosDelay(std::chrono::milliseconds(200)))
     std::this_thread::sleep_for(*delay);
   auto volume = kstv::host::detail::findVolume(handle->letter);
-  if (!volume) return fail(21);  // ERROR_NOT_READY: the medium has gone
+  if (!volume) return fail(ERROR_NOT_READY);  // the medium has gone
+  kstv::host::answerDelay(*volume);
+  // The reader answers for an empty slot too: only the medium check tells.
+  if (controlCode != IOCTL_STORAGE_QUERY_PROPERTY) {
+    if (volume->noMedium) return fail(ERROR_NOT_READY);
+    if (bytesReturned) *bytesReturned = 0;
+    return TRUE;
+  }
   // A buffer for the header alone is the first of the two calls a caller makes.
   bool headerOnly = outSize <= sizeof(STORAGE_DESCRIPTOR_HEADER);
   if (headerOnly && volume->headerError) return fail(volume->headerError);

@@ -33,6 +33,9 @@
 #define OPEN_ALWAYS 4UL
 #define TRUNCATE_EXISTING 5UL
 #define FILE_ATTRIBUTE_NORMAL 0x80UL
+// How far the server of a named pipe that is opened may act as the caller.
+#define SECURITY_IDENTIFICATION 0x10000UL
+#define SECURITY_SQOS_PRESENT 0x100000UL
 
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
                           LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,

@@ -13,6 +13,10 @@
 #define DRIVE_RAMDISK 6U
 
 #define IOCTL_STORAGE_QUERY_PROPERTY 0x002D1400UL
+// Whether the device holds a medium (ERROR_NOT_READY when it does not): the first asks
+// for a handle with read access, the second for none.
+#define IOCTL_STORAGE_CHECK_VERIFY 0x002D4800UL
+#define IOCTL_STORAGE_CHECK_VERIFY2 0x002D0800UL
 
 enum STORAGE_PROPERTY_ID { StorageDeviceProperty = 0, StorageAdapterProperty = 1 };
 enum STORAGE_QUERY_TYPE { PropertyStandardQuery = 0, PropertyExistsQuery = 1 };

@@ -149,7 +149,7 @@ TEST_F(CardTypeProbeTest, ASizeTooSmallForTheFieldsIsNoAnswerAndNothingIsAllocat
     tiny.descriptorSize = size;
     EXPECT_EQ(CardType::None, probe(tiny));
     EXPECT_EQ(0u, host::callCount("LocalAlloc"));
-    EXPECT_EQ(1u, host::callCount("DeviceIoControl"));
+    EXPECT_EQ(2u, host::callCount("DeviceIoControl"));  // the medium check and the header
   }
 }
 
@@ -178,11 +178,39 @@ TEST_F(CardTypeProbeTest, AShortHeaderAnswerLeavesTheRestOfTheHeaderZero) {
   EXPECT_EQ(CardType::None, probe(cut));
 }
 
-TEST_F(CardTypeProbeTest, TheVolumeIsOpenedForReadingAndWritingSharedAndExisting) {
+// The storage queries need no access rights; an open for reading or writing would have
+// Windows mount the card's file system (and retry a failing card). Should the path name a
+// pipe after all, its server could only identify the caller.
+TEST_F(CardTypeProbeTest, TheVolumeIsOpenedWithoutRightsSharedExistingAndUnimpersonable) {
   RecordingCalls recording;
   EXPECT_EQ(CardType::SD, probe(card()));
-  EXPECT_EQ((ArgumentLists{{"\\\\.\\E:", "0xC0000000", "0x3", "null", "0x3", "0x0", "null"}}),
+  EXPECT_EQ((ArgumentLists{{"\\\\.\\E:", "0x0", "0x3", "null", "0x3", "0x110000", "null"}}),
             argumentsOf("CreateFileA"));
+}
+
+// An empty slot of the reader still reports the reader's descriptor: only the device's
+// answer that it holds no medium tells, and the descriptor is not asked for then.
+TEST_F(CardTypeProbeTest, AnEmptySlotIsNoCardAndIsNeverOpenedForReadingOrWriting) {
+  host::Volume empty = card();
+  empty.noMedium = true;
+  RecordingCalls recording;
+  EXPECT_EQ(CardType::None, probe(empty));
+  ASSERT_EQ(1u, argumentsOf("CreateFileA").size());
+  EXPECT_EQ("0x0", argumentsOf("CreateFileA")[0][1]);
+  EXPECT_EQ(1u, host::callCount("DeviceIoControl"));
+}
+
+// A device that cannot tell whether it holds a medium (a fixed disk may not support the
+// check), or says the medium has changed, is asked for its descriptor all the same.
+TEST_F(CardTypeProbeTest, AMediumCheckThatAnswersAnythingButNotReadyStillReadsTheCard) {
+  for (DWORD error : {ERROR_INVALID_FUNCTION, ERROR_NOT_SUPPORTED, 1110L /* media changed */,
+                      ERROR_GEN_FAILURE}) {
+    SCOPED_TRACE(error);
+    host::resetCallCounts();
+    host::failCall("DeviceIoControl", error, 1);
+    EXPECT_EQ(CardType::SD, probe(card()));
+    EXPECT_EQ(3u, host::callCount("DeviceIoControl"));
+  }
 }
 
 TEST_F(CardTypeProbeTest, ADriveThatCannotBeOpenedIsNeverQueried) {
@@ -200,7 +228,7 @@ TEST_F(CardTypeProbeTest, AToleratedHeaderFailureMeansNoSecondQuery) {
     host::Volume volume = card();
     volume.headerError = error;
     EXPECT_EQ(CardType::None, probe(volume));
-    EXPECT_EQ(1u, host::callCount("DeviceIoControl"));
+    EXPECT_EQ(2u, host::callCount("DeviceIoControl"));  // the medium check and the header
     EXPECT_EQ(0u, host::callCount("LocalAlloc"));
   }
 }
@@ -209,7 +237,7 @@ TEST_F(CardTypeProbeTest, AnyOtherHeaderFailureEndsTheProbe) {
   host::Volume volume = card();
   volume.headerError = ERROR_ACCESS_DENIED;
   EXPECT_EQ(CardType::None, probe(volume));
-  EXPECT_EQ(1u, host::callCount("DeviceIoControl"));
+  EXPECT_EQ(2u, host::callCount("DeviceIoControl"));
 }
 
 TEST_F(CardTypeProbeTest, AFailedDescriptorQueryGivesNoCard) {
@@ -219,24 +247,25 @@ TEST_F(CardTypeProbeTest, AFailedDescriptorQueryGivesNoCard) {
     host::Volume volume = card();
     volume.descriptorError = error;
     EXPECT_EQ(CardType::None, probe(volume));
-    EXPECT_EQ(2u, host::callCount("DeviceIoControl"));
+    EXPECT_EQ(3u, host::callCount("DeviceIoControl"));
   }
 }
 
 TEST_F(CardTypeProbeTest, NoBufferForTheDescriptorGivesNoCard) {
   host::failCall("LocalAlloc", ERROR_NOT_ENOUGH_MEMORY, 1);
   EXPECT_EQ(CardType::None, probe(card()));
-  EXPECT_EQ(1u, host::callCount("DeviceIoControl"));
+  EXPECT_EQ(2u, host::callCount("DeviceIoControl"));
 }
 
 TEST_F(CardTypeProbeTest, ADriveIdTooLongForTheDevicePathIsRefusedUnopened) {
   host::addVolume(card());
   EXPECT_EQ(CardType::None, ProbeCardType(KSTV_W("E:aaaaaaaaaaaaaaaaaaaaaaaaaaaaaa")));
   EXPECT_EQ(CardType::None, ProbeCardType(KSTV_W("")));
-  EXPECT_EQ(0u, host::callCount("CreateFileA"));
-  // 27 characters still fit: "\\.\" and the NUL make 32 bytes. The volume is not found.
+  // 27 characters would still fit the path, but are no drive id either.
   EXPECT_EQ(CardType::None, ProbeCardType(KSTV_W("E:aaaaaaaaaaaaaaaaaaaaaaaaa")));
-  EXPECT_EQ(1u, host::callCount("CreateFileA"));
+  EXPECT_EQ(CardType::None, ProbeCardType(nullptr));
+  EXPECT_EQ(0u, host::callCount("CreateFileA"));
+  EXPECT_EQ(CardType::SD, ProbeCardType(KSTV_W("e:")));  // a drive id in either case
 }
 
 }  // namespace

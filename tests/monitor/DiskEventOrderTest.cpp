@@ -117,20 +117,22 @@ TEST_F(DiskEventOrderTest, ADriveIsHandledWhileAnotherDrivesProbeIsUnderWay) {
   EXPECT_EQ("EF", BadgedDriveLetters());
 }
 
-// The run's end comes while an arrival is being probed: the record closes only once that
-// handler is done, and it publishes nothing.
-TEST_F(DiskEventOrderTest, TheRecordClosesOnlyOnceTheHandlerUnderWayIsDone) {
+// The run's end comes while an arrival is being probed, maybe of a failing card that takes
+// long: the record closes without waiting for the probe, and the handler, once done,
+// changes nothing, not even once the record is open again for the next run.
+TEST_F(DiskEventOrderTest, TheRecordClosesWithoutWaitingForAProbeWhoseHandlerThenChangesNothing) {
   host::addVolume(cardVolume('E', "SDHC Reader"));
   std::future<void> closing;
-  bool closedDuringTheProbe = true;
+  bool closedDuringTheProbe = false;
   host::onCall("DeviceIoControl", [&] {
     closing = std::async(std::launch::async, [] { CloseDriveBadgeRecord(); });
     closedDuringTheProbe = closing.wait_for(kHandled) == std::future_status::ready;
+    if (closedDuringTheProbe) OpenDriveBadgeRecord();  // the next run's
   });
   deliver(arrival, KSTV_W("E:"));
   ASSERT_TRUE(closing.valid());
   closing.wait();
-  EXPECT_FALSE(closedDuringTheProbe);
+  EXPECT_TRUE(closedDuringTheProbe) << "the close waited for the probe";
   EXPECT_FALSE(hasDriveKey('E'));
   EXPECT_EQ("", BadgedDriveLetters());
 }

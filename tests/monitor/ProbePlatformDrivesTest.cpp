@@ -2,6 +2,8 @@
 // layer and under Wine (the emulated machine's volumes are CardTypeProbeTest's).
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "monitor/CardTypeProbe.h"
 
 namespace kstv::test {
@@ -9,6 +11,18 @@ namespace {
 
 TEST(ProbePlatformDrivesTest, TheSystemDiskIsNoCard) {
   EXPECT_EQ(CardType::None, ProbeCardType(KSTV_W("C:")));
+}
+
+// The probe opens a volume with no access rights, so that nothing mounts its file system:
+// that handle still answers the medium check and the storage property query. (Wine says
+// of its drives that it cannot tell whether they hold a medium, ERROR_NOT_SUPPORTED,
+// which counts as holding one, and gives a descriptor without ids.)
+TEST(ProbePlatformDrivesTest, TheSystemDiskOpenedWithoutRightsStillGivesItsDescriptor) {
+  std::string vendor = "unread", product = "unread";
+  EXPECT_TRUE(ReadDeviceIds(KSTV_W("C:"), vendor, product));
+  EXPECT_NE("unread", vendor);
+  EXPECT_NE("unread", product);
+  EXPECT_NE("Kestrova", vendor);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// The start-up scan and the arrival sink on the emulated machine's drives.
+// The start-up scan and the sinks on the emulated machine's drives.
 #include <gtest/gtest.h>
 
+#include "monitor/CardTypeProbe.h"
 #include "monitor/DiskEventSinks.h"
 #include "monitor/DriveBadges.h"
 #include "tests/support/Badges.h"
@@ -135,6 +136,55 @@ TEST_F(ScanDrivesTest, AnArrivalWithoutACardInALetterNotRecordedTouchesNoKey) {
   EXPECT_EQ(0u, host::callCount("RegCreateKeyExA"));
   EXPECT_EQ("E", BadgedDriveLetters());
   sink->Release();
+}
+
+// An event reaches the sinks through an apartment that checks no access, so its DeviceID
+// may be anything. Only a letter and a colon name a drive: nothing else is opened (a
+// pipe, a share, a disk) and no badge changes, not even one whose letter it begins with.
+TEST_F(ScanDrivesTest, AnIdThatIsNotALetterAndAColonIsOpenedByNoHandlerNorTheProbe) {
+  // Badged drives that now hold no card: an id taken for its first letter would cost
+  // them their badges.
+  for (char letter : {'E', 'P', 'U'}) {
+    host::addVolume(plainVolume(letter));
+    const WCHAR driveId[] = {static_cast<WCHAR>(letter), ':', 0};
+    PublishDriveBadge(driveId, CardType::SD);
+  }
+  const WideString ids[] = {KSTV_W("pipe\\x"),
+                            KSTV_W("UNC\\h\\s"),
+                            KSTV_W("PhysicalDrive0"),
+                            KSTV_W("EE:"),
+                            KSTV_W("1:"),
+                            KSTV_W("E:x"),
+                            KSTV_W("E:\\x"),
+                            KSTV_W("E"),
+                            KSTV_W(":"),
+                            WideString(KSTV_W("E:\0x"), 4)};
+  auto* arrival = new DiskArrivalSink;
+  auto* removal = new DiskRemovalSink;
+  arrival->AddRef();
+  removal->AddRef();
+  RecordingCalls recording;
+  host::resetCallCounts();
+  testing::internal::CaptureStdout();  // "Disk removed..." is not looked at
+  for (const WideString& id : ids) {
+    SCOPED_TRACE(NarrowText(id.c_str()) + (id.size() > 2 && !id[2] ? " with a NUL" : ""));
+    EventBatch batch;
+    batch.addDisk(id);
+    arrival->Indicate(batch.count(), batch.objects());
+    removal->Indicate(batch.count(), batch.objects());
+    if (id.size() != WideLength(id.c_str())) continue;  // as a C string it is "E:"
+    RefreshDriveBadge(id.c_str());
+    EXPECT_EQ(CardType::None, ProbeCardType(id.c_str()));
+  }
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(0u, host::callCount("CreateFileA"));
+  EXPECT_EQ(ArgumentLists{}, argumentsOf("CreateFileA"));
+  EXPECT_EQ(0u, host::callCount("RegOpenKeyExA"));
+  EXPECT_EQ(0u, host::callCount("RegCreateKeyExA"));
+  EXPECT_EQ("EPU", BadgedDriveLetters());
+  for (char letter : {'E', 'P', 'U'}) EXPECT_EQ("Secure Digital", badgeLabel(letter)) << letter;
+  arrival->Release();
+  removal->Release();
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/bin/sh
 # The card monitor on a machine in a directory, with cards inserted and removed by a
 # second process: the badge appears within a polling interval, goes with the card, and
-# goes when the monitor stops with a card still inserted.
+# goes when the monitor stops with a card still inserted; an empty slot of the reader
+# gets none, a slow card gets its badge all the same.
 # Usage: card-monitor.sh KSTVMONITOR KSTVMACHINE
 set -u
 monitor=$1
@@ -31,6 +32,14 @@ sleep 1.2
 check "its badge goes when it is removed" eventually no_drive_key E
 "$tool" volume add F: removable Kestrova MSPro
 check "a Memory Stick at F: gets its badge" eventually has_label F "Memory Stick"
+"$tool" volume add G: removable Kestrova "SDHC Reader" --empty
+"$tool" volume add H: removable Kestrova xD-Picture --slow 300
+check "a slow xD card at H: gets its badge" eventually has_label H "xD Picture"
+check "the empty slot G: gets none" no_drive_key G
+sleep 1.2
+"$tool" volume remove G:
+"$tool" volume remove H:
+check "the slow card's badge goes with it" eventually no_drive_key H
 kill -TERM "$pid"
 wait "$pid"
 check "the monitor stops cleanly" grep -q stopped "$log"

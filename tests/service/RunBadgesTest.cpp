@@ -12,6 +12,7 @@
 #include "monitor/DriveBadges.h"
 #include "tests/support/Badges.h"
 #include "tests/support/EmulatedVolumes.h"
+#include "tests/support/RecordedCalls.h"
 #include "tests/support/ServiceHarness.h"
 #include "tests/support/TestServiceModule.h"
 
@@ -98,19 +99,26 @@ TEST_F(RunBadgesTest, LeftoversOfAnEarlierRunGoAtTheStartAndACardStillInsideIsBa
   EXPECT_EQ("Left behind", badgeLabel('H')) << "a key naming another icon was touched";
 }
 
+// The stop comes once the scan has badged E: it looks at no further drive.
 TEST_F(RunBadgesTest, AStopDuringTheScanTakesTheBadgesTheScanWrote) {
   host::addVolume(cardVolume('E', "SDHC Reader"));
   host::addVolume(cardVolume('F', "MSPro"));
   registerAsService();
   host::setStartedByServiceManager(true);
   host::resetCallCounts();
-  host::onCall("GetLogicalDriveStringsW", [] { host::sendServiceControl(SERVICE_CONTROL_STOP); });
+  RecordingCalls recording;
   bool badgedByTheScan = false;
   host::onCall(
-      "RegSetValueExA", [&] { badgedByTheScan = true; }, 3);  // F's label
+      "RegSetValueExA",
+      [&] {
+        badgedByTheScan = true;
+        host::sendServiceControl(SERVICE_CONTROL_STOP);
+      },
+      1);  // E's label
   ServiceRun run;
   ASSERT_EQ(0, run.exitCode());
   EXPECT_TRUE(badgedByTheScan);
+  EXPECT_EQ(1u, argumentsOf("CreateFileA").size()) << "F was probed";
   EXPECT_EQ(0u, host::callCount("CoCreateInstance(WbemLocator)"));
   expectNoDriveKey();
 }

@@ -200,13 +200,13 @@ TEST_F(ServiceRuntimeTest, ACardIsBadgedWhileRunningAndTheStopTakesItsBadge) {
   for (const SERVICE_STATUS& status : reports) {
     states.push_back(status.dwCurrentState);
     EXPECT_EQ(0u, status.dwWin32ExitCode);
-    EXPECT_EQ(0u, status.dwCheckPoint);
-    EXPECT_EQ(0u, status.dwWaitHint);
     EXPECT_EQ(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN, status.dwControlsAccepted);
   }
+  // The stop's check point goes up as the run leaves its loop and cancels its queries.
   EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING,
-                                SERVICE_STOPPED}),
+                                SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOPPED}),
             states);
+  EXPECT_EQ((std::vector<DWORD>{1, 2, 3}), stopCheckPoints());
   std::ifstream log(host::hostPathOf(kLogFile));
   std::stringstream text;
   text << log.rdbuf();
@@ -410,8 +410,10 @@ TEST_F(ServiceRuntimeTest, AStopAtEachStepOfTheStartIsNeverFollowedByRunningOrMo
       ServiceRun run;
       ASSERT_EQ(0, run.exitCode()) << "the run did not end";
       EXPECT_EQ(static_cast<DWORD>(NO_ERROR), answer);
-      EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_STOP_PENDING, SERVICE_STOPPED}),
+      EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_STOP_PENDING,
+                                    SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOPPED}),
                 reportedStates());
+      EXPECT_EQ((std::vector<DWORD>{1, 2, 3}), stopCheckPoints());
       EXPECT_EQ(0u, host::callCount("GetLogicalDriveStringsW")) << "the drives were scanned";
       EXPECT_EQ(0u, host::callCount("CoCreateInstance(WbemLocator)")) << "WMI was asked";
     }
@@ -425,7 +427,10 @@ TEST_F(ServiceRuntimeTest, AStopBeforeTheHandleIsStoredIsTheFirstReport) {
                [] { host::sendServiceControl(SERVICE_CONTROL_STOP); });
   ServiceRun run;
   ASSERT_EQ(0, run.exitCode());
-  EXPECT_EQ((std::vector<DWORD>{SERVICE_STOP_PENDING, SERVICE_STOPPED}), reportedStates());
+  EXPECT_EQ((std::vector<DWORD>{SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOP_PENDING,
+                                SERVICE_STOPPED}),
+            reportedStates());
+  EXPECT_EQ((std::vector<DWORD>{1, 2, 3}), stopCheckPoints());
   EXPECT_EQ(0u, host::activeNotificationQueries());
 }
 
@@ -443,9 +448,42 @@ TEST_F(ServiceRuntimeTest,
   ASSERT_EQ(0, run.exitCode());
   EXPECT_EQ(static_cast<DWORD>(NO_ERROR), interrogated);
   EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING,
-                                SERVICE_STOP_PENDING, SERVICE_STOPPED}),
+                                SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOP_PENDING,
+                                SERVICE_STOPPED}),
             reportedStates());
+  EXPECT_EQ((std::vector<DWORD>{1, 1, 2, 3}), stopCheckPoints());  // interrogated: unchanged
   EXPECT_EQ(0u, host::callCount("CoCreateInstance(WbemLocator)"));
+}
+
+// Failing cards answer slowly. A stop that comes while the start-up scan probes the first
+// of them waits for that probe alone: the others are not probed, and STOPPED comes long
+// before the wait hint has passed, well within what the manager, or a reinstallation,
+// waits for.
+TEST_F(ServiceRuntimeTest, AStopDuringAScanOfSlowCardsEndsWellWithinItsHintProbingNoMoreDrives) {
+  constexpr DWORD kAnswer = 250;  // each answer of a card; a probe asks three questions
+  for (char letter = 'E'; letter <= 'J'; ++letter) {
+    host::Volume slow = cardVolume(letter, "SDHC Reader");
+    slow.answerMilliseconds = kAnswer;
+    host::addVolume(slow);
+  }
+  registerAsService();
+  host::setStartedByServiceManager(true);
+  RecordingCalls recording;
+  std::chrono::steady_clock::time_point stopped;
+  host::onCall("DeviceIoControl", [&] {  // E's probe has begun
+    stopped = std::chrono::steady_clock::now();
+    host::sendServiceControl(SERVICE_CONTROL_STOP);
+  });
+  ServiceRun run;
+  ASSERT_EQ(0, run.exitCode());
+  const auto took = std::chrono::steady_clock::now() - stopped;
+  EXPECT_LT(took, std::chrono::milliseconds(5 * kAnswer)) << "more than E's own probe";
+  std::vector<std::string> probed;
+  for (const auto& arguments : argumentsOf("CreateFileA")) probed.push_back(arguments[0]);
+  EXPECT_EQ(std::vector<std::string>{"\\\\.\\E:"}, probed);
+  EXPECT_EQ(SERVICE_STOPPED, reportedStates().back());
+  EXPECT_EQ((std::vector<DWORD>{1, 2, 3}), stopCheckPoints());
+  for (char letter = 'E'; letter <= 'J'; ++letter) EXPECT_FALSE(hasDriveKey(letter)) << letter;
 }
 
 TEST_F(ServiceRuntimeTest, AStopWhoseQuitMessageCannotBePostedStillEndsTheRun) {

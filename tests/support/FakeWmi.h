@@ -24,8 +24,9 @@ class FakeClassObject final : public ComBase<IWbemClassObject> {
   }
 
   // An __InstanceCreationEvent or __InstanceDeletionEvent whose TargetInstance is a
-  // Win32_LogicalDisk with the given DeviceID. One reference, for the caller.
-  static FakeClassObject* diskEvent(const WCHAR* deviceId) {
+  // Win32_LogicalDisk with the given DeviceID (all of it, a NUL inside too). One
+  // reference, for the caller.
+  static FakeClassObject* diskEvent(const WideString& deviceId) {
     auto* disk = new FakeClassObject;
     disk->putString(KSTV_W("DeviceID"), deviceId);
     auto* event = new FakeClassObject;
@@ -34,10 +35,10 @@ class FakeClassObject final : public ComBase<IWbemClassObject> {
     return event;
   }
 
-  void putString(const WideString& name, const WCHAR* text) {
+  void putString(const WideString& name, const WideString& text) {
     VARIANT& value = slot(name);
     value.vt = VT_BSTR;
-    value.bstrVal = SysAllocString(text);
+    value.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
   }
   void putObject(const WideString& name, IUnknown* object) {
     VARIANT& value = slot(name);
@@ -112,7 +113,7 @@ class FakeClassObject final : public ComBase<IWbemClassObject> {
 class EventBatch {
  public:
   void add(FakeClassObject* event) { events_.push_back(event); }
-  void addDisk(const WCHAR* deviceId) { add(FakeClassObject::diskEvent(deviceId)); }
+  void addDisk(const WideString& deviceId) { add(FakeClassObject::diskEvent(deviceId)); }
   ~EventBatch() {
     for (IWbemClassObject* event : events_) event->Release();
   }

@@ -42,6 +42,25 @@ inline std::vector<DWORD> reportedStates() {
   return states;
 }
 
+// How long a pending stop may take before its next report, as the service tells the
+// manager with each STOP_PENDING.
+inline constexpr DWORD kStopWaitHint = 15000;
+
+// The check points of the STOP_PENDING reports, each of which must carry the stop's wait
+// hint; every other report carries neither a check point nor a hint.
+inline std::vector<DWORD> stopCheckPoints() {
+  std::vector<DWORD> points;
+  for (const SERVICE_STATUS& status : host::serviceStatusReports()) {
+    const bool pending = status.dwCurrentState == SERVICE_STOP_PENDING;
+    EXPECT_EQ(pending ? kStopWaitHint : 0u, status.dwWaitHint) << status.dwCurrentState;
+    if (pending)
+      points.push_back(status.dwCheckPoint);
+    else
+      EXPECT_EQ(0u, status.dwCheckPoint) << status.dwCurrentState;
+  }
+  return points;
+}
+
 // The program's entry started with no words, running on its own thread.
 class ServiceRun {
  public:

@@ -24,7 +24,8 @@ constexpr const char* kUsage =
     "       kstvmachine reg add KEY [/v NAME | /ve] [/t TYPE] [/d DATA]\n"
     "       kstvmachine reg delete KEY\n"
     "       kstvmachine reg fill KEY COUNT   write COUNT values one by one\n"
-    "       kstvmachine volume add X: [TYPE [VENDOR [PRODUCT]]]   insert a volume (a card)\n"
+    "       kstvmachine volume add X: [TYPE [VENDOR [PRODUCT]]] [--empty] [--slow MS]\n"
+    "                                                     insert a volume (a card)\n"
     "       kstvmachine volume remove X:\n"
     "       kstvmachine volume list\n"
     "       kstvmachine service start PROGRAM [ARGS...]   start PROGRAM as the service manager "
@@ -42,7 +43,9 @@ constexpr const char* kUsage =
     "TYPE is REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ (items separated by \\0),\n"
     "REG_DWORD (decimal or 0x hex) or REG_BINARY (hex digits).\n"
     "A volume's TYPE is removable (default), fixed, remote, cdrom or ramdisk; a card of the\n"
-    "reader has VENDOR Kestrova and a PRODUCT beginning SD, MMC, xD or MS.\n";
+    "reader has VENDOR Kestrova and a PRODUCT beginning SD, MMC, xD or MS. --empty makes it\n"
+    "a slot without a medium (the device answers, but holds nothing); --slow MS makes each\n"
+    "answer of the device, and a mount of its file system, take MS milliseconds.\n";
 
 struct Root {
   const char* shortName;
@@ -266,6 +269,30 @@ bool parseLetter(const char* text, char& letter) {
   return true;
 }
 
+// The options behind a volume's words: --empty, --slow MS. False (with a message) for
+// anything else.
+bool parseVolumeOptions(int argc, char** argv, kstv::host::Volume& volume) {
+  for (int i = 0; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--empty") == 0) {
+      volume.noMedium = true;
+      continue;
+    }
+    char* end = nullptr;
+    if (std::strcmp(argv[i], "--slow") == 0 && i + 1 < argc) {
+      const unsigned long milliseconds = std::strtoul(argv[++i], &end, 10);
+      if (*argv[i] && *end == '\0' && milliseconds <= 600000) {
+        volume.answerMilliseconds = static_cast<DWORD>(milliseconds);
+        continue;
+      }
+    }
+    std::fprintf(stderr,
+                 "kstvmachine: '%s' is no volume option (--empty, --slow MS up to 600000)\n",
+                 argv[i]);
+    return false;
+  }
+  return true;
+}
+
 int volume(int argc, char** argv) {
   std::string verb = argv[2];
   if (verb == "list" && argc == 3) {
@@ -273,8 +300,12 @@ int volume(int argc, char** argv) {
       const char* type = "unknown";
       for (const auto& candidate : kDriveTypes)
         if (candidate.type == volume.driveType) type = candidate.name;
-      std::printf("%c:  %-9s  %-10s  %s\n", volume.letter, type,
-                  volume.vendor.value_or("-").c_str(), volume.product.value_or("-").c_str());
+      std::printf("%c:  %-9s  %-10s  %s%s", volume.letter, type,
+                  volume.vendor.value_or("-").c_str(), volume.product.value_or("-").c_str(),
+                  volume.noMedium ? "  (empty)" : "");
+      if (volume.answerMilliseconds)
+        std::printf("  (slow: %u ms)", static_cast<unsigned>(volume.answerMilliseconds));
+      std::printf("\n");
     }
     return 0;
   }
@@ -288,13 +319,16 @@ int volume(int argc, char** argv) {
     std::fprintf(stderr, "kstvmachine: there is no volume %c:\n", letter);
     return 1;
   }
-  if (verb != "add" || argc > 7) {
+  // The words come first, the options after them.
+  int words = 4;
+  while (words < argc && std::strncmp(argv[words], "--", 2) != 0) ++words;
+  if (verb != "add" || words > 7) {
     std::fputs(kUsage, stderr);
     return 2;
   }
   kstv::host::Volume volume;
   volume.letter = letter;
-  if (argc > 4) {
+  if (words > 4) {
     bool known = false;
     for (const auto& candidate : kDriveTypes)
       if (std::strcmp(argv[4], candidate.name) == 0)
@@ -304,8 +338,9 @@ int volume(int argc, char** argv) {
       return 2;
     }
   }
-  if (argc > 5) volume.vendor = argv[5];
-  if (argc > 6) volume.product = argv[6];
+  if (words > 5) volume.vendor = argv[5];
+  if (words > 6) volume.product = argv[6];
+  if (!parseVolumeOptions(argc - words, argv + words, volume)) return 2;
   kstv::host::addVolume(volume);
   return 0;
 }

@@ -9,8 +9,10 @@
 namespace kstv::host::detail {
 
 MachineDatabase& MachineDatabase::instance() {
-  static MachineDatabase database;
-  return database;
+  // Never destroyed: a thread may still call the platform while the process ends (a card
+  // monitor's handler probing a volume), as Windows keeps its own state until then.
+  static MachineDatabase* const database = new MachineDatabase;
+  return *database;
 }
 
 MachineDatabase::MachineDatabase() {
