@@ -170,6 +170,11 @@ void RemoveRecordedBadgesLocked() {
 
 void BuildBadgeIconPaths(const char* folder) {
   for (const CardBadge& badge : kCardBadges) {
+    // A relative path would name an icon wherever the shell happens to be.
+    if (!folder[0]) {
+      badge.iconPath[0] = '\0';
+      continue;
+    }
     int length =
         std::snprintf(badge.iconPath, kIconPathCapacity, badge.iconFormat, folder, badge.iconFile);
     if (length < 0 || static_cast<std::size_t>(length) >= kIconPathCapacity)

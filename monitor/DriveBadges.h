@@ -12,7 +12,8 @@ namespace kstv {
 
 // Builds the four icon paths from the program's folder (ending in a backslash):
 // <folder>SD\kicsd.ico, <folder>SD\kicmmc.ico, <folder>XD\kicxd.ico, <folder>MS\kicms.ico.
-// A path that would not fit its 260-byte buffer is left empty: that kind gets no icon.
+// A path that would not fit its 260-byte buffer is left empty: that kind gets no icon; so
+// are all four for an empty folder (one the ANSI calls could not name).
 void BuildBadgeIconPaths(const char* folder);
 
 // Writes the badge of the drive whose id begins with its letter ("E:") for a card of

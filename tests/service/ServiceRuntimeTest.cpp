@@ -92,6 +92,11 @@ TEST_F(ServiceRuntimeTest, TheModuleFolderKeepsItsTrailingBackslash) {
   host::setModulePath("C:\\Tools\\x.exe");
   runInProcessWithoutWmi();
   EXPECT_STREQ("C:\\Tools\\", TestServiceModule().moduleFolder);
+  // A folder the ANSI calls cannot name is none: its look-alike names another.
+  host::setModulePathUtf8("C:\\Tools \u03A9mega\\x.exe");
+  runInProcessWithoutWmi();
+  EXPECT_STREQ("", TestServiceModule().moduleFolder);
+  EXPECT_STREQ("", BadgeIconPath(CardType::SD));
 }
 
 TEST_F(ServiceRuntimeTest, WindowsSevenIsRefusedWithAnEventAndStopsWithOldWinVersion) {
@@ -368,7 +373,7 @@ TEST_F(ServiceRuntimeTest, AStopAtEachStepOfTheStartIsNeverFollowedByRunningOrMo
   struct Step {
     const char* call;
     unsigned after;
-  } steps[] = {{"GetModuleFileNameA", 0},  {"CreateMutexA", 0},
+  } steps[] = {{"GetModuleFileNameW", 0},  {"CreateMutexA", 0},
                {"RegOpenKeyExA", 2},  // the debug level's key
                {"GetVersionExA", 0},       {"PeekMessageA", 0},
                {"CoInitializeEx", 0},      {"OpenThreadToken", 0},
