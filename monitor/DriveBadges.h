@@ -17,8 +17,8 @@ namespace kstv {
 void BuildBadgeIconPaths(const char* folder);
 
 // Writes the badge of the drive whose id begins with its letter ("E:") for a card of
-// `cardType`, and adds that letter to the record. Failures are skipped silently. Once the
-// record is closed nothing is written.
+// `cardType` (the icon as "<icon path>,0", the label), and adds that letter to the record. Failures
+// are skipped silently. Once the record is closed nothing is written.
 void PublishDriveBadge(const WCHAR* driveId, CardType cardType);
 
 // Deletes the badge of the drive's letter, with everything below its drive key, and takes
@@ -34,6 +34,11 @@ void ScanDrivesAtStartup();
 // names, ignoring case). Keys naming any other icon, and the badges this run recorded,
 // are left alone. For the start, before the scan.
 void RemoveLeftoverDriveBadges();
+
+// Whether a DefaultIcon value names one of the four icon paths: as this program writes
+// it, the path and the icon's index ("<path>,0"), or as older versions wrote it, the path
+// alone. Compared as RemoveLeftoverDriveBadges compares.
+bool IsOwnBadgeIcon(const char* iconValue);
 
 // Whether any badge is recorded; a cheap look for the removal sink.
 bool AnyDriveBadgeRecorded();

@@ -192,7 +192,7 @@ TEST_F(ServiceRuntimeTest, ACardIsBadgedWhileRunningAndTheStopTakesItsBadge) {
   startService(run);
   host::addVolume(cardVolume('E', "SDHC Reader"));
   ASSERT_TRUE(host::waitForDiskEvents());
-  EXPECT_EQ("C:\\Program Files\\Kestrova\\MemoryCard\\SD\\kicsd.ico", badgeIcon('E'));
+  EXPECT_EQ("C:\\Program Files\\Kestrova\\MemoryCard\\SD\\kicsd.ico,0", badgeIcon('E'));
 
   testing::internal::CaptureStdout();
   EXPECT_EQ(static_cast<DWORD>(NO_ERROR), host::sendServiceControl(SERVICE_CONTROL_STOP));
@@ -308,7 +308,7 @@ TEST_F(ServiceRuntimeTest, ACardPresentAtTheStartIsBadgedBeforeTheSubscriptionsE
   startService(run);
   EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING}), statesAtScan)
       << "RUNNING is reported before the drive scan";
-  EXPECT_EQ("C:\\Program Files\\Kestrova\\MemoryCard\\XD\\kicxd.ico", badgeIcon('F'));
+  EXPECT_EQ("C:\\Program Files\\Kestrova\\MemoryCard\\XD\\kicxd.ico,0", badgeIcon('F'));
   EXPECT_EQ("xD Picture", badgeLabel('F'));
   std::vector<std::string> order;
   for (const host::RecordedCall& call : host::recordedCalls()) {
