@@ -1,4 +1,5 @@
-// What the registration roads tell the user when the service manager refuses them.
+// What the registration roads tell the user when the service manager, or the registry,
+// refuses them.
 #pragma once
 
 namespace kstv {
@@ -11,6 +12,9 @@ inline constexpr char kCannotChangeService[] = "Couldn't change service";
 inline constexpr char kServiceDidNotStop[] = "The service did not stop";
 inline constexpr char kCannotDescribeService[] = "Couldn't set the service's description";
 inline constexpr char kCannotSetRecovery[] = "Couldn't set the service's recovery";
+inline constexpr char kCannotAddEventSource[] =
+    "Couldn't register the event source: the event log shows events without their text";
+inline constexpr char kCannotRemoveEventSource[] = "Couldn't remove the event source";
 inline constexpr char kCannotRestoreRegistration[] =
     "Couldn't put the previous registration back whole";
 
