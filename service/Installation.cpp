@@ -81,6 +81,9 @@ HRESULT ServiceModule::RegisterApplication(BOOL registerTypeLibrary, BOOL asServ
   ResetDebugLog();
   OpenDebugLog();
   if (!IsSupportedOperatingSystem()) return kUnsupportedOperatingSystem;
+  // A path the ANSI calls cannot name would register another program, or none.
+  const DWORD path = CheckProgramPathInCodePage(*this);
+  if (path != ERROR_SUCCESS) return static_cast<HRESULT>(path);
   // A service runs the program as the system: where others may change it, nothing is
   // registered or removed.
   if (asService) {

@@ -704,6 +704,32 @@ TEST_F(InstallationTest, TheRoadsRegisterTheEventSourceBesideTheProgramAndUnregS
   EXPECT_TRUE(boxTexts().empty());
 }
 
+// A path the ANSI code page cannot hold would register a look-alike path (Windows' best
+// fit, "Omega" for "Ωmega"), another program's, or none: both roads refuse it with 1113,
+// say which path, and change nothing. A path the code page holds is no reason to refuse.
+TEST_F(InstallationTest, AProgramPathTheCodePageCannotHoldIsRefusedAndChangesNothing) {
+  ASSERT_EQ(0, run("-Service"));  // an earlier registration, which must stay whole
+  const std::string before = registry();
+  host::setModulePathUtf8("C:\\Program Files\\Tools \u03A9mega\\KstvCardReader.exe");
+  for (const char* word : {"-RegServer", "-Service"}) {
+    SCOPED_TRACE(word);
+    EXPECT_EQ(static_cast<int>(ERROR_NO_UNICODE_TRANSLATION), run(word));
+    EXPECT_EQ(before, registry());
+  }
+  const std::string refusal =
+      "Not registered: the program's path \"C:\\Program Files\\Tools ?mega\\KstvCardReader.exe\" "
+      "has characters that the system's code page cannot hold (shown as ?), and the "
+      "registration would name another file or none. Put the program in a folder whose path "
+      "has none.";
+  EXPECT_EQ(std::vector<std::string>(2, refusal), boxTexts());
+  EXPECT_TRUE(host::serviceControlsSent().empty()) << "the old service was not even stopped";
+
+  host::clearMessageBoxes();
+  host::setModulePathUtf8("C:\\Program Files\\Kestrova Caf\u00E9\\KstvCardReader.exe");
+  EXPECT_EQ(0, run("-RegServer"));
+  EXPECT_TRUE(boxTexts().empty());
+}
+
 TEST_F(InstallationTest, RegServerMakesNoServiceAndRegistersFromAnyFolder) {
   host::setModulePath("C:\\Tools\\KstvCardReader.exe");
   EXPECT_EQ(0, run("-RegServer"));
