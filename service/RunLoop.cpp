@@ -151,6 +151,7 @@ void ServiceModule::Run() {
   WithdrawRunThread(*this);
 
   RevokeClassObjects(classTable);
+  ReportUnknownRequestsLeftOut(*this);
   CloseDebugLog();
   UnsubscribeDiskEvents();
   // Whatever road the run took: no badge of this run outlives it, and a delivery still

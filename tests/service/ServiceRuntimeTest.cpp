@@ -354,6 +354,43 @@ TEST_F(ServiceRuntimeTest, TheControlTableAnswersEachRequest) {
   EXPECT_EQ(SERVICE_STOPPED, reportedStates().back());
 }
 
+// Any signed-in user may send the codes 128 to 255. A flood of them leaves one warning
+// (and one debug line), then at most one an hour that counts those left out; the stop
+// counts the rest.
+TEST_F(ServiceRuntimeTest, RequestsTheServiceDoesNotKnowCannotFillTheEventLogOrTheDebugLog) {
+  setDebugLevel(1);
+  std::unique_ptr<ServiceRun> run;
+  startService(run);
+  for (DWORD i = 0; i < 200; ++i)
+    ASSERT_EQ(static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED),
+              host::sendServiceControl(128 + i % 128));
+  host::useTestClock(true);
+  Sleep(60 * 60 * 1000);
+  host::useTestClock(false);
+  for (int i = 0; i < 4; ++i) host::sendServiceControl(255);
+  testing::internal::CaptureStdout();
+  host::sendServiceControl(SERVICE_CONTROL_STOP);
+  EXPECT_EQ(0, run->exitCode());
+  testing::internal::GetCapturedStdout();
+
+  const std::vector<std::string> expected = {
+      "Bad service request",
+      "Bad service request (199 more since the last report, not reported one by one)",
+      "3 more bad service requests since the last report, not reported one by one"};
+  std::vector<std::string> reported;
+  for (const host::Event& event : newEvents()) {
+    EXPECT_EQ(EVENTLOG_WARNING_TYPE, event.type);
+    reported.insert(reported.end(), event.strings.begin(), event.strings.end());
+  }
+  EXPECT_EQ(expected, reported);
+  std::vector<std::string> lines;
+  for (const std::string& line : newDebuggerLines())
+    if (line.find("ad service request") != std::string::npos) lines.push_back(line);
+  ASSERT_EQ(expected.size(), lines.size());
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    EXPECT_EQ("KstvCardReader: " + expected[i] + "\n", lines[i]);
+}
+
 TEST_F(ServiceRuntimeTest, AHandlerThatCannotBeRegisteredEndsTheServiceUnreported) {
   host::failCall("RegisterServiceCtrlHandlerExA", ERROR_ACCESS_DENIED);
   registerAsService();
