@@ -1,10 +1,13 @@
 // The debug log (debugger channel, and the log file when bit 1 of DebugLevel is set) and
 // reports to the NT event log.
+#include "diagnostics/DebugLog.h"
+
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
+#include "module/ProgramFile.h"
 #include "module/ServiceModule.h"
 #include "platform/handles.h"
 #include "platform/locks.h"
@@ -15,10 +18,9 @@ namespace {
 
 constexpr char kSettingsKey[] = "SOFTWARE\\Kestrova\\KstvCardReader";
 constexpr char kDebugLevelValue[] = "DebugLevel";
-constexpr char kLogFilePath[] = "C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.log";
+constexpr char kLogFileName[] = "KstvCardReader.log";
 // The previous run's log, kept beside the new one.
-constexpr char kPreviousLogFilePath[] =
-    "C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.log.1";
+constexpr char kPreviousLogFileName[] = "KstvCardReader.log.1";
 // Lines carry the program's fixed name, not the service name.
 constexpr char kProgramName[] = "KstvCardReader";
 constexpr DWORD kDebugToFile = 0x2;
@@ -37,39 +39,66 @@ std::atomic_ref<DWORD> LevelOf(ServiceModule& module) {
   return std::atomic_ref<DWORD>(module.debugLevel);
 }
 
+// `folder` followed by `name`; empty and false when that does not fit.
+bool PathIn(const char* folder, const char* name, char (&path)[MAX_PATH]) {
+  const int length = std::snprintf(path, sizeof path, "%s%s", folder, name);
+  if (length >= 0 && length < static_cast<int>(sizeof path)) return true;
+  path[0] = '\0';
+  return false;
+}
+
 }  // namespace
 
-void ServiceModule::OpenDebugLog(LogStart start) {
+DWORD ReadDebugLevel() {
   HKEY opened = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, kKeyRead, &opened) != ERROR_SUCCESS)
-    return;
+    return 0;
   RegistryKey settings;
   settings.attach(opened);
-  // Cleared first, so that a value shorter than four bytes still gives a defined level.
-  BYTE buffer[MAX_PATH] = {};
+  // Only a number counts: "reg add" writes a string unless told otherwise, and the bytes
+  // of "0" would read as 0x30, a level that switches output on.
+  DWORD level = 0;
   DWORD type = REG_NONE;
-  DWORD size = sizeof buffer;
-  if (RegQueryValueExA(settings.handle(), kDebugLevelValue, nullptr, &type, buffer, &size) !=
-      ERROR_SUCCESS)
-    return;
-  settings.close();
-  DWORD level;
-  std::memcpy(&level, buffer, sizeof level);  // the first four bytes, little-endian
+  DWORD size = sizeof level;
+  if (RegQueryValueExA(settings.handle(), kDebugLevelValue, nullptr, &type,
+                       reinterpret_cast<BYTE*>(&level), &size) != ERROR_SUCCESS ||
+      size != sizeof level || (type != REG_DWORD && type != REG_BINARY))
+    return 0;
+  return level;  // four bytes, little-endian, as REG_DWORD is
+}
+
+bool DebugLogPath(const char* programFolder, char (&path)[MAX_PATH]) {
+  return PathIn(programFolder, kLogFileName, path);
+}
+
+bool PreviousDebugLogPath(const char* programFolder, char (&path)[MAX_PATH]) {
+  return PathIn(programFolder, kPreviousLogFileName, path);
+}
+
+void ServiceModule::OpenDebugLog(LogStart start) {
+  const DWORD level = ReadDebugLevel();
   LevelOf(*this).store(level);
 
   ExclusiveLock guard(logFileLock);
-  if ((level & kDebugToFile) && logFile == INVALID_HANDLE_VALUE) {
-    // A run starts a log of its own and keeps the previous run's beside it (replacing an
-    // older one), so that the lines that explain a failure outlive the restart after it.
-    // When the log cannot be moved (another program holds it, or the kept one, without
-    // letting it be renamed or replaced), the run adds its lines to it: nothing is lost.
-    if (start == LogStart::Empty)
-      MoveFileExA(kLogFilePath, kPreviousLogFilePath, MOVEFILE_REPLACE_EXISTING);
-    // Only appending: every line lands at the end, after those of another process that
-    // writes the same log (a registration while the service runs), never over them.
-    logFile = CreateFileA(kLogFilePath, FILE_APPEND_DATA | SYNCHRONIZE, kLogShareMode, nullptr,
-                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  }
+  if (!(level & kDebugToFile) || logFile != INVALID_HANDLE_VALUE) return;
+  // The log lies in the program's own folder, which only administrators may change where
+  // the package installs it: never in a folder that a user may have made. A folder that
+  // the ANSI calls cannot name gets no log file.
+  char folder[MAX_PATH];
+  char logPath[MAX_PATH];
+  char previousPath[MAX_PATH];
+  if (ProgramFolder(folder) != ERROR_SUCCESS || !DebugLogPath(folder, logPath) ||
+      !PreviousDebugLogPath(folder, previousPath))
+    return;
+  // A run starts a log of its own and keeps the previous run's beside it (replacing an
+  // older one), so that the lines that explain a failure outlive the restart after it.
+  // When the log cannot be moved (another program holds it, or the kept one, without
+  // letting it be renamed or replaced), the run adds its lines to it: nothing is lost.
+  if (start == LogStart::Empty) MoveFileExA(logPath, previousPath, MOVEFILE_REPLACE_EXISTING);
+  // Only appending: every line lands at the end, after those of another process that
+  // writes the same log (a registration while the service runs), never over them.
+  logFile = CreateFileA(logPath, FILE_APPEND_DATA | SYNCHRONIZE, kLogShareMode, nullptr,
+                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 void ServiceModule::CloseDebugLog() {

@@ -25,11 +25,13 @@ struct ClassEntry {
 inline constexpr UINT kServiceNameStringId = 100;
 inline constexpr int kServiceNameCapacity = 256;
 
-// What a registration road did to the service entry, so that its undo puts back only that.
+// What a registration road did to the service entry and the event source, so that its
+// undo puts back only that.
 struct ServiceEntryChanges {
-  bool stopped = false;       // it stopped the service, which had been running
-  bool reconfigured = false;  // it changed the configuration of the entry it found
-  bool created = false;       // it made the entry (not one that it found and spared)
+  bool stopped = false;             // it stopped the service, which had been running
+  bool reconfigured = false;        // it changed the configuration of the entry it found
+  bool created = false;             // it made the entry (not one that it found and spared)
+  bool eventSourceWritten = false;  // it wrote the event source's key
 };
 
 struct ServiceModule {

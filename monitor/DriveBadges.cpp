@@ -18,6 +18,10 @@ namespace {
 constexpr char kDrivesKeyPath[] = "Applications\\explorer.exe\\Drives";
 constexpr std::size_t kBadgeKeyPathCapacity = 80;
 constexpr std::size_t kIconPathCapacity = MAX_PATH;
+// The icon as the shell reads an icon location: the file, a comma and the icon's index
+// (its first), so that a comma in the program's folder is not taken for the index's.
+constexpr char kIconIndexSuffix[] = ",0";
+constexpr std::size_t kIconValueCapacity = kIconPathCapacity + sizeof kIconIndexSuffix - 1;
 constexpr DWORD kDriveListLength = 260;
 constexpr std::size_t kDriveListCapacity = 264;
 constexpr DWORD kKeyNameCapacity = 256;  // the longest key name and its terminator
@@ -98,19 +102,8 @@ bool WriteBadgeValue(const char* keyPath, const char* text) {
   return true;
 }
 
-// Whether two paths name the same file, as the file system compares names: letter by
-// letter, without regard to case. (A linguistic comparison would take "Straße" for
-// "Strasse", another folder.)
-bool SamePath(const char* first, const char* second) {
-  WCHAR wideFirst[kIconPathCapacity + 1];
-  WCHAR wideSecond[kIconPathCapacity + 1];
-  return MultiByteToWideChar(CP_ACP, 0, first, -1, wideFirst, kIconPathCapacity + 1) != 0 &&
-         MultiByteToWideChar(CP_ACP, 0, second, -1, wideSecond, kIconPathCapacity + 1) != 0 &&
-         CompareStringOrdinal(wideFirst, -1, wideSecond, -1, TRUE) == CSTR_EQUAL;
-}
-
 // True when the drive key `name` below `drives` has a DefaultIcon whose default value is
-// one of the four icon paths: a badge of this program.
+// one of the four icons: a badge of this program.
 bool NamesOwnIcon(HKEY drives, const char* name) {
   char path[kBadgeKeyPathCapacity];
   std::snprintf(path, sizeof path, "%s\\DefaultIcon", name);
@@ -118,18 +111,16 @@ bool NamesOwnIcon(HKEY drives, const char* name) {
   if (RegOpenKeyExA(drives, path, 0, kKeyRead, &opened) != ERROR_SUCCESS) return false;
   RegistryKey icon;
   icon.attach(opened);
-  // Room for a terminator behind the longest icon path's, should the data lack one.
-  char value[kIconPathCapacity + 1];
+  // Room for a terminator behind the longest icon value's, should the data lack one.
+  char value[kIconValueCapacity + 1];
   DWORD type = REG_NONE;
-  DWORD size = kIconPathCapacity;
+  DWORD size = kIconValueCapacity;
   if (RegQueryValueExA(icon.handle(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value),
                        &size) != ERROR_SUCCESS ||
       type != REG_SZ)
     return false;
   value[size] = '\0';
-  for (const CardBadge& badge : kCardBadges)
-    if (badge.iconPath[0] && SamePath(value, badge.iconPath)) return true;
-  return false;
+  return IsOwnBadgeIcon(value);
 }
 
 // Deletes the badge of the drive's letter, with everything below its drive key, and
@@ -173,7 +164,9 @@ void PublishBadgeLocked(const WCHAR* driveId, CardType cardType) {
   char keyPath[kBadgeKeyPathCapacity];
   std::snprintf(keyPath, sizeof keyPath, "%s\\%c\\DefaultIcon", kDrivesKeyPath, letter);
   // A kind without icon still records the drive, so that its label goes with the card.
-  if (!badge->iconPath[0] || WriteBadgeValue(keyPath, badge->iconPath))
+  char iconValue[kIconValueCapacity];
+  std::snprintf(iconValue, sizeof iconValue, "%s%s", badge->iconPath, kIconIndexSuffix);
+  if (!badge->iconPath[0] || WriteBadgeValue(keyPath, iconValue))
     recordedLetters |= LetterBit(letter);
 
   std::snprintf(keyPath, sizeof keyPath, "%s\\%c\\DefaultLabel", kDrivesKeyPath, letter);
@@ -193,6 +186,11 @@ void RemoveRecordedBadgesLocked() {
 
 void BuildBadgeIconPaths(const char* folder) {
   for (const CardBadge& badge : kCardBadges) {
+    // A relative path would name an icon wherever the shell happens to be.
+    if (!folder[0]) {
+      badge.iconPath[0] = '\0';
+      continue;
+    }
     int length =
         std::snprintf(badge.iconPath, kIconPathCapacity, badge.iconFormat, folder, badge.iconFile);
     if (length < 0 || static_cast<std::size_t>(length) >= kIconPathCapacity)
@@ -203,6 +201,20 @@ void BuildBadgeIconPaths(const char* folder) {
 const char* BadgeIconPath(CardType cardType) {
   const CardBadge* badge = BadgeFor(cardType);
   return badge ? badge->iconPath : "";
+}
+
+bool IsOwnBadgeIcon(const char* iconValue) {
+  // As this program writes it, with the index, or as older versions did, without.
+  char path[kIconValueCapacity + 1];
+  const std::size_t length = std::strlen(iconValue);
+  const std::size_t suffix = sizeof kIconIndexSuffix - 1;
+  if (length >= sizeof path) return false;
+  std::memcpy(path, iconValue, length + 1);
+  if (length >= suffix && std::strcmp(path + length - suffix, kIconIndexSuffix) == 0)
+    path[length - suffix] = '\0';
+  for (const CardBadge& badge : kCardBadges)
+    if (badge.iconPath[0] && SameFileName(path, badge.iconPath)) return true;
+  return false;
 }
 
 bool AnyDriveBadgeRecorded() { return recordedLetters != 0; }

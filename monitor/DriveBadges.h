@@ -12,12 +12,13 @@ namespace kstv {
 
 // Builds the four icon paths from the program's folder (ending in a backslash):
 // <folder>SD\kicsd.ico, <folder>SD\kicmmc.ico, <folder>XD\kicxd.ico, <folder>MS\kicms.ico.
-// A path that would not fit its 260-byte buffer is left empty: that kind gets no icon.
+// A path that would not fit its 260-byte buffer is left empty: that kind gets no icon; so
+// are all four for an empty folder (one the ANSI calls could not name).
 void BuildBadgeIconPaths(const char* folder);
 
 // Writes the badge of the drive whose id begins with its letter ("E:") for a card of
-// `cardType`, and adds that letter to the record. Failures are skipped silently. Once the
-// record is closed nothing is written.
+// `cardType` (the icon as "<icon path>,0", the label), and adds that letter to the record. Failures
+// are skipped silently. Once the record is closed nothing is written.
 void PublishDriveBadge(const WCHAR* driveId, CardType cardType);
 
 // Deletes the badge of the drive's letter, with everything below its drive key, and takes
@@ -34,6 +35,11 @@ void ScanDrivesAtStartup(bool (*stopRequested)() = nullptr);
 // names, ignoring case). Keys naming any other icon, and the badges this run recorded,
 // are left alone. For the start, before the scan.
 void RemoveLeftoverDriveBadges();
+
+// Whether a DefaultIcon value names one of the four icon paths: as this program writes
+// it, the path and the icon's index ("<path>,0"), or as older versions wrote it, the path
+// alone. Compared as RemoveLeftoverDriveBadges compares.
+bool IsOwnBadgeIcon(const char* iconValue);
 
 // Whether any badge is recorded; a cheap look for the removal sink.
 bool AnyDriveBadgeRecorded();

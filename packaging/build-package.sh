@@ -36,7 +36,8 @@ sed -i -E "s/^((ProgramFile|MessagesFile)\t[^\t]*\t[^\t]*\t[0-9]+)\t\t\t/\1\t$fi
 msibuild "$stage/package.msi" -i "$stage/File.idt"
 msiinfo export "$stage/package.msi" RemoveFile > "$stage/RemoveFile.idt"
 # FileKey, Component, FileName, DirProperty, InstallMode (2: at uninstall). The program
-# writes its log at a fixed path, which is INSTALLDIR's only when that is the default.
+# writes its log in its own folder, INSTALLDIR; older versions wrote it at a fixed path,
+# which is INSTALLDIR's only when that is the default, and a log they left goes too.
 printf 'DebugLog\tProgram\tKstvCardReader.log\tINSTALLDIR\t2\r\n' >> "$stage/RemoveFile.idt"
 printf 'FixedDebugLog\tProgram\tKstvCardReader.log\tFixedLogFolder\t2\r\n' >> "$stage/RemoveFile.idt"
 # The previous run's log, which a run keeps beside the log.

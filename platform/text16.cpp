@@ -30,6 +30,14 @@ HeapBuffer NarrowCopy(const WCHAR* text, bool* outOfMemory) {
   return narrow;
 }
 
+bool SameFileName(const char* first, const char* second) {
+  WCHAR wideFirst[MAX_PATH + 1];
+  WCHAR wideSecond[MAX_PATH + 1];
+  return MultiByteToWideChar(CP_ACP, 0, first, -1, wideFirst, MAX_PATH + 1) != 0 &&
+         MultiByteToWideChar(CP_ACP, 0, second, -1, wideSecond, MAX_PATH + 1) != 0 &&
+         CompareStringOrdinal(wideFirst, -1, wideSecond, -1, TRUE) == CSTR_EQUAL;
+}
+
 void PrintWide(const WCHAR* text) {
   std::string narrow = NarrowText(text);
   std::fwrite(narrow.data(), 1, narrow.size(), stdout);

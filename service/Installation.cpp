@@ -6,8 +6,10 @@
 #include "registrar/TypeLibraryRegistration.h"
 #include "registry/RegistryKey.h"
 #include "service/AppId.h"
+#include "service/EventSource.h"
 #include "service/ProgramLocation.h"
 #include "service/RegistrationSnapshot.h"
+#include "service/ServiceMessages.h"
 
 namespace kstv {
 namespace {
@@ -49,6 +51,11 @@ HRESULT WriteRegistration(ServiceModule& module, const RegistrationSnapshot& pre
   if (status != ERROR_SUCCESS) return status;
 
   RegDeleteValueA(appIdGuidKey.handle(), kLocalServiceValueName);
+  // Events the program reports name their text in the message file beside it. Without the
+  // source they still carry that text; so a source that cannot be written is told, and
+  // fails nothing.
+  if (AddEventSource(module, changes.eventSourceWritten) != ERROR_SUCCESS)
+    module.ShowMessage(kCannotAddEventSource);
   if (asService) {
     SetString(appIdGuidKey, kLocalServiceValueName, kLocalServiceValue, sizeof kLocalServiceValue);
     SetString(appIdGuidKey, kServiceParametersValueName, kServiceParametersValue,
@@ -74,6 +81,9 @@ HRESULT ServiceModule::RegisterApplication(BOOL registerTypeLibrary, BOOL asServ
   ResetDebugLog();
   OpenDebugLog();
   if (!IsSupportedOperatingSystem()) return kUnsupportedOperatingSystem;
+  // A path the ANSI calls cannot name would register another program, or none.
+  const DWORD path = CheckProgramPathInCodePage(*this);
+  if (path != ERROR_SUCCESS) return static_cast<HRESULT>(path);
   // A service runs the program as the system: where others may change it, nothing is
   // registered or removed.
   if (asService) {
@@ -96,9 +106,13 @@ HRESULT ServiceModule::RegisterApplication(BOOL registerTypeLibrary, BOOL asServ
 HRESULT ServiceModule::UnregisterApplication() {
   const HRESULT script = applyRegistrationScript(kRegistrationScriptResourceId, FALSE, nullptr);
   const DWORD removal = RemoveService();
+  const DWORD source = RemoveEventSource(*this);
+  if (source != ERROR_SUCCESS) ShowMessage(kCannotRemoveEventSource);
   const HRESULT library = removeOwnTypeLibraryRegistration(*this);
   if (FAILED(script)) return script;
   if (removal != ERROR_SUCCESS) return static_cast<HRESULT>(removal);
+  if (FAILED(library)) return library;
+  if (source != ERROR_SUCCESS) return static_cast<HRESULT>(source);
   return library;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "module/ProgramFile.h"
 #include "platform/handles.h"
 #include "service/TokenSecurityDescriptor.h"
 
@@ -44,6 +45,10 @@ constexpr char kChangeableByOthers[] =
     "Not installed as a service: others than administrators may change \"%s\", and with "
     "it the program that the service would run as the system. Put the program in a folder "
     "that only administrators may change.";
+constexpr char kPathOutsideCodePage[] =
+    "Not registered: the program's path \"%s\" has characters that the system's code page "
+    "cannot hold (shown as ?), and the registration would name another file or none. Put the "
+    "program in a folder whose path has none.";
 constexpr char kRightsUnreadable[] =
     "Not installed as a service: who may change \"%s\" could not be read (error %lu).";
 
@@ -188,6 +193,15 @@ DWORD CheckServiceProgramLocation(ServiceModule& module) {
     std::snprintf(text, sizeof text, kRightsUnreadable, where, static_cast<unsigned long>(code));
   module.ShowMessage(text);
   return code;
+}
+
+DWORD CheckProgramPathInCodePage(ServiceModule& module) {
+  char path[MAX_PATH];
+  if (ProgramFilePath(path) != ERROR_NO_UNICODE_TRANSLATION) return ERROR_SUCCESS;
+  char text[sizeof kPathOutsideCodePage + MAX_PATH];
+  std::snprintf(text, sizeof text, kPathOutsideCodePage, path);
+  module.ShowMessage(text);
+  return ERROR_NO_UNICODE_TRANSLATION;
 }
 
 }  // namespace kstv

@@ -24,4 +24,12 @@ DWORD CheckProgramLocation(const char* programPath, char (&where)[MAX_PATH]);
 // the result.
 DWORD CheckServiceProgramLocation(ServiceModule& module);
 
+// The check of both registration roads: everything a registration writes names the
+// program through its ANSI path (the AppID script, the type library, the service's image
+// path, the icons and the log). A path with a character the ANSI code page cannot hold
+// would name another file, or none: it is refused with ERROR_NO_UNICODE_TRANSLATION and a
+// message naming it (ShowMessage). ERROR_SUCCESS otherwise; a path that cannot be read is
+// left to the steps that read it.
+DWORD CheckProgramPathInCodePage(ServiceModule& module);
+
 }  // namespace kstv

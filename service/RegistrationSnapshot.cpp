@@ -4,6 +4,7 @@
 
 #include "platform/handles.h"
 #include "service/AppId.h"
+#include "service/EventSource.h"
 #include "service/ServiceMessages.h"
 
 namespace kstv {
@@ -56,6 +57,9 @@ HRESULT RegistrationSnapshot::take(ServiceModule& module) {
   HRESULT result = ownTypeLibraryKeyName(module, libraryKeyName_);
   if (FAILED(result)) return result;
   read = library_.take(HKEY_CLASSES_ROOT, libraryKeyName_);
+  char sourcePath[kEventSourceKeyPathCapacity];
+  EventSourceKeyPath(module, sourcePath);
+  if (read == ERROR_SUCCESS) read = eventSource_.take(HKEY_LOCAL_MACHINE, sourcePath);
   if (read != ERROR_SUCCESS) return static_cast<HRESULT>(read);
   return takeServiceEntry(module);
 }
@@ -159,6 +163,13 @@ void RegistrationSnapshot::restore(ServiceModule& module,
   AppIdKeyPath(kAppIdExecutableKeyName, path);
   whole &= executable_.restore(HKEY_CLASSES_ROOT, path) == ERROR_SUCCESS;
   whole &= library_.restore(HKEY_CLASSES_ROOT, libraryKeyName_) == ERROR_SUCCESS;
+  // Only when the road wrote it: a road that could not has nothing to undo there, and may
+  // not have the right to.
+  if (changes.eventSourceWritten) {
+    char sourcePath[kEventSourceKeyPathCapacity];
+    EventSourceKeyPath(module, sourcePath);
+    whole &= eventSource_.restore(HKEY_LOCAL_MACHINE, sourcePath) == ERROR_SUCCESS;
+  }
   if (changes.stopped && !changes.created) {
     UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     UniqueServiceHandle service(

@@ -1,6 +1,7 @@
 // The program's registration as it was before a registration road: its AppID keys, its
-// type library's key and its service entry's configuration, put back whole when the road
-// fails, so that a failed repair or upgrade leaves the registration that worked.
+// type library's key, its event source's key and its service entry's configuration, put
+// back whole when the road fails, so that a failed repair or upgrade leaves the
+// registration that worked.
 #pragma once
 
 #include "module/ServiceModule.h"
@@ -29,6 +30,7 @@ class RegistrationSnapshot {
   KeySnapshot appId_;
   KeySnapshot executable_;
   KeySnapshot library_;
+  KeySnapshot eventSource_;
   char libraryKeyName_[kTypeLibraryKeyNameCapacity] = {};
   // The entry's QUERY_SERVICE_CONFIGA, and its optional configuration where the platform
   // keeps it (empty where it does not, and it is then not put back).

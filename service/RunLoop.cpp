@@ -2,6 +2,7 @@
 // monitor, pumps the thread's message queue until WM_QUIT, and tears down in a fixed order.
 #include <cstring>
 
+#include "module/ProgramFile.h"
 #include "module/ServiceModule.h"
 #include "monitor/DiskEventSubscription.h"
 #include "monitor/DriveBadges.h"
@@ -32,15 +33,10 @@ constexpr char kSubscriptionFailed[] = "Couldn't subscribe to disk events (0x%08
 // too full to take a posted message.
 constexpr UINT kStopCheckMilliseconds = 1000;
 
-// The executable's folder, cut just behind its last backslash. The path is walked by
-// characters: a trail byte 0x5C of a double-byte character is not a backslash.
+// The executable's folder, ending in its backslash; empty when the ANSI calls cannot name
+// it, so that nothing is built on a path that names another folder.
 void FindModuleFolder(char (&folder)[MAX_PATH]) {
-  DWORD length = GetModuleFileNameA(nullptr, folder, MAX_PATH);
-  folder[length < MAX_PATH ? length : MAX_PATH - 1] = '\0';  // a cut path may lack its NUL
-  char* lastBackslash = nullptr;
-  for (char* character = folder; *character; character = CharNextA(character))
-    if (*character == '\\') lastBackslash = character;
-  if (lastBackslash) lastBackslash[1] = '\0';
+  if (ProgramFolder(folder) != ERROR_SUCCESS) folder[0] = '\0';
 }
 
 // Pumps the thread's queue until WM_QUIT, a failed GetMessageA or a stop request.
@@ -164,6 +160,7 @@ void ServiceModule::Run() {
   ReportStopProgress(*this);
 
   RevokeClassObjects(classTable);
+  ReportUnknownRequestsLeftOut(*this);
   CloseDebugLog();
   UnsubscribeDiskEvents();
   ReportStopProgress(*this);

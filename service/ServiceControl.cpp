@@ -24,6 +24,21 @@ std::atomic<bool> stopRequested{false};
 // event queries and taking the badges away take well under a second. 15 seconds cover
 // that and stay half the 30 seconds that a reinstallation waits for the stop.
 constexpr DWORD kStopWaitHintMilliseconds = 15000;
+// Any signed-in user may send a service the codes 128 to 255, which it does not know:
+// each would otherwise be a warning event and a debug line, and enough of them would fill
+// the event log and push out what an administrator needs. The first is reported; after
+// it, at most one an hour, which counts those that were not; the run's end counts the
+// rest.
+constexpr DWORD kUnknownRequestReportInterval = 60 * 60 * 1000;
+constexpr char kBadServiceRequest[] = "Bad service request";
+constexpr char kBadServiceRequestsLeftOut[] =
+    "Bad service request (%lu more since the last report, not reported one by one)";
+constexpr char kBadServiceRequestsAtTheEnd[] =
+    "%lu more bad service requests since the last report, not reported one by one";
+SRWLOCK unknownRequestLock = SRWLOCK_INIT;
+bool unknownRequestReported = false;
+DWORD lastUnknownRequestReport = 0;
+unsigned long unknownRequestsLeftOut = 0;
 
 std::atomic_ref<DWORD> RunThreadIdOf(ServiceModule& module) {
   return std::atomic_ref<DWORD>(module.runThreadId);
@@ -126,6 +141,37 @@ void PublishRunThread(ServiceModule& module) {
 
 void WithdrawRunThread(ServiceModule& module) { RunThreadIdOf(module).store(0); }
 
+void ReportUnknownRequest(ServiceModule& module) {
+  unsigned long leftOut = 0;
+  {
+    ExclusiveLock guard(unknownRequestLock);
+    const DWORD now = GetTickCount();
+    if (unknownRequestReported && now - lastUnknownRequestReport < kUnknownRequestReportInterval) {
+      ++unknownRequestsLeftOut;
+      return;
+    }
+    unknownRequestReported = true;
+    lastUnknownRequestReport = now;
+    leftOut = unknownRequestsLeftOut;
+    unknownRequestsLeftOut = 0;
+  }
+  if (leftOut == 0)
+    module.ReportToEventLog(EVENTLOG_WARNING_TYPE, kBadServiceRequest);
+  else
+    module.ReportToEventLog(EVENTLOG_WARNING_TYPE, kBadServiceRequestsLeftOut, leftOut);
+}
+
+void ReportUnknownRequestsLeftOut(ServiceModule& module) {
+  unsigned long leftOut = 0;
+  {
+    ExclusiveLock guard(unknownRequestLock);
+    leftOut = unknownRequestsLeftOut;
+    unknownRequestsLeftOut = 0;
+  }
+  if (leftOut != 0)
+    module.ReportToEventLog(EVENTLOG_WARNING_TYPE, kBadServiceRequestsAtTheEnd, leftOut);
+}
+
 void ServiceModule::Launch() {
   stopRequested = false;
   SERVICE_TABLE_ENTRYA table[] = {{serviceName, ServiceMainEntry}, {nullptr, nullptr}};
@@ -137,6 +183,11 @@ void ServiceModule::Launch() {
 void ServiceModule::ServiceEntry(DWORD, LPSTR*) {
   stopRequested = false;
   WithdrawRunThread(*this);
+  {
+    ExclusiveLock guard(unknownRequestLock);
+    unknownRequestReported = false;
+    unknownRequestsLeftOut = 0;
+  }
   {
     ExclusiveLock guard(statusLock);
     stoppedReported = false;
@@ -184,7 +235,7 @@ DWORD ServiceModule::Handler(DWORD control, DWORD, LPVOID) {
       return NO_ERROR;
     }
     default:
-      ReportToEventLog(EVENTLOG_WARNING_TYPE, "Bad service request");
+      ReportUnknownRequest(*this);
       return ERROR_CALL_NOT_IMPLEMENTED;
   }
 }

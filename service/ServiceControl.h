@@ -30,4 +30,11 @@ void PublishRunThread(ServiceModule& module);
 // Called when the run loop ends: no request is posted to the thread any more.
 void WithdrawRunThread(ServiceModule& module);
 
+// A request the control table does not know: a warning event (and debug line), the first
+// of a run and then at most one an hour, which counts those left out since the last.
+void ReportUnknownRequest(ServiceModule& module);
+// At the run's end: one warning that counts the requests left out since the last report,
+// if any were.
+void ReportUnknownRequestsLeftOut(ServiceModule& module);
+
 }  // namespace kstv

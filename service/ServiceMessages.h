@@ -1,4 +1,5 @@
-// What the registration roads tell the user when the service manager refuses them.
+// What the registration roads tell the user when the service manager, or the registry,
+// refuses them.
 #pragma once
 
 namespace kstv {
@@ -13,6 +14,9 @@ inline constexpr char kCannotDescribeService[] = "Couldn't set the service's des
 inline constexpr char kCannotSetRecovery[] = "Couldn't set the service's recovery";
 inline constexpr char kCannotSetPrivileges[] = "Couldn't limit the service's privileges";
 inline constexpr char kCannotSetServiceSid[] = "Couldn't give the service its own SID";
+inline constexpr char kCannotAddEventSource[] =
+    "Couldn't register the event source: the event log shows events without their text";
+inline constexpr char kCannotRemoveEventSource[] = "Couldn't remove the event source";
 inline constexpr char kCannotRestoreRegistration[] =
     "Couldn't put the previous registration back whole";
 

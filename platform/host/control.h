@@ -79,8 +79,13 @@ void setAnsiCodePage(UINT codePage);
 // Where the program lives on the emulated machine unless a test says otherwise.
 inline constexpr char kDefaultModulePath[] =
     "C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.exe";
-// The path GetModuleFileNameA reports for the program's own module.
+// The path GetModuleFileNameA reports for the program's own module, in the ANSI code page
+// (GetModuleFileNameW gives it in UTF-16).
 void setModulePath(const std::string& path);
+// The same path given in UTF-8, as the system keeps it in Unicode: a name the ANSI code
+// page cannot hold. GetModuleFileNameA gives it in the code page, each character the page
+// lacks as "?" (where Windows may give a look-alike letter, "O" for "Ω", as Wine does).
+void setModulePathUtf8(const std::string& path);
 // The text GetCommandLineA returns.
 void setCommandLine(const std::string& commandLine);
 

@@ -252,6 +252,25 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
   return TRUE;
 }
 
+DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
+  using namespace kstv::host;
+  if (auto code = detail::injectedFailure("GetFileAttributesA")) {
+    SetLastError(*code);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (!fileName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  const std::string path = hostPathOf(fileName);
+  struct stat info {};
+  if (path.empty() || stat(path.c_str(), &info) != 0) {
+    SetLastError(path.empty() ? static_cast<DWORD>(ERROR_PATH_NOT_FOUND) : MissingCode(path));
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+}
+
 BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES) {
   using namespace kstv::host;
   if (!pathName) return FailCall(ERROR_INVALID_PARAMETER);

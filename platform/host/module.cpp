@@ -7,10 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/host/control.h"
 #include "platform/host/detail/failures.h"
+#include "platform/host/detail/text.h"
 #include "platform/host/resources.h"
 
 namespace kstv::host {
@@ -18,7 +20,10 @@ namespace {
 
 struct ModuleState {
   std::mutex lock;
+  // As given in the ANSI code page, or, when the path was given in Unicode (`wide`), that
+  // path in the code page as GetModuleFileNameA gives it.
   std::string path = kDefaultModulePath;
+  std::optional<std::u16string> wide;
   std::string commandLine = std::string("\"") + kDefaultModulePath + "\"";
   const ResourceTable* resources = nullptr;
 };
@@ -38,6 +43,25 @@ HMODULE const kOleAutomationModule =
 std::atomic<long> libraryLoads{0};
 
 bool isOwnModule(HMODULE module) { return module == nullptr || module == kOwnModule; }
+
+// The module path into the caller's buffer, as GetModuleFileName gives it: a path that
+// does not fit fills the buffer, without a NUL as Wine does it, and the result is the
+// buffer size with ERROR_INSUFFICIENT_BUFFER.
+template <typename Unit>
+DWORD copyModulePath(const std::basic_string<Unit>& path, Unit* fileName, DWORD size) {
+  if (size == 0) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  if (path.size() + 1 > size) {
+    std::copy(path.data(), path.data() + size, fileName);
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
+  }
+  std::copy(path.c_str(), path.c_str() + path.size() + 1, fileName);
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(path.size());
+}
 bool hasOwnResources(HMODULE module) { return isOwnModule(module) || module == kOwnDataModule; }
 
 // Resource names and types compare like Windows: integer ids by value, names without
@@ -69,6 +93,14 @@ std::size_t loadedLibraries() { return static_cast<std::size_t>(libraryLoads.loa
 void setModulePath(const std::string& path) {
   std::lock_guard guard(state().lock);
   state().path = path;
+  state().wide.reset();
+}
+
+void setModulePathUtf8(const std::string& path) {
+  std::u16string wide = detail::utf8ToWide(path);
+  std::lock_guard guard(state().lock);
+  state().wide = wide;
+  state().path.clear();
 }
 
 void setCommandLine(const std::string& commandLine) {
@@ -82,7 +114,12 @@ HMODULE ownModule() { return kOwnModule; }
 
 std::string ownModulePath() {
   std::lock_guard guard(state().lock);
-  return state().path;
+  return state().wide ? wideToAnsi(*state().wide) : state().path;
+}
+
+std::u16string ownModuleWidePath() {
+  std::lock_guard guard(state().lock);
+  return state().wide ? *state().wide : ansiToWide(state().path);
 }
 
 bool ownResource(const char* typeName, WORD id, const unsigned char** bytes, std::size_t* size) {
@@ -100,11 +137,7 @@ bool ownResource(const char* typeName, WORD id, const unsigned char** bytes, std
 }
 
 void setCommandLineFromArguments(int argc, char** argv) {
-  std::string line;
-  {
-    std::lock_guard guard(state().lock);
-    line = "\"" + state().path + "\"";
-  }
+  std::string line = "\"" + ownModulePath() + "\"";
   for (int i = 1; i < argc; ++i) {
     bool quote = std::strpbrk(argv[i], " \t") != nullptr;
     line += quote ? std::string(" \"") + argv[i] + "\"" : std::string(" ") + argv[i];
@@ -140,25 +173,19 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
     SetLastError(ERROR_INVALID_HANDLE);
     return 0;
   }
-  std::string path;
-  {
-    std::lock_guard guard(kstv::host::state().lock);
-    path = kstv::host::state().path;
-  }
-  if (size == 0) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  return kstv::host::copyModulePath(kstv::host::detail::ownModulePath(), fileName, size);
+}
+
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {
+  if (auto code = injectedFailure("GetModuleFileNameW")) {
+    SetLastError(*code);
     return 0;
   }
-  // A path that does not fit fills the buffer, without a NUL as Wine does it, and the
-  // result is the buffer size with ERROR_INSUFFICIENT_BUFFER.
-  if (path.size() + 1 > size) {
-    std::memcpy(fileName, path.data(), size);
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return size;
+  if (!kstv::host::isOwnModule(module)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
   }
-  std::memcpy(fileName, path.c_str(), path.size() + 1);
-  SetLastError(ERROR_SUCCESS);
-  return static_cast<DWORD>(path.size());
+  return kstv::host::copyModulePath(kstv::host::detail::ownModuleWidePath(), fileName, size);
 }
 
 int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax) {
@@ -234,11 +261,7 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE, DWORD flags) {
     SetLastError(*code);
     return nullptr;
   }
-  std::string path;
-  {
-    std::lock_guard guard(kstv::host::state().lock);
-    path = kstv::host::state().path;
-  }
+  const std::string path = kstv::host::detail::ownModulePath();
   if (!fileName || !(flags & LOAD_LIBRARY_AS_DATAFILE) || lstrcmpiA(fileName, path.c_str()) != 0) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;

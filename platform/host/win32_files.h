@@ -53,5 +53,13 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName);
 // handles of the file go on with it under its new name.
 #define MOVEFILE_REPLACE_EXISTING 0x1UL
 BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags);
+// What a path on drive C: is: FILE_ATTRIBUTE_DIRECTORY for a folder, FILE_ATTRIBUTE_ARCHIVE
+// for a file (as a file that was written has it); INVALID_FILE_ATTRIBUTES with
+// ERROR_FILE_NOT_FOUND when its folder exists, else ERROR_PATH_NOT_FOUND. Only what
+// drive_c holds is there.
+#define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFUL
+#define FILE_ATTRIBUTE_DIRECTORY 0x10UL
+#define FILE_ATTRIBUTE_ARCHIVE 0x20UL
+DWORD WINAPI GetFileAttributesA(LPCSTR fileName);
 BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES securityAttributes);
 BOOL WINAPI RemoveDirectoryA(LPCSTR pathName);

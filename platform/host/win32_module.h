@@ -10,6 +10,7 @@
 LPSTR WINAPI GetCommandLineA();
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax);
 HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type);
 HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource);

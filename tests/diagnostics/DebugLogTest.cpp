@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "diagnostics/DebugLog.h"
 #include "platform/handles.h"
 #include "tests/support/ServiceHarness.h"
 #include "tests/support/TestServiceModule.h"
@@ -21,7 +22,9 @@ class DebugLogTest : public ::testing::Test {
     module.logFile = INVALID_HANDLE_VALUE;
     debuggerBefore_ = host::debuggerOutput().size();
     eventsBefore_ = host::eventLog().size();
-    std::filesystem::remove_all(host::hostPathOf("C:\\Program Files\\Kestrova"));
+    for (const char* folder :
+         {"C:\\Program Files\\Kestrova", "C:\\Card Tools", "C:\\Tools Omega", "C:\\Tools ?mega"})
+      std::filesystem::remove_all(host::hostPathOf(folder));
   }
   ~DebugLogTest() override {
     module.CloseDebugLog();
@@ -32,12 +35,13 @@ class DebugLogTest : public ::testing::Test {
     std::filesystem::create_directories(
         host::hostPathOf("C:\\Program Files\\Kestrova\\MemoryCard"));
   }
-  static std::string logText(const std::string& suffix = "") {
-    std::ifstream file(host::hostPathOf(kLogFile) + suffix, std::ios::binary);
+  static std::string fileText(const std::string& windowsPath) {
+    std::ifstream file(host::hostPathOf(windowsPath), std::ios::binary);
     std::ostringstream text;
     text << file.rdbuf();
     return text.str();
   }
+  static std::string logText(const std::string& suffix = "") { return fileText(kLogFile + suffix); }
   // The previous run's log, kept beside the log.
   static std::string previousLogText() { return logText(".1"); }
   std::vector<std::string> newDebuggerLines() const {
@@ -200,7 +204,7 @@ TEST_F(DebugLogTest, ALevelValueLongerThanItsBufferLeavesTheLevelZero) {
   EXPECT_TRUE(newDebuggerLines().empty());
   EXPECT_FALSE(std::filesystem::exists(host::hostPathOf(kLogFile)));
 
-  bytes.pop_back();  // exactly the buffer: read
+  bytes.resize(4);  // the same number in four bytes: read
   ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), "DebugLevel", 0, REG_BINARY,
                                           reinterpret_cast<const BYTE*>(bytes.data()),
                                           static_cast<DWORD>(bytes.size())));
@@ -216,18 +220,61 @@ TEST_F(DebugLogTest, AMissingFolderLeavesTheFileClosedAndTheDebuggerWritten) {
   EXPECT_EQ(std::vector<std::string>{"KstvCardReader: still here\n"}, newDebuggerLines());
 }
 
-TEST_F(DebugLogTest, TheLevelIsTheFirstFourBytesWhateverTheType) {
+// Only a number sets the level: a REG_DWORD, or four bytes of REG_BINARY. "reg add" writes a
+// string unless told otherwise, and the bytes of "0" would read as 0x30, output on.
+TEST_F(DebugLogTest, OnlyANumberOfFourBytesSetsTheLevel) {
   UniqueKey key;
   ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_LOCAL_MACHINE, kSettingsKeyPath, KEY_ALL_ACCESS, key));
-  ASSERT_EQ(ERROR_SUCCESS,
-            setString(key.get(), "DebugLevel", std::string("\x01\x00\x00\x00zz", 6), REG_SZ));
-  module.OpenDebugLog();
-  EXPECT_EQ(1u, module.debugLevel);
-  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), "DebugLevel", 0, REG_BINARY,
-                                          reinterpret_cast<const BYTE*>("\x03"), 1));
-  module.debugLevel = 0;
-  module.OpenDebugLog();
-  EXPECT_EQ(3u, module.debugLevel);  // a short value: the rest of the level is 0
+  struct Case {
+    DWORD type;
+    std::string bytes;
+    DWORD level;
+  } cases[] = {
+      {REG_DWORD, std::string("\x03\x00\x00\x00", 4), 3},
+      {REG_BINARY, std::string("\x02\x00\x00\x00", 4), 2},
+      {REG_SZ, std::string("0\0", 2), 0},
+      {REG_SZ, std::string("3\0", 2), 0},
+      {REG_SZ, std::string("\x01\x00\x00\x00zz", 6), 0},
+      {REG_EXPAND_SZ, std::string("\x02\x00\x00", 4), 0},
+      {REG_BINARY, std::string("\x03", 1), 0},
+      {REG_DWORD_BIG_ENDIAN, std::string("\x00\x00\x00\x02", 4), 0},
+      {REG_QWORD, std::string("\x02\x00\x00\x00\x00\x00\x00\x00", 8), 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "type " << c.type << ", " << c.bytes.size() << " bytes");
+    ASSERT_EQ(ERROR_SUCCESS, setString(key.get(), "DebugLevel", c.bytes, c.type));
+    module.debugLevel = 7;
+    module.OpenDebugLog();
+    EXPECT_EQ(c.level, module.debugLevel);
+    EXPECT_EQ(c.level, ReadDebugLevel());
+  }
+}
+
+// The log lies in the program's own folder, wherever the program is installed, and so does
+// the previous run's; a folder the ANSI calls cannot name gets none, not even in the
+// folder whose name they would give instead.
+TEST_F(DebugLogTest, TheLogLiesInTheProgramsOwnFolderWhereverThatIs) {
+  makeLogFolder();
+  std::filesystem::create_directories(host::hostPathOf("C:\\Card Tools"));
+  std::ofstream(host::hostPathOf("C:\\Card Tools\\KstvCardReader.log")) << "the previous run\n";
+  host::setModulePath("C:\\Card Tools\\KstvCardReader.exe");
+  setDebugLevel(2);
+  module.OpenDebugLog(ServiceModule::LogStart::Empty);
+  module.DebugPrint("custom\n");
+  module.CloseDebugLog();
+  EXPECT_EQ("KstvCardReader: custom\n", fileText("C:\\Card Tools\\KstvCardReader.log"));
+  EXPECT_EQ("the previous run\n", fileText("C:\\Card Tools\\KstvCardReader.log.1"));
+  EXPECT_FALSE(std::filesystem::exists(host::hostPathOf(kLogFile)));
+
+  for (const char* lookAlike : {"C:\\Tools Omega", "C:\\Tools ?mega"})
+    std::filesystem::create_directories(host::hostPathOf(lookAlike));
+  host::setModulePathUtf8("C:\\Tools \u03A9mega\\KstvCardReader.exe");
+  module.OpenDebugLog(ServiceModule::LogStart::Empty);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, module.logFile);
+  module.DebugPrint("no file\n");
+  EXPECT_EQ("KstvCardReader: no file\n", newDebuggerLines().back());
+  for (const char* lookAlike : {"C:\\Tools Omega", "C:\\Tools ?mega"})
+    EXPECT_TRUE(std::filesystem::is_empty(host::hostPathOf(lookAlike))) << lookAlike;
 }
 
 TEST_F(DebugLogTest, AnOverLongMessageIsCutToItsBuffer) {

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "module/ProgramFile.h"
 #include "module/ServiceModule.h"
 #include "tests/support/TestServiceModule.h"
 
@@ -34,6 +35,23 @@ TEST(ServiceModuleTest, InitializeFillsTheRecordAndMakesItTheProcessOne) {
   EXPECT_EQ(0u, module.status.dwCheckPoint);
   EXPECT_EQ(0u, module.status.dwWaitHint);
   InitializedTestServiceModule();  // leave a process record in place
+}
+
+// The program's path as the ANSI calls name it, read from the system's Unicode one: for a
+// name the code page holds, the same as GetModuleFileNameA's; its folder up to and with its
+// last backslash.
+TEST(ServiceModuleTest, TheProgramFileAndItsFolderAreTheModulePathInTheCodePage) {
+  char expected[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, expected, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  ASSERT_LT(length, static_cast<DWORD>(MAX_PATH));
+  char path[MAX_PATH];
+  char folder[MAX_PATH];
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), ProgramFilePath(path));
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), ProgramFolder(folder));
+  EXPECT_STREQ(expected, path);
+  std::strrchr(expected, '\\')[1] = '\0';
+  EXPECT_STREQ(expected, folder);
 }
 
 }  // namespace

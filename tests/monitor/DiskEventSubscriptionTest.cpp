@@ -127,7 +127,7 @@ TEST_F(DiskEventSubscriptionTest, ACardInsertedAndRemovedGetsItsBadgeAndLosesIt)
   subscribe(0);
   host::addVolume(cardVolume('E', "SDHC Reader"));
   ASSERT_TRUE(host::waitForDiskEvents());
-  EXPECT_EQ("C:\\Cards\\SD\\kicsd.ico", badgeIcon('E'));
+  EXPECT_EQ("C:\\Cards\\SD\\kicsd.ico,0", badgeIcon('E'));
   EXPECT_EQ("Secure Digital", badgeLabel('E'));
 
   testing::internal::CaptureStdout();

@@ -33,7 +33,7 @@ TEST_F(DriveBadgesTest, IconPathsAreBuiltFromTheProgramFolder) {
 
 TEST_F(DriveBadgesTest, AnSdCardGetsItsIconAndLabelAndItsLetterIsRecorded) {
   PublishDriveBadge(KSTV_W("E:"), CardType::SD);
-  EXPECT_EQ("C:\\Cards\\SD\\kicsd.ico", badgeIcon('E'));
+  EXPECT_EQ("C:\\Cards\\SD\\kicsd.ico,0", badgeIcon('E'));  // the file's first icon
   EXPECT_EQ("Secure Digital", badgeLabel('E'));
   EXPECT_EQ("E", BadgedDriveLetters());
 }
@@ -43,9 +43,9 @@ TEST_F(DriveBadgesTest, EachKindOfCardHasItsOwnIconAndLabel) {
     CardType type;
     const char* icon;
     const char* label;
-  } cases[] = {{CardType::MMC, "C:\\Cards\\SD\\kicmmc.ico", "MMC"},
-               {CardType::XD, "C:\\Cards\\XD\\kicxd.ico", "xD Picture"},
-               {CardType::MS, "C:\\Cards\\MS\\kicms.ico", "Memory Stick"}};
+  } cases[] = {{CardType::MMC, "C:\\Cards\\SD\\kicmmc.ico,0", "MMC"},
+               {CardType::XD, "C:\\Cards\\XD\\kicxd.ico,0", "xD Picture"},
+               {CardType::MS, "C:\\Cards\\MS\\kicms.ico,0", "Memory Stick"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     PublishDriveBadge(KSTV_W("K:"), c.type);
@@ -163,9 +163,11 @@ TEST_F(DriveBadgesTest, LeftoversNamingOneOfTheFourIconsGoAndNoOtherKey) {
   plantBadge('G', "C:\\Cards\\SD\\kicmmc.ico");
   plantBadge('m', "C:\\Cards\\XD\\kicxd.ico");
   plantBadge('H', "D:\\Cards\\SD\\kicsd.ico");                 // an installation in another folder
-  plantBadge('I', "C:\\Cards\\SD\\kicsd.ico,0");               // an icon resource of the same file
+  plantBadge('I', "C:\\Cards\\SD\\kicsd.ico,0");               // as this program writes it now
   plantBadge('J', "C:\\Cards\\SD\\kicsd.ico", REG_EXPAND_SZ);  // not as this program writes
   plantBadge('K', "C:\\Other\\kicms.ico");
+  plantBadge('N', "C:\\Cards\\SD\\kicsd.ico,1");  // another icon of the file: not this program's
+  plantBadge('O', "C:\\Cards\\SD\\kicsd.ico,0,0");
   UniqueKey labelOnly;
   ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_CLASSES_ROOT, badgeKey('L', "DefaultLabel").c_str(),
                                      KEY_ALL_ACCESS, labelOnly));
@@ -178,10 +180,23 @@ TEST_F(DriveBadgesTest, LeftoversNamingOneOfTheFourIconsGoAndNoOtherKey) {
   notADrive.reset();
 
   EXPECT_EQ("", printedBy([] { RemoveLeftoverDriveBadges(); }));
-  for (char gone : {'E', 'F', 'G', 'M'}) EXPECT_FALSE(hasDriveKey(gone)) << gone;
-  for (char kept : {'H', 'I', 'J', 'K', 'L'}) EXPECT_TRUE(hasDriveKey(kept)) << kept;
+  for (char gone : {'E', 'F', 'G', 'I', 'M'}) EXPECT_FALSE(hasDriveKey(gone)) << gone;
+  for (char kept : {'H', 'J', 'K', 'L', 'N', 'O'}) EXPECT_TRUE(hasDriveKey(kept)) << kept;
   EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, (std::string(kDrivesKey) + "\\HI").c_str()));
   EXPECT_EQ("", BadgedDriveLetters());
+}
+
+// The shell reads an icon location up to its last comma: a comma in the program's folder
+// is part of the file's name only when the index follows it.
+TEST_F(DriveBadgesTest, AFolderWithACommaStillNamesItsIconAndItsLeftoversAreKnown) {
+  BuildBadgeIconPaths("C:\\Cards, Readers\\");
+  PublishDriveBadge(KSTV_W("E:"), CardType::XD);
+  EXPECT_EQ("C:\\Cards, Readers\\XD\\kicxd.ico,0", badgeIcon('E'));
+  EXPECT_TRUE(IsOwnBadgeIcon("C:\\Cards, Readers\\XD\\kicxd.ico,0"));
+  EXPECT_TRUE(IsOwnBadgeIcon("C:\\Cards, Readers\\XD\\kicxd.ico"));  // an older version's
+  EXPECT_FALSE(IsOwnBadgeIcon("C:\\Cards, Readers\\XD\\kicxd.ico,1"));
+  EXPECT_FALSE(IsOwnBadgeIcon("C:\\Cards"));
+  EXPECT_FALSE(IsOwnBadgeIcon(""));
 }
 
 TEST_F(DriveBadgesTest, LeftoversAreComparedAsTheFileSystemComparesNames) {

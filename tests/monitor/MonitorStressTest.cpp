@@ -29,10 +29,10 @@ struct Kind {
 };
 
 constexpr Kind kKinds[] = {
-    {"SDHC", "C:\\Cards\\SD\\kicsd.ico", "Secure Digital"},
-    {"MMCplus", "C:\\Cards\\SD\\kicmmc.ico", "MMC"},
-    {"xD-Picture", "C:\\Cards\\XD\\kicxd.ico", "xD Picture"},
-    {"MSPro", "C:\\Cards\\MS\\kicms.ico", "Memory Stick"},
+    {"SDHC", "C:\\Cards\\SD\\kicsd.ico,0", "Secure Digital"},
+    {"MMCplus", "C:\\Cards\\SD\\kicmmc.ico,0", "MMC"},
+    {"xD-Picture", "C:\\Cards\\XD\\kicxd.ico,0", "xD Picture"},
+    {"MSPro", "C:\\Cards\\MS\\kicms.ico,0", "Memory Stick"},
 };
 
 // Every drive key below Drives is a recorded badge, and every recorded badge has its key.

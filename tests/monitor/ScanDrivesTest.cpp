@@ -86,8 +86,8 @@ TEST_F(ScanDrivesTest, TheArrivalSinkDoesNotLookAtTheDriveType) {
 TEST_F(ScanDrivesTest, EachBadgeStringIsWrittenWithItsTerminator) {
   RecordingCalls recording;
   PublishDriveBadge(KSTV_W("E:"), CardType::MMC);
-  // "C:\Cards\SD\kicmmc.ico" and "MMC", each counted with its NUL.
-  EXPECT_EQ((ArgumentLists{{"null", "0x1", "0x17"}, {"null", "0x1", "0x4"}}),
+  // "C:\Cards\SD\kicmmc.ico,0" and "MMC", each counted with its NUL.
+  EXPECT_EQ((ArgumentLists{{"null", "0x1", "0x19"}, {"null", "0x1", "0x4"}}),
             argumentsOf("RegSetValueExA"));
 }
 

@@ -49,6 +49,24 @@ class FileApiTest : public ::testing::Test {
   }
 };
 
+// Whether a file is there, as the registration looks for the message file beside the
+// program: a folder is none, and a missing file's code says whether its folder exists.
+TEST_F(FileApiTest, GetFileAttributesTellsAFileFromAFolderAndFromNothing) {
+  ASSERT_TRUE(open(GENERIC_WRITE, 0, CREATE_ALWAYS));
+  const DWORD file = GetFileAttributesA(path("file.log").c_str());
+  ASSERT_NE(INVALID_FILE_ATTRIBUTES, file);
+  EXPECT_EQ(0u, file & FILE_ATTRIBUTE_DIRECTORY);
+  const DWORD folder = GetFileAttributesA(kFolder);
+  ASSERT_NE(INVALID_FILE_ATTRIBUTES, folder);
+  EXPECT_NE(0u, folder & FILE_ATTRIBUTE_DIRECTORY);
+  SetLastError(kSentinel);
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path("file.log.1").c_str()));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+  SetLastError(kSentinel);
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path("none\\file.log").c_str()));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
+}
+
 TEST_F(FileApiTest, AReaderOpensAFileThatItsWriterShares) {
   UniqueFileHandle writer = open(GENERIC_READ | GENERIC_WRITE, kShareReadWrite, CREATE_ALWAYS);
   ASSERT_TRUE(writer);

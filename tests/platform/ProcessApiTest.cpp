@@ -39,6 +39,10 @@ TEST(ProcessApiTest, GetModuleFileNameGivesTheProgramsFullPath) {
   EXPECT_EQ(std::strlen(path), length);
   EXPECT_EQ(':', path[1]);  // a drive letter, a colon
   EXPECT_NE(nullptr, std::strrchr(path, '\\'));
+  // The same path as the system keeps it, in UTF-16 (ASCII here, so unit for byte).
+  WCHAR wide[MAX_PATH];
+  ASSERT_EQ(length, GetModuleFileNameW(nullptr, wide, MAX_PATH));
+  for (DWORD i = 0; i <= length; ++i) EXPECT_EQ(static_cast<WCHAR>(path[i]), wide[i]) << i;
 }
 
 TEST(ProcessApiTest, GetModuleFileNameCutsAPathThatDoesNotFitAndSaysSo) {

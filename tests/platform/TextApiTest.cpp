@@ -45,6 +45,24 @@ TEST(TextApiTest, WideCharToMultiByteUsesTheDefaultCharacterForWhatItCannotMap) 
   EXPECT_TRUE(usedDefault);
 }
 
+// Without best fit, a character the code page lacks (Greek capital omega, which best fit
+// would give as "O") is the default character, and the caller is told; one it holds is
+// itself. Paths the program builds on are converted so, and refused when told.
+TEST(TextApiTest, WithoutBestFitWhatTheCodePageLacksIsTheDefaultCharacterAndSaysSo) {
+  const WCHAR lacking[] = {u'T', 0x03A9, u'x', 0};
+  const WCHAR held[] = {u'T', 0x00E9, 0x20AC, 0};
+  char text[8];
+  BOOL usedDefault = FALSE;
+  ASSERT_EQ(4, WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, lacking, -1, text, sizeof text,
+                                   nullptr, &usedDefault));
+  EXPECT_STREQ("T?x", text);
+  EXPECT_TRUE(usedDefault);
+  ASSERT_EQ(4, WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, held, -1, text, sizeof text,
+                                   nullptr, &usedDefault));
+  EXPECT_STREQ("T\xE9\x80", text);
+  EXPECT_FALSE(usedDefault);
+}
+
 TEST(TextApiTest, CharNextAStepsOneByteAndStopsAtTheEnd) {
   const char text[] = "\xE9x";
   EXPECT_EQ(text + 1, CharNextA(text));

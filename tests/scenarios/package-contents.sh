@@ -48,7 +48,7 @@ check "the program is versioned as the project ($file_version), in US English" \
 check "the message file too" test "$(version_of KstvCardReaderMessages.dll)" = "$file_version 1033"
 check "the package's version is the project's" \
   test "$(table Property | awk -F '\t' '$1 == "ProductVersion" {print $2}')" = "$version"
-check "the debug log and the previous run's go at uninstall, from INSTALLDIR and from their fixed path" \
+check "the debug log and the previous run's go at uninstall, from INSTALLDIR and from the fixed path older versions wrote them at" \
   test "$(table RemoveFile | awk -F '\t' '{print $3 " " $4 " " $5}' | sort | tr '\n' ';')" = \
   "KstvCardReader.log FixedLogFolder 2;KstvCardReader.log INSTALLDIR 2;KstvCardReader.log.1 FixedLogFolder 2;KstvCardReader.log.1 INSTALLDIR 2;"
 check "the fixed path is Kestrova\\MemoryCard below the program files, whatever INSTALLDIR" \

@@ -7,11 +7,14 @@
 # written (at the type library; at a display name another service has) and leave the
 # registration that was there before (none, or an earlier -RegServer's), a repair that
 # fails late and leaves the working registration whole, its service running again, and
-# -Service from a folder everyone may change, which it refuses, changing nothing.
+# -Service from a folder everyone may change, which it refuses, changing nothing. Both roads
+# register the event source when the message file lies beside the program, and
+# -UnregServer removes it; a program whose path the ANSI code page cannot hold registers
+# nothing (1113).
 # On the emulated machine every road runs without a desktop (KSTV_NO_DESKTOP=1), as a
 # package's deferred action does: a message box there would never return, and the road
 # would time out; its messages go to the event log.
-# Usage: roads.sh wine WINE-RUN KstvCardReader.exe KEYLOCK.exe
+# Usage: roads.sh wine WINE-RUN KstvCardReader.exe KEYLOCK.exe KstvCardReaderMessages.dll
 #        roads.sh host KSTVMACHINE KstvCardReader
 # On Wine the program is installed in C:\Program Files\Kestrova\MemoryCard\ (a path with
 # blanks); on the emulated machine that is where the program always lies. Wine's sc has
@@ -30,6 +33,8 @@ appid='HKCR\AppID\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}'
 exekey='HKCR\AppID\KstvCardReader.EXE'
 typelib='HKCR\TypeLib\{2C7E9A15-B4D3-4F08-8E61-5A0F93D7C2B4}'
 service='HKLM\System\CurrentControlSet\Services\KstvCardReader'
+source='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\KstvCardReader'
+messages="$folder\\KstvCardReaderMessages.dll"
 other_service='HKLM\System\CurrentControlSet\Services\KstvOther'
 display_name='Kestrova Card Reader Service'
 
@@ -38,6 +43,18 @@ wine)
   "$tool" --hold-session || exit 1
   install_dir="$("$tool" winepath -u "$folder" | tr -d '\r')"
   mkdir -p "$install_dir" && cp "$program" "$install_dir/KstvCardReader.exe" || exit 1
+  message_file=$5
+  cp "$message_file" "$install_dir/KstvCardReaderMessages.dll" || exit 1
+  "$tool" reg delete "$source" /f >/dev/null 2>&1
+  # The program in a folder whose name code page 1252 cannot hold (a Greek capital omega,
+  # which Windows' best fit would give as "O"), named in UTF-8 as Wine reads Unix names.
+  odd_folder="C:\\Tools $(printf '\316\251')mega"
+  odd_dir="$(LC_ALL=C.UTF-8 "$tool" winepath -u "$odd_folder" | tr -d '\r')"
+  odd_road() {
+    mkdir -p "$odd_dir" && cp "$program" "$odd_dir/KstvCardReader.exe" &&
+      cp "$message_file" "$odd_dir/KstvCardReaderMessages.dll" || return 99
+    LC_ALL=C.UTF-8 "$tool" "$odd_folder\\KstvCardReader.exe" "$1" >/dev/null 2>&1
+  }
   reg_query() { "$tool" reg query "$1" 2>/dev/null | tr -d '\r'; }
   has_key() { "$tool" reg query "$1" >/dev/null 2>&1; }
   road() { "$tool" "$path" "$1" >/dev/null 2>&1; }
@@ -83,13 +100,18 @@ wine)
     type_library_writable
     delete_other_service
     "$tool" sc delete KstvCardReader >/dev/null 2>&1
+    "$tool" reg delete "$source" /f >/dev/null 2>&1
     "$tool" --end-session
-    rm -rf "$install_dir"
+    rm -rf "$install_dir" "$odd_dir"
   }
   ;;
 host)
   KSTV_MACHINE=$(mktemp -d)
   export KSTV_MACHINE
+  mkdir -p "$KSTV_MACHINE/drive_c/Program Files/Kestrova/MemoryCard" &&
+    echo messages >"$KSTV_MACHINE/drive_c/Program Files/Kestrova/MemoryCard/KstvCardReaderMessages.dll" || exit 1
+  # The emulated machine's program lies at one path: InstallationTest shows the refusal.
+  odd_road() { return 98; }
   reg_query() { "$tool" reg query "$1" 2>/dev/null; }
   has_key() { "$tool" reg query "$1" >/dev/null 2>&1; }
   road() { KSTV_NO_DESKTOP=1 timeout 60 "$program" "$1" >/dev/null 2>&1; }
@@ -146,8 +168,10 @@ host)
 esac
 trap cleanup EXIT
 
-# value KEY NAME: the data of a value as reg query prints it ("(Default)" for the default).
+# value KEY NAME: the data of a value as reg query prints it ("(Default)" for the default);
+# typed KEY NAME: its type and data.
 value() { reg_query "$1" | awk -F '    ' -v name="$2" '$2 == name { print $4; exit }'; }
+typed() { reg_query "$1" | awk -F '    ' -v name="$2" '$2 == name { print $3 " " $4; exit }'; }
 lacks_key() { ! has_key "$1"; }
 # What the registry held when a check failed.
 on_failure() {
@@ -169,6 +193,9 @@ check "with its folder as help directory" \
   is "$(value "$typelib\\1.0\\HELPDIR" '(Default)')" "$folder\\"
 check "no service entry" lacks_key "$service"
 check "no LocalService" is "$(value "$appid" LocalService)" ""
+check "the event source names the message file beside the program" \
+  is "$(typed "$source" EventMessageFile)" "REG_EXPAND_SZ $messages"
+check "for errors, warnings and information" is "$(value "$source" TypesSupported)" 0x7
 
 road -Service
 check "-Service: exit code 0" is $? 0
@@ -216,12 +243,14 @@ check "LocalService is gone" is "$(value "$appid" LocalService)" ""
 check "ServiceParameters stays" is "$(value "$appid" ServiceParameters)" -Service
 
 road -Service
+check "-Service registers the event source too" is "$(typed "$source" EventMessageFile)" "REG_EXPAND_SZ $messages"
 road -UnregServer
 check "-UnregServer: exit code 0" is $? 0
 check "the AppID GUID key is gone" lacks_key "$appid"
 check "KstvCardReader.EXE is gone" lacks_key "$exekey"
 check "the service entry is gone" lacks_key "$service"
 check "the type library is gone" lacks_key "$typelib"
+check "the event source is gone" lacks_key "$source"
 check "the AppID key stays" has_key 'HKCR\AppID'
 road -UnregServer
 check "a second -UnregServer, with nothing left: exit code 0" is $? 0
@@ -247,6 +276,17 @@ regserver_registered() {
   check "$1: no service entry" lacks_key "$service"
 }
 library_unlocked=no
+
+# A program whose path the ANSI code page cannot hold: the roads would register a path
+# that names another folder, or none. Both refuse with 1113 and write nothing.
+for word in -RegServer -Service; do
+  odd_road $word
+  code=$?
+  if [ "$code" = 98 ]; then skip "$word from a folder the code page cannot hold (the emulated machine's program lies at one path; InstallationTest shows it)"; continue; fi
+  check "$word from a folder the code page cannot hold: exit code 1113 (its low byte, 89)" is "$code" 89
+  nothing_registered "after it"
+  check "after it: no event source" lacks_key "$source"
+done
 
 # A registration that fails after it has written undoes its own writes: the registration
 # before it, an earlier -RegServer's, stays as it was.

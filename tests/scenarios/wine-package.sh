@@ -1,7 +1,8 @@
 #!/bin/sh
 # The installer package under Wine, in the throw-away prefix (Windows 10): install,
-# what is where, uninstall, the same into a folder with blanks given as INSTALLDIR (and
-# the debug log at its fixed path removed then too), an upgrade over an older version
+# what is where, uninstall, the same into a folder with blanks given as INSTALLDIR (the
+# debug log in that folder, and an older version's at its fixed path, removed then too), an
+# upgrade over an older version
 # while the service runs, a second build of the same version, an older version refused
 # over a newer one, installations rolled back because the program's -Service failed (at
 # once, on Windows 7, and late, at the type library), one rolled back after -Service
@@ -143,21 +144,24 @@ check "and nothing in the default folder" folder_gone "$default"
 check "msiexec /x exits 0" "$wine" msiexec /x "$doubles_msi" /qn
 nothing_left_in "$elsewhere"
 
-# The program writes its debug log at a fixed path whatever INSTALLDIR is (when that
-# folder exists): the uninstall removes it there too.
+# The program writes its debug log in its own folder, INSTALLDIR, which only administrators
+# may change: the uninstall removes it there, and also at the fixed path where older
+# versions wrote theirs whatever INSTALLDIR was.
 fixed_log="$default\\KstvCardReader.log"
 quiet "$wine" reg add "$product_key" /v DebugLevel /t REG_DWORD /d 2 /f
 quiet "$wine" cmd /c mkdir "$default"
 check "msiexec /i with INSTALLDIR and a debug level exits 0" \
   "$wine" msiexec /i "$doubles_msi" INSTALLDIR="$elsewhere" /qn
-check "the program wrote its debug log at the fixed path" file_there "$fixed_log"
-# A run keeps the previous run's log beside it.
-for kept in "$fixed_log.1" "$elsewhere\\KstvCardReader.log.1"; do
+check "the program wrote its debug log in INSTALLDIR" file_there "$elsewhere\\KstvCardReader.log"
+check "and none at the fixed path" not file_there "$fixed_log"
+# A run keeps the previous run's log beside it; an older version left its logs at the
+# fixed path.
+for kept in "$elsewhere\\KstvCardReader.log.1" "$fixed_log" "$fixed_log.1"; do
   echo "a previous run's line" >"$("$wine" winepath -u "$kept" | tr -d '\r')"
 done
 check "msiexec /x exits 0" "$wine" msiexec /x "$doubles_msi" /qn
-check "the debug log at the fixed path is gone" not file_there "$fixed_log"
-check "and so is the previous run's log" not file_there "$fixed_log.1"
+check "an older version's debug log at the fixed path is gone" not file_there "$fixed_log"
+check "and so is its previous run's log" not file_there "$fixed_log.1"
 nothing_left_in "$elsewhere"
 quiet "$wine" reg delete "$product_key" /v DebugLevel /f
 rm -rf "$("$wine" winepath -u 'C:\Program Files\Kestrova' | tr -d '\r')"

@@ -2,7 +2,7 @@
 # The program under Wine's own service control manager.
 #  1. The entry with WMI test doubles (kstv_wine_service.exe), installed with sc create:
 #     sc start reaches RUNNING, sc stop ends it cleanly with exit code 0, and the debug log
-#     file holds the handler's line.
+#     file beside the program holds the handler's line.
 #  2. The real KstvCardReader.exe, installed with -Service (exit code 0, though Wine's
 #     manager refuses the entry's SID type and privileges) and started with sc start:
 #     Wine's WMI has no unsecured apartment, so the subscription fails and the service
@@ -57,10 +57,12 @@ trap cleanup EXIT
 programs=$("$wine" winepath -u 'C:\KstvServiceTest' | tr -d '\r')
 mkdir -p "$programs" && cp "$product" "$programs/KstvCardReader.exe" || exit 1
 product=$programs/KstvCardReader.exe
+# The debug log lies beside the program that writes it, here for every program.
+cp "$doubles" "$programs/kstv_wine_service.exe" || exit 1
+doubles=$programs/kstv_wine_service.exe
+log_file='C:\KstvServiceTest\KstvCardReader.log'
 quiet "$wine" reg add 'HKCR\AppID\{6B1D2E47-3A90-4C5E-9F12-7D84C0A3B5E1}' /v LocalService /d KstvCardReader /f
 quiet "$wine" reg add 'HKLM\SOFTWARE\Kestrova\KstvCardReader' /v DebugLevel /t REG_DWORD /d 2 /f
-quiet "$wine" cmd /c mkdir "C:\\Program Files\\Kestrova\\MemoryCard"
-quiet "$wine" cmd /c del "C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.log"
 
 # Starts the service, again while Wine's service manager is still busy starting up
 # (it then answers 1055 or 1053).
@@ -79,8 +81,8 @@ check "it is still running a second later" test "$(state)" = RUNNING
 quiet "$wine" sc stop KstvCardReader
 check "sc stop: the service stops" wait_state STOPPED
 check "with exit code 0" test "$(exit_code)" = 0
-log=$("$wine" cmd /c type "C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.log" 2>/dev/null | tr -d '\r')
-check "the debug log file holds the handler's line" \
+log=$("$wine" cmd /c type "$log_file" 2>/dev/null | tr -d '\r')
+check "the debug log file beside the program holds the handler's line" \
   test "$log" = "KstvCardReader: Handler() SERVICE_CONTROL_STOP post WM_QUIT"
 quiet "$wine" sc delete KstvCardReader
 # The entry goes once its process has ended.
@@ -130,7 +132,7 @@ check "-Service installs the service with doubles" "$wine" "$first" -Service
 check "which starts" start_service RUNNING
 # Started by hand while the service runs, the program runs as a plain process, finds the
 # machine's card monitor taken and ends at once, leaving the service's logs alone.
-logs() { "$wine" cmd /c type "C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.log*" 2>&1 | cksum; }
+logs() { "$wine" cmd /c type "$log_file*" 2>&1 | cksum; }
 logs_before=$(logs)
 "$wine" "$product" >/dev/null 2>&1
 code=$?

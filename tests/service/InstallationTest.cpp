@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
@@ -32,6 +34,12 @@ constexpr char kServiceKeyPath[] = "System\\CurrentControlSet\\Services\\KstvCar
 // An earlier version, installed in a folder of its own that only administrators may change.
 constexpr char kOldProgramPath[] = "C:\\Program Files\\Kestrova\\Old\\KstvCardReader.exe";
 constexpr HRESULT kUnsupportedOperatingSystem = static_cast<HRESULT>(0x80110449L);
+// The event source, and the message files it names, beside this program and the older one.
+constexpr char kEventSourcePath[] =
+    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\KstvCardReader";
+constexpr char kMessageFile[] =
+    "C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReaderMessages.dll";
+constexpr char kOldMessageFile[] = "C:\\Program Files\\Kestrova\\Old\\KstvCardReaderMessages.dll";
 
 class InstallationTest : public ::testing::Test {
  protected:
@@ -40,6 +48,11 @@ class InstallationTest : public ::testing::Test {
     host::resetServiceManager();
     host::clearServiceReports();
     host::clearMessageBoxes();
+    for (const char* file : {kMessageFile, kOldMessageFile}) {
+      std::filesystem::create_directories(
+          std::filesystem::path(host::hostPathOf(file)).parent_path());
+      std::ofstream(host::hostPathOf(file)) << "messages";
+    }
     registryHandles_ = host::openRegistryHandleCount();
   }
   ~InstallationTest() override {
@@ -57,6 +70,7 @@ class InstallationTest : public ::testing::Test {
     host::clearMessageBoxes();
     host::setModulePath(host::kDefaultModulePath);
     host::resetRegistry();
+    std::filesystem::remove_all(host::hostPathOf("C:\\Program Files\\Kestrova"));
   }
 
   static int run(const char* word) {
@@ -86,6 +100,7 @@ class InstallationTest : public ::testing::Test {
     EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, "AppID\\KstvCardReader.EXE"));
     EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
     EXPECT_FALSE(host::serviceEntry(kServiceName));
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kEventSourcePath));
   }
   // The run keeps only the privilege every process keeps, and the service has its own SID.
   static void expectLeastPrivilege() {
@@ -144,14 +159,19 @@ class InstallationTest : public ::testing::Test {
                                       &everyPrivilege));
     host::clearMessageBoxes();
   }
-  // The program's registration as text: its AppID keys, its type library's key and its
-  // service entry's key (with its description, recovery, SID type and privileges).
+  // The program's registration as text: its AppID keys, its type library's key, its
+  // service entry's key (with its description, recovery, SID type and privileges) and its
+  // event source.
   static std::string registration() {
     std::string text;
     for (const char* path : {kAppIdGuidPath, "AppID\\KstvCardReader.EXE", kLibraryKey})
       ExportKey(HKEY_CLASSES_ROOT, "HKCR", path, text);
-    ExportKey(HKEY_LOCAL_MACHINE, "HKLM", kServiceKeyPath, text);
+    for (const char* path : {kServiceKeyPath, kEventSourcePath})
+      ExportKey(HKEY_LOCAL_MACHINE, "HKLM", path, text);
     return text;
+  }
+  static std::optional<std::string> messageFileNamed() {
+    return stringValue(HKEY_LOCAL_MACHINE, kEventSourcePath, "EventMessageFile", REG_EXPAND_SZ);
   }
   // A handle on the entry held by another program, as the Services console holds one.
   static UniqueServiceHandle consoleHandle() {
@@ -162,6 +182,14 @@ class InstallationTest : public ::testing::Test {
     UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     UniqueServiceHandle service(OpenServiceA(manager.get(), kServiceName, SERVICE_START));
     return service && StartServiceA(service.get(), 0, nullptr);
+  }
+  // Makes the key at `path` below HKLM (or the key above it) one that opens for reading only.
+  static void readOnlyKey(std::string path, bool cutLastName) {
+    if (cutLastName) path.erase(path.rfind('\\'));
+    UniqueKey key;
+    ASSERT_EQ(ERROR_SUCCESS, createKey(HKEY_LOCAL_MACHINE, path.c_str(), KEY_ALL_ACCESS, key));
+    key.reset();
+    ASSERT_TRUE(host::markKeyReadOnly(HKEY_LOCAL_MACHINE, path.c_str()));
   }
   static DWORD lastState() {
     std::vector<SERVICE_STATUS> reports = host::serviceStatusReports();
@@ -293,6 +321,7 @@ TEST_F(InstallationTest, UnregServerRemovesEverythingButTheAppIdKey) {
   EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kAppIdGuidPath));
   EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, "AppID\\KstvCardReader.EXE"));
   EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
+  EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kEventSourcePath));
   EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, kAppIdKeyName));
 }
 
@@ -697,6 +726,55 @@ TEST_F(InstallationTest, ServiceFromAFolderOthersMayChangeIsRefusedAndChangesNot
   EXPECT_TRUE(host::serviceControlsSent().empty()) << "the old service was not even stopped";
 }
 
+// The event viewer reads each event's text from the message file beside the program: both
+// roads register the source when that file is there, and UnregServer takes away the
+// source that names it, and no other.
+TEST_F(InstallationTest, TheRoadsRegisterTheEventSourceBesideTheProgramAndUnregServerRemovesIt) {
+  for (const char* word : {"-Service", "-RegServer"}) {
+    SCOPED_TRACE(word);
+    ASSERT_EQ(0, run(word));
+    EXPECT_EQ(kMessageFile, messageFileNamed());
+    EXPECT_EQ(7u, dwordValue(HKEY_LOCAL_MACHINE, kEventSourcePath, "TypesSupported"));
+    EXPECT_EQ(0, run("-UnregServer"));
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kEventSourcePath));
+  }
+  std::filesystem::remove(host::hostPathOf(kMessageFile));
+  ASSERT_EQ(0, run("-Service"));
+  EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kEventSourcePath)) << "no message file, no source";
+  host::setModulePath(kOldProgramPath);
+  ASSERT_EQ(0, run("-RegServer"));  // another installation's source
+  host::setModulePath(host::kDefaultModulePath);
+  EXPECT_EQ(0, run("-UnregServer"));
+  EXPECT_EQ(kOldMessageFile, messageFileNamed());
+  EXPECT_TRUE(boxTexts().empty());
+}
+
+// A path the ANSI code page cannot hold would register a look-alike path (Windows' best
+// fit, "Omega" for "Ωmega"), another program's, or none: both roads refuse it with 1113,
+// say which path, and change nothing. A path the code page holds is no reason to refuse.
+TEST_F(InstallationTest, AProgramPathTheCodePageCannotHoldIsRefusedAndChangesNothing) {
+  ASSERT_EQ(0, run("-Service"));  // an earlier registration, which must stay whole
+  const std::string before = registry();
+  host::setModulePathUtf8("C:\\Program Files\\Tools \u03A9mega\\KstvCardReader.exe");
+  for (const char* word : {"-RegServer", "-Service"}) {
+    SCOPED_TRACE(word);
+    EXPECT_EQ(static_cast<int>(ERROR_NO_UNICODE_TRANSLATION), run(word));
+    EXPECT_EQ(before, registry());
+  }
+  const std::string refusal =
+      "Not registered: the program's path \"C:\\Program Files\\Tools ?mega\\KstvCardReader.exe\" "
+      "has characters that the system's code page cannot hold (shown as ?), and the "
+      "registration would name another file or none. Put the program in a folder whose path "
+      "has none.";
+  EXPECT_EQ(std::vector<std::string>(2, refusal), boxTexts());
+  EXPECT_TRUE(host::serviceControlsSent().empty()) << "the old service was not even stopped";
+
+  host::clearMessageBoxes();
+  host::setModulePathUtf8("C:\\Program Files\\Kestrova Caf\u00E9\\KstvCardReader.exe");
+  EXPECT_EQ(0, run("-RegServer"));
+  EXPECT_TRUE(boxTexts().empty());
+}
+
 TEST_F(InstallationTest, RegServerMakesNoServiceAndRegistersFromAnyFolder) {
   host::setModulePath("C:\\Tools\\KstvCardReader.exe");
   EXPECT_EQ(0, run("-RegServer"));
@@ -775,6 +853,17 @@ TEST_F(InstallationTest, WithoutAVisibleWindowStationEachMessageGoesToTheEventLo
        olderVersionFailing("DeleteService", denied, 1, 0),
        ERROR_ACCESS_DENIED,
        {"Service could not be deleted"}},
+      {"-Service",
+       [](auto&) { readOnlyKey(kEventSourcePath, /*cutLastName=*/true); },
+       0,
+       {"Couldn't register the event source: the event log shows events without their text"}},
+      {"-UnregServer",
+       [](auto&) {
+         ASSERT_EQ(0, run("-Service"));
+         readOnlyKey(kEventSourcePath, /*cutLastName=*/false);
+       },
+       ERROR_ACCESS_DENIED,
+       {"Couldn't remove the event source"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.word) + " telling " + c.messages.front());
@@ -809,6 +898,7 @@ TEST_F(InstallationTest, WithoutAVisibleWindowStationEachMessageGoesToTheEventLo
     host::setWindowStationVisible(true);
     host::useTestClock(false);
     host::clearFailures();
+    host::clearReadOnlyMarks();
     host::refuseServiceManagerFullAccess(false);
     host::clearServiceReports();
     host::resetServiceManager();

@@ -64,9 +64,9 @@ TEST_F(RunBadgesTest, EveryCardPresentAtTheStartIsBadgedAndTheStopTakesEveryBadg
   host::addVolume(cardVolume('F', "MSPro"));
   host::addVolume(cardVolume('G', "xD-Picture"));
   auto run = startService();
-  EXPECT_EQ(iconOf("SD\\kicsd.ico"), badgeIcon('E'));
-  EXPECT_EQ(iconOf("MS\\kicms.ico"), badgeIcon('F'));
-  EXPECT_EQ(iconOf("XD\\kicxd.ico"), badgeIcon('G'));
+  EXPECT_EQ(iconOf("SD\\kicsd.ico,0"), badgeIcon('E'));
+  EXPECT_EQ(iconOf("MS\\kicms.ico,0"), badgeIcon('F'));
+  EXPECT_EQ(iconOf("XD\\kicxd.ico,0"), badgeIcon('G'));
   host::addVolume(cardVolume('H', "MMCplus"));
   ASSERT_TRUE(host::waitForDiskEvents());
   EXPECT_EQ("MMC", badgeLabel('H'));
@@ -90,7 +90,7 @@ TEST_F(RunBadgesTest, LeftoversOfAnEarlierRunGoAtTheStartAndACardStillInsideIsBa
   plantBadge('H', "C:\\Other Reader\\SD\\kicsd.ico");
   host::addVolume(cardVolume('E', "SDHC Reader"));
   auto run = startService();
-  EXPECT_EQ(iconOf("SD\\kicsd.ico"), badgeIcon('E'));
+  EXPECT_EQ(iconOf("SD\\kicsd.ico,0"), badgeIcon('E'));
   EXPECT_EQ("Secure Digital", badgeLabel('E'));
   EXPECT_FALSE(hasDriveKey('G'));
   EXPECT_EQ("Left behind", badgeLabel('H'));

@@ -93,6 +93,11 @@ TEST_F(ServiceRuntimeTest, TheModuleFolderKeepsItsTrailingBackslash) {
   host::setModulePath("C:\\Tools\\x.exe");
   runInProcessWithoutWmi();
   EXPECT_STREQ("C:\\Tools\\", TestServiceModule().moduleFolder);
+  // A folder the ANSI calls cannot name is none: its look-alike names another.
+  host::setModulePathUtf8("C:\\Tools \u03A9mega\\x.exe");
+  runInProcessWithoutWmi();
+  EXPECT_STREQ("", TestServiceModule().moduleFolder);
+  EXPECT_STREQ("", BadgeIconPath(CardType::SD));
 }
 
 TEST_F(ServiceRuntimeTest, WindowsSevenIsRefusedWithAnEventAndStopsWithOldWinVersion) {
@@ -188,7 +193,7 @@ TEST_F(ServiceRuntimeTest, ACardIsBadgedWhileRunningAndTheStopTakesItsBadge) {
   startService(run);
   host::addVolume(cardVolume('E', "SDHC Reader"));
   ASSERT_TRUE(host::waitForDiskEvents());
-  EXPECT_EQ("C:\\Program Files\\Kestrova\\MemoryCard\\SD\\kicsd.ico", badgeIcon('E'));
+  EXPECT_EQ("C:\\Program Files\\Kestrova\\MemoryCard\\SD\\kicsd.ico,0", badgeIcon('E'));
 
   testing::internal::CaptureStdout();
   EXPECT_EQ(static_cast<DWORD>(NO_ERROR), host::sendServiceControl(SERVICE_CONTROL_STOP));
@@ -325,7 +330,7 @@ TEST_F(ServiceRuntimeTest, ACardPresentAtTheStartIsBadgedBeforeTheSubscriptionsE
   startService(run);
   EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING}), statesAtScan)
       << "RUNNING is reported before the drive scan";
-  EXPECT_EQ("C:\\Program Files\\Kestrova\\MemoryCard\\XD\\kicxd.ico", badgeIcon('F'));
+  EXPECT_EQ("C:\\Program Files\\Kestrova\\MemoryCard\\XD\\kicxd.ico,0", badgeIcon('F'));
   EXPECT_EQ("xD Picture", badgeLabel('F'));
   std::vector<std::string> order;
   for (const host::RecordedCall& call : host::recordedCalls()) {
@@ -371,6 +376,43 @@ TEST_F(ServiceRuntimeTest, TheControlTableAnswersEachRequest) {
   EXPECT_EQ(SERVICE_STOPPED, reportedStates().back());
 }
 
+// Any signed-in user may send the codes 128 to 255. A flood of them leaves one warning
+// (and one debug line), then at most one an hour that counts those left out; the stop
+// counts the rest.
+TEST_F(ServiceRuntimeTest, RequestsTheServiceDoesNotKnowCannotFillTheEventLogOrTheDebugLog) {
+  setDebugLevel(1);
+  std::unique_ptr<ServiceRun> run;
+  startService(run);
+  for (DWORD i = 0; i < 200; ++i)
+    ASSERT_EQ(static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED),
+              host::sendServiceControl(128 + i % 128));
+  host::useTestClock(true);
+  Sleep(60 * 60 * 1000);
+  host::useTestClock(false);
+  for (int i = 0; i < 4; ++i) host::sendServiceControl(255);
+  testing::internal::CaptureStdout();
+  host::sendServiceControl(SERVICE_CONTROL_STOP);
+  EXPECT_EQ(0, run->exitCode());
+  testing::internal::GetCapturedStdout();
+
+  const std::vector<std::string> expected = {
+      "Bad service request",
+      "Bad service request (199 more since the last report, not reported one by one)",
+      "3 more bad service requests since the last report, not reported one by one"};
+  std::vector<std::string> reported;
+  for (const host::Event& event : newEvents()) {
+    EXPECT_EQ(EVENTLOG_WARNING_TYPE, event.type);
+    reported.insert(reported.end(), event.strings.begin(), event.strings.end());
+  }
+  EXPECT_EQ(expected, reported);
+  std::vector<std::string> lines;
+  for (const std::string& line : newDebuggerLines())
+    if (line.find("ad service request") != std::string::npos) lines.push_back(line);
+  ASSERT_EQ(expected.size(), lines.size());
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    EXPECT_EQ("KstvCardReader: " + expected[i] + "\n", lines[i]);
+}
+
 TEST_F(ServiceRuntimeTest, AHandlerThatCannotBeRegisteredEndsTheServiceUnreported) {
   host::failCall("RegisterServiceCtrlHandlerExA", ERROR_ACCESS_DENIED);
   registerAsService();
@@ -390,7 +432,7 @@ TEST_F(ServiceRuntimeTest, AStopAtEachStepOfTheStartIsNeverFollowedByRunningOrMo
   struct Step {
     const char* call;
     unsigned after;
-  } steps[] = {{"GetModuleFileNameA", 0},  {"CreateFileMappingA", 0},
+  } steps[] = {{"GetModuleFileNameW", 0},  {"CreateFileMappingA", 0},
                {"RegOpenKeyExA", 2},  // the debug level's key
                {"GetVersionExA", 0},       {"PeekMessageA", 0},
                {"CoInitializeEx", 0},      {"OpenThreadToken", 0},

@@ -10,10 +10,10 @@
 
 namespace kstv::test {
 
-// A REG_SZ value of a key below `root` (the default value when `name` is null), if the
-// key and the value are there.
-inline std::optional<std::string> stringValue(HKEY root, const std::string& path,
-                                              const char* name) {
+// A REG_SZ value (or one of `wantedType`) of a key below `root` (the default value when
+// `name` is null), if the key and the value are there.
+inline std::optional<std::string> stringValue(HKEY root, const std::string& path, const char* name,
+                                              DWORD wantedType = REG_SZ) {
   UniqueKey key;
   if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
     return std::nullopt;
@@ -21,7 +21,7 @@ inline std::optional<std::string> stringValue(HKEY root, const std::string& path
   DWORD size = sizeof data, type = 0;
   if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
           ERROR_SUCCESS ||
-      type != REG_SZ || size == 0)
+      type != wantedType || size == 0)
     return std::nullopt;
   return std::string(data, size - 1);
 }
