@@ -197,6 +197,10 @@ namespace detail {
 
 bool isVolumePath(LPCSTR name) { return volumePathLetter(name).has_value(); }
 
+bool isVolumeHandle(HANDLE handle) {
+  return KernelHandles::instance().find<VolumeHandle>(handle) != nullptr;
+}
+
 HANDLE openVolume(LPCSTR name, DWORD shareMode, DWORD disposition) {
   auto letter = volumePathLetter(name);
   if (!letter || disposition != OPEN_EXISTING) {

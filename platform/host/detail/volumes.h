@@ -18,5 +18,7 @@ bool isVolumePath(LPCSTR name);
 // set. As Windows documents for volumes, the sharing must allow other readers and writers
 // (the file systems hold the volume open) and the disposition must be OPEN_EXISTING.
 HANDLE openVolume(LPCSTR name, DWORD shareMode, DWORD disposition);
+// Whether `handle` is an opened volume.
+bool isVolumeHandle(HANDLE handle);
 
 }  // namespace kstv::host::detail
