@@ -359,7 +359,11 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
   if (!(record->access & SERVICE_QUERY_STATUS)) return Fail(ERROR_ACCESS_DENIED);
   if (!status) return Fail(ERROR_INVALID_PARAMETER);
   std::vector<SERVICE_STATUS> reports = serviceStatusReports();
-  if (!reports.empty()) {
+  if (!reports.empty() && reports.back().dwCurrentState != SERVICE_STOPPED &&
+      detail::serviceProcessGone()) {
+    *status = {
+        SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, detail::kServiceProcessAborted, 0, 0, 0};
+  } else if (!reports.empty()) {
     *status = reports.back();
   } else {
     std::memset(status, 0, sizeof *status);
