@@ -144,6 +144,27 @@ std::size_t LastSeparator(const char* path) {
 
 }  // namespace
 
+void FindModuleFolder(char (&folder)[MAX_PATH]) {
+  DWORD length = GetModuleFileNameA(nullptr, folder, MAX_PATH);
+  folder[length < MAX_PATH ? length : MAX_PATH - 1] = '\0';  // a cut path may lack its NUL
+  // Walked by characters: a trail byte 0x5C of a double-byte character is not a backslash.
+  char* lastBackslash = nullptr;
+  for (char* character = folder; *character; character = CharNextA(character))
+    if (*character == '\\') lastBackslash = character;
+  if (lastBackslash) lastBackslash[1] = '\0';
+}
+
+bool QuotedProgramPath(char (&quoted)[MAX_PATH + 2]) {
+  char path[MAX_PATH];
+  DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (length == 0 || length == MAX_PATH) return false;
+  quoted[0] = '"';
+  for (DWORD i = 0; i < length; ++i) quoted[i + 1] = path[i];
+  quoted[length + 1] = '"';
+  quoted[length + 2] = '\0';
+  return true;
+}
+
 DWORD CheckProgramLocation(const char* programPath, char (&where)[MAX_PATH]) {
   const std::size_t length = std::strlen(programPath);
   if (length >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;

@@ -7,6 +7,7 @@
 #include "monitor/DriveBadges.h"
 #include "monitor/MonitorClaim.h"
 #include "platform/com_apartment.h"
+#include "service/ProgramLocation.h"
 #include "service/ServiceControl.h"
 #include "service/TokenSecurityDescriptor.h"
 
@@ -28,17 +29,6 @@ constexpr char kSubscriptionFailed[] = "Couldn't subscribe to disk events (0x%08
 // posted. The timer's messages are made by the queue itself, so they come even when it is
 // too full to take a posted message.
 constexpr UINT kStopCheckMilliseconds = 1000;
-
-// The executable's folder, cut just behind its last backslash. The path is walked by
-// characters: a trail byte 0x5C of a double-byte character is not a backslash.
-void FindModuleFolder(char (&folder)[MAX_PATH]) {
-  DWORD length = GetModuleFileNameA(nullptr, folder, MAX_PATH);
-  folder[length < MAX_PATH ? length : MAX_PATH - 1] = '\0';  // a cut path may lack its NUL
-  char* lastBackslash = nullptr;
-  for (char* character = folder; *character; character = CharNextA(character))
-    if (*character == '\\') lastBackslash = character;
-  if (lastBackslash) lastBackslash[1] = '\0';
-}
 
 // Pumps the thread's queue until WM_QUIT, a failed GetMessageA or a stop request.
 void PumpMessages(ServiceModule& module) {
