@@ -39,10 +39,10 @@ std::atomic_ref<DWORD> LevelOf(ServiceModule& module) {
 
 }  // namespace
 
-void ServiceModule::OpenDebugLog(LogStart start) {
+DWORD ServiceModule::ReadDebugLevel() const {
   HKEY opened = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, kKeyRead, &opened) != ERROR_SUCCESS)
-    return;
+    return 0;
   RegistryKey settings;
   settings.attach(opened);
   // Cleared first, so that a value shorter than four bytes still gives a defined level.
@@ -51,10 +51,17 @@ void ServiceModule::OpenDebugLog(LogStart start) {
   DWORD size = sizeof buffer;
   if (RegQueryValueExA(settings.handle(), kDebugLevelValue, nullptr, &type, buffer, &size) !=
       ERROR_SUCCESS)
-    return;
-  settings.close();
+    return 0;
   DWORD level;
   std::memcpy(&level, buffer, sizeof level);  // the first four bytes, little-endian
+  return level;
+}
+
+const char* ServiceModule::DebugLogPath() const { return kLogFilePath; }
+
+void ServiceModule::OpenDebugLog(LogStart start) {
+  const DWORD level = ReadDebugLevel();
+  if (level == 0) return;  // the level stays as the caller set it: 0
   LevelOf(*this).store(level);
 
   ExclusiveLock guard(logFileLock);
@@ -64,10 +71,10 @@ void ServiceModule::OpenDebugLog(LogStart start) {
     // When the log cannot be moved (another program holds it, or the kept one, without
     // letting it be renamed or replaced), the run adds its lines to it: nothing is lost.
     if (start == LogStart::Empty)
-      MoveFileExA(kLogFilePath, kPreviousLogFilePath, MOVEFILE_REPLACE_EXISTING);
+      MoveFileExA(DebugLogPath(), kPreviousLogFilePath, MOVEFILE_REPLACE_EXISTING);
     // Only appending: every line lands at the end, after those of another process that
     // writes the same log (a registration while the service runs), never over them.
-    logFile = CreateFileA(kLogFilePath, FILE_APPEND_DATA | SYNCHRONIZE, kLogShareMode, nullptr,
+    logFile = CreateFileA(DebugLogPath(), FILE_APPEND_DATA | SYNCHRONIZE, kLogShareMode, nullptr,
                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   }
 }

@@ -83,6 +83,10 @@ struct ServiceModule {
   enum class LogStart { Append, Empty };
   void ResetDebugLog();
   void OpenDebugLog(LogStart start = LogStart::Append);
+  // The level DebugLevel sets, as a run or a registration reads it (0 when it sets none),
+  // and where the log file lies; read without opening or changing anything.
+  DWORD ReadDebugLevel() const;
+  const char* DebugLogPath() const;
   void CloseDebugLog();
   void DebugPrint(const char* format, ...) KSTV_PRINTF_FORMAT(2, 3);
   void ReportToEventLog(WORD type, const char* format, ...) KSTV_PRINTF_FORMAT(3, 4);
