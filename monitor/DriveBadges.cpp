@@ -92,17 +92,6 @@ bool WriteBadgeValue(const char* keyPath, const char* text) {
   return true;
 }
 
-// Whether two paths name the same file, as the file system compares names: letter by
-// letter, without regard to case. (A linguistic comparison would take "Straße" for
-// "Strasse", another folder.)
-bool SamePath(const char* first, const char* second) {
-  WCHAR wideFirst[kIconPathCapacity + 1];
-  WCHAR wideSecond[kIconPathCapacity + 1];
-  return MultiByteToWideChar(CP_ACP, 0, first, -1, wideFirst, kIconPathCapacity + 1) != 0 &&
-         MultiByteToWideChar(CP_ACP, 0, second, -1, wideSecond, kIconPathCapacity + 1) != 0 &&
-         CompareStringOrdinal(wideFirst, -1, wideSecond, -1, TRUE) == CSTR_EQUAL;
-}
-
 // True when the drive key `name` below `drives` has a DefaultIcon whose default value is
 // one of the four icon paths: a badge of this program.
 bool NamesOwnIcon(HKEY drives, const char* name) {
@@ -122,7 +111,7 @@ bool NamesOwnIcon(HKEY drives, const char* name) {
     return false;
   value[size] = '\0';
   for (const CardBadge& badge : kCardBadges)
-    if (badge.iconPath[0] && SamePath(value, badge.iconPath)) return true;
+    if (badge.iconPath[0] && SameFileName(value, badge.iconPath)) return true;
   return false;
 }
 
@@ -167,6 +156,22 @@ void RemoveRecordedBadgesLocked() {
 }
 
 }  // namespace
+
+BadgeOwner DriveBadgeOwner(char letter) {
+  if (!IsAsciiLetter(static_cast<unsigned char>(letter))) return BadgeOwner::None;
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kDrivesKeyPath, 0, kKeyRead, &opened) != ERROR_SUCCESS)
+    return BadgeOwner::None;
+  RegistryKey drives;
+  drives.attach(opened);
+  const char name[2] = {letter, '\0'};
+  if (NamesOwnIcon(drives.handle(), name)) return BadgeOwner::ThisProgram;
+  if (RegOpenKeyExA(drives.handle(), name, 0, kKeyRead, &opened) != ERROR_SUCCESS)
+    return BadgeOwner::None;
+  RegistryKey driveKey;
+  driveKey.attach(opened);
+  return BadgeOwner::AnotherProgram;
+}
 
 void BuildBadgeIconPaths(const char* folder) {
   for (const CardBadge& badge : kCardBadges) {

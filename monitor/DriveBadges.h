@@ -34,6 +34,12 @@ void ScanDrivesAtStartup();
 // are left alone. For the start, before the scan.
 void RemoveLeftoverDriveBadges();
 
+// Whose badge the drive key of `letter` holds: none (no drive key), this program's (its
+// DefaultIcon names one of the four icon paths, compared as RemoveLeftoverDriveBadges
+// compares them), or another program's. Only reads; the icon paths must be built.
+enum class BadgeOwner { None, ThisProgram, AnotherProgram };
+BadgeOwner DriveBadgeOwner(char letter);
+
 // Whether any badge is recorded; a cheap look for the removal sink.
 bool AnyDriveBadgeRecorded();
 // The recorded letters, upper case, in alphabetical order ("" for none). A letter names

@@ -30,6 +30,15 @@ HeapBuffer NarrowCopy(const WCHAR* text, bool* outOfMemory) {
   return narrow;
 }
 
+bool SameFileName(const char* first, const char* second) {
+  constexpr int kCapacity = MAX_PATH + 3;  // a quoted path and its terminator
+  WCHAR wideFirst[kCapacity];
+  WCHAR wideSecond[kCapacity];
+  return MultiByteToWideChar(CP_ACP, 0, first, -1, wideFirst, kCapacity) != 0 &&
+         MultiByteToWideChar(CP_ACP, 0, second, -1, wideSecond, kCapacity) != 0 &&
+         CompareStringOrdinal(wideFirst, -1, wideSecond, -1, TRUE) == CSTR_EQUAL;
+}
+
 void PrintWide(const WCHAR* text) {
   std::string narrow = NarrowText(text);
   std::fwrite(narrow.data(), 1, narrow.size(), stdout);
