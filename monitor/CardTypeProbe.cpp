@@ -80,26 +80,44 @@ CardType Classify(const char* vendorId, const char* productId) {
   return CardType::None;
 }
 
+// The descriptor could not be read: the code, never 0.
+DriveIdentity Unread(DriveIdentity& identity, DWORD error) {
+  identity.error = error != ERROR_SUCCESS ? error : static_cast<DWORD>(ERROR_GEN_FAILURE);
+  return identity;
+}
+
+void CopyId(char (&id)[kDeviceIdCapacity], const char* text) {
+  std::strncpy(id, text, kDeviceIdCapacity - 1);
+  id[kDeviceIdCapacity - 1] = '\0';
+}
+
 }  // namespace
 
-CardType ProbeCardType(const WCHAR* driveId) {
+CardType ProbeCardType(const WCHAR* driveId) { return ProbeDriveIdentity(driveId).cardType; }
+
+DriveIdentity ProbeDriveIdentity(const WCHAR* driveId) {
+  DriveIdentity identity;
   char path[kDevicePathCapacity];
-  if (!FormatDevicePath(driveId, path)) return CardType::None;
+  if (!FormatDevicePath(driveId, path)) return Unread(identity, ERROR_INVALID_NAME);
 
   UniqueFileHandle volume(CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                                       nullptr));
-  if (!volume) return CardType::None;
+  if (!volume) return Unread(identity, GetLastError());
 
   STORAGE_DESCRIPTOR_HEADER header;
-  if (!QueryDeviceDescriptor(volume.get(), &header, sizeof header)) return CardType::None;
+  if (!QueryDeviceDescriptor(volume.get(), &header, sizeof header))
+    return Unread(identity, GetLastError());
+  if (header.Size == 0) return identity;  // the device has no descriptor to give
   // A device may report any Size: one too small to hold the fields read below, or an
   // implausibly large one, is no answer.
-  if (header.Size < kOffsetsEnd || header.Size > kLargestDescriptor) return CardType::None;
+  if (header.Size < kOffsetsEnd || header.Size > kLargestDescriptor)
+    return Unread(identity, ERROR_INVALID_DATA);
 
   UniqueLocalMemory buffer(LocalAlloc(LMEM_ZEROINIT, header.Size));
-  if (!buffer) return CardType::None;
-  if (!QueryDeviceDescriptor(volume.get(), buffer.get(), header.Size)) return CardType::None;
+  if (!buffer) return Unread(identity, ERROR_NOT_ENOUGH_MEMORY);
+  if (!QueryDeviceDescriptor(volume.get(), buffer.get(), header.Size))
+    return Unread(identity, GetLastError());
 
   const auto* descriptor = static_cast<const BYTE*>(buffer.get());
   DWORD size = header.Size;
@@ -108,15 +126,19 @@ CardType ProbeCardType(const WCHAR* driveId) {
               sizeof reportedSize);
   // The descriptor's own Size bounds the ids too, whatever it says (0: none of them).
   if (reportedSize < size) size = reportedSize;
-  if (size < kOffsetsEnd) return CardType::None;
+  if (size < kOffsetsEnd) return identity;
 
   DWORD vendorOffset, productOffset;
   std::memcpy(&vendorOffset, descriptor + offsetof(STORAGE_DEVICE_DESCRIPTOR, VendorIdOffset),
               sizeof(DWORD));
   std::memcpy(&productOffset, descriptor + offsetof(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset),
               sizeof(DWORD));
-  return Classify(DescriptorString(descriptor, size, vendorOffset),
-                  DescriptorString(descriptor, size, productOffset));
+  const char* vendorId = DescriptorString(descriptor, size, vendorOffset);
+  const char* productId = DescriptorString(descriptor, size, productOffset);
+  CopyId(identity.vendorId, vendorId);
+  CopyId(identity.productId, productId);
+  identity.cardType = Classify(vendorId, productId);
+  return identity;
 }
 
 }  // namespace kstv

@@ -1,6 +1,8 @@
 // Classifies a drive by the vendor and product ids its storage descriptor reports.
 #pragma once
 
+#include <cstddef>
+
 #include "monitor/CardType.h"
 #include "platform/win32.h"
 
@@ -10,5 +12,17 @@ namespace kstv {
 // exactly "Kestrova" and the product id begins with "SD", "MMC", "xD" or "MS" (tried in
 // that order, case-sensitive); None for anything else and for every failure.
 CardType ProbeCardType(const WCHAR* driveId);
+
+// What the probe reads of a drive: the descriptor's vendor and product ids (cut to fit,
+// empty when absent) and the card they make, or the code for which the descriptor could
+// not be read (0 when it was; an answer of no descriptor at all counts as read).
+inline constexpr std::size_t kDeviceIdCapacity = 64;
+struct DriveIdentity {
+  DWORD error = ERROR_SUCCESS;
+  char vendorId[kDeviceIdCapacity] = {};
+  char productId[kDeviceIdCapacity] = {};
+  CardType cardType = CardType::None;
+};
+DriveIdentity ProbeDriveIdentity(const WCHAR* driveId);
 
 }  // namespace kstv
