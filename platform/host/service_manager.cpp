@@ -366,9 +366,11 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
   } else if (!reports.empty()) {
     *status = reports.back();
   } else {
+    // As the service manager says of a service not started since the machine started.
     std::memset(status, 0, sizeof *status);
     status->dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status->dwCurrentState = SERVICE_STOPPED;
+    status->dwWin32ExitCode = ERROR_SERVICE_NEVER_STARTED;
   }
   return TRUE;
 }
