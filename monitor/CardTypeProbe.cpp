@@ -99,25 +99,45 @@ CardType Classify(const std::string& vendorId, const std::string& productId) {
   return CardType::None;
 }
 
+// The descriptor could not be read: the code, never 0.
+DriveIdentity Unread(DriveIdentity& identity, DWORD error) {
+  identity.error = error != ERROR_SUCCESS ? error : static_cast<DWORD>(ERROR_GEN_FAILURE);
+  return identity;
+}
+
+void CopyId(char (&id)[kDeviceIdCapacity], const char* text) {
+  std::strncpy(id, text, kDeviceIdCapacity - 1);
+  id[kDeviceIdCapacity - 1] = '\0';
+}
+
 }  // namespace
 
-bool ReadDeviceIds(const WCHAR* driveId, std::string& vendorId, std::string& productId) {
+CardType ProbeCardType(const WCHAR* driveId) { return ProbeDriveIdentity(driveId).cardType; }
+
+DriveIdentity ProbeDriveIdentity(const WCHAR* driveId) {
+  DriveIdentity identity;
   char path[kDevicePathCapacity];
-  if (!FormatDevicePath(driveId, path)) return false;
+  if (!FormatDevicePath(driveId, path)) return Unread(identity, ERROR_INVALID_NAME);
 
   UniqueFileHandle volume(CreateFileA(path, kNoAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, kVolumeOpenFlags, nullptr));
-  if (!volume || !HoldsMedium(volume.get())) return false;
+  if (!volume) return Unread(identity, GetLastError());
+  // An empty slot still reports the reader's descriptor, but holds no card.
+  if (!HoldsMedium(volume.get())) return identity;
 
   STORAGE_DESCRIPTOR_HEADER header;
-  if (!QueryDeviceDescriptor(volume.get(), &header, sizeof header)) return false;
+  if (!QueryDeviceDescriptor(volume.get(), &header, sizeof header))
+    return Unread(identity, GetLastError());
+  if (header.Size == 0) return identity;  // the device has no descriptor to give
   // A device may report any Size: one too small to hold the fields read below, or an
   // implausibly large one, is no answer.
-  if (header.Size < kOffsetsEnd || header.Size > kLargestDescriptor) return false;
+  if (header.Size < kOffsetsEnd || header.Size > kLargestDescriptor)
+    return Unread(identity, ERROR_INVALID_DATA);
 
   UniqueLocalMemory buffer(LocalAlloc(LMEM_ZEROINIT, header.Size));
-  if (!buffer) return false;
-  if (!QueryDeviceDescriptor(volume.get(), buffer.get(), header.Size)) return false;
+  if (!buffer) return Unread(identity, ERROR_NOT_ENOUGH_MEMORY);
+  if (!QueryDeviceDescriptor(volume.get(), buffer.get(), header.Size))
+    return Unread(identity, GetLastError());
 
   const auto* descriptor = static_cast<const BYTE*>(buffer.get());
   DWORD size = header.Size;
@@ -126,22 +146,19 @@ bool ReadDeviceIds(const WCHAR* driveId, std::string& vendorId, std::string& pro
               sizeof reportedSize);
   // The descriptor's own Size bounds the ids too, whatever it says (0: none of them).
   if (reportedSize < size) size = reportedSize;
-  if (size < kOffsetsEnd) return false;
+  if (size < kOffsetsEnd) return identity;
 
   DWORD vendorOffset, productOffset;
   std::memcpy(&vendorOffset, descriptor + offsetof(STORAGE_DEVICE_DESCRIPTOR, VendorIdOffset),
               sizeof(DWORD));
   std::memcpy(&productOffset, descriptor + offsetof(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset),
               sizeof(DWORD));
-  vendorId = DescriptorString(descriptor, size, vendorOffset);
-  productId = DescriptorString(descriptor, size, productOffset);
-  return true;
-}
-
-CardType ProbeCardType(const WCHAR* driveId) {
-  std::string vendorId, productId;
-  if (!ReadDeviceIds(driveId, vendorId, productId)) return CardType::None;
-  return Classify(vendorId, productId);
+  const char* vendorId = DescriptorString(descriptor, size, vendorOffset);
+  const char* productId = DescriptorString(descriptor, size, productOffset);
+  CopyId(identity.vendorId, vendorId);
+  CopyId(identity.productId, productId);
+  identity.cardType = Classify(vendorId, productId);
+  return identity;
 }
 
 }  // namespace kstv

@@ -1,7 +1,7 @@
 // Classifies a drive by the vendor and product ids its storage descriptor reports.
 #pragma once
 
-#include <string>
+#include <cstddef>
 
 #include "monitor/CardType.h"
 #include "platform/win32.h"
@@ -14,10 +14,19 @@ namespace kstv {
 // that is not one letter and a colon, which is never opened.
 CardType ProbeCardType(const WCHAR* driveId);
 
-// The vendor and product ids of the drive's storage descriptor ("" for one it lacks). The
-// volume is opened with no access rights, so that nothing mounts its file system, and
-// asked first whether it holds a medium. False when the id is no drive id, the drive
-// cannot be opened, holds no medium or gives no descriptor.
-bool ReadDeviceIds(const WCHAR* driveId, std::string& vendorId, std::string& productId);
+// What the probe reads of a drive: the descriptor's vendor and product ids (cut to fit,
+// empty when absent) and the card they make, or the code for which the descriptor could
+// not be read (0 when it was; an answer of no descriptor at all counts as read, and so
+// does an empty slot, which holds no card whatever its descriptor says). The volume is
+// opened with no access rights, so that nothing mounts its file system, and asked first
+// whether it holds a medium.
+inline constexpr std::size_t kDeviceIdCapacity = 64;
+struct DriveIdentity {
+  DWORD error = ERROR_SUCCESS;
+  char vendorId[kDeviceIdCapacity] = {};
+  char productId[kDeviceIdCapacity] = {};
+  CardType cardType = CardType::None;
+};
+DriveIdentity ProbeDriveIdentity(const WCHAR* driveId);
 
 }  // namespace kstv

@@ -184,6 +184,22 @@ void RemoveRecordedBadgesLocked() {
 
 }  // namespace
 
+BadgeOwner DriveBadgeOwner(char letter) {
+  if (!IsAsciiLetter(static_cast<unsigned char>(letter))) return BadgeOwner::None;
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kDrivesKeyPath, 0, kKeyRead, &opened) != ERROR_SUCCESS)
+    return BadgeOwner::None;
+  RegistryKey drives;
+  drives.attach(opened);
+  const char name[2] = {letter, '\0'};
+  if (NamesOwnIcon(drives.handle(), name)) return BadgeOwner::ThisProgram;
+  if (RegOpenKeyExA(drives.handle(), name, 0, kKeyRead, &opened) != ERROR_SUCCESS)
+    return BadgeOwner::None;
+  RegistryKey driveKey;
+  driveKey.attach(opened);
+  return BadgeOwner::AnotherProgram;
+}
+
 void BuildBadgeIconPaths(const char* folder) {
   for (const CardBadge& badge : kCardBadges) {
     // A relative path would name an icon wherever the shell happens to be.

@@ -41,6 +41,12 @@ void RemoveLeftoverDriveBadges();
 // alone. Compared as RemoveLeftoverDriveBadges compares.
 bool IsOwnBadgeIcon(const char* iconValue);
 
+// Whose badge the drive key of `letter` holds: none (no drive key), this program's (its
+// DefaultIcon names one of the four icon paths, compared as RemoveLeftoverDriveBadges
+// compares them), or another program's. Only reads; the icon paths must be built.
+enum class BadgeOwner { None, ThisProgram, AnotherProgram };
+BadgeOwner DriveBadgeOwner(char letter);
+
 // Whether any badge is recorded; a cheap look for the removal sink.
 bool AnyDriveBadgeRecorded();
 // The recorded letters, upper case, in alphabetical order ("" for none). A letter names

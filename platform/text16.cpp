@@ -31,10 +31,11 @@ HeapBuffer NarrowCopy(const WCHAR* text, bool* outOfMemory) {
 }
 
 bool SameFileName(const char* first, const char* second) {
-  WCHAR wideFirst[MAX_PATH + 1];
-  WCHAR wideSecond[MAX_PATH + 1];
-  return MultiByteToWideChar(CP_ACP, 0, first, -1, wideFirst, MAX_PATH + 1) != 0 &&
-         MultiByteToWideChar(CP_ACP, 0, second, -1, wideSecond, MAX_PATH + 1) != 0 &&
+  constexpr int kCapacity = MAX_PATH + 3;  // a quoted path and its terminator
+  WCHAR wideFirst[kCapacity];
+  WCHAR wideSecond[kCapacity];
+  return MultiByteToWideChar(CP_ACP, 0, first, -1, wideFirst, kCapacity) != 0 &&
+         MultiByteToWideChar(CP_ACP, 0, second, -1, wideSecond, kCapacity) != 0 &&
          CompareStringOrdinal(wideFirst, -1, wideSecond, -1, TRUE) == CSTR_EQUAL;
 }
 

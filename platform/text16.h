@@ -27,9 +27,10 @@ std::string NarrowText(const WCHAR* text);
 // (when given) tells apart. Never throws.
 HeapBuffer NarrowCopy(const WCHAR* text, bool* outOfMemory = nullptr);
 
-// Whether two paths in the ANSI code page name the same file, as the file system compares
-// names: letter by letter, without regard to case (a linguistic comparison would take
-// "Straße" for "Strasse", another folder). False for a path longer than MAX_PATH.
+// Whether two paths name the same file, as the file system compares names: letter by
+// letter, without regard to case (a linguistic comparison would take "Straße" for
+// "Strasse", another folder). Texts in the ANSI code page; paths longer than a quoted
+// MAX_PATH are never equal.
 bool SameFileName(const char* first, const char* second);
 
 }  // namespace kstv

@@ -23,6 +23,7 @@
 #else
 #include "platform/host/win32_clock.h"
 #include "platform/host/win32_com.h"
+#include "platform/host/win32_console.h"
 #include "platform/host/win32_diagnostics.h"
 #include "platform/host/win32_errors.h"
 #include "platform/host/win32_files.h"

@@ -142,6 +142,15 @@ HRESULT removeOwnTypeLibraryRegistration(const ServiceModule& module) {
   return unregisterLibrary(attributes);
 }
 
+HRESULT registeredOwnTypeLibraryPath(const ServiceModule& module, BSTR* path) {
+  *path = nullptr;
+  TLIBATTR attributes;
+  HRESULT result = readOwnLibraryAttributes(module, attributes);
+  if (FAILED(result)) return result;
+  return QueryPathOfRegTypeLib(attributes.guid, attributes.wMajorVerNum, attributes.wMinorVerNum,
+                               attributes.lcid, path);
+}
+
 HRESULT ownTypeLibraryKeyName(const ServiceModule& module,
                               char (&keyName)[kTypeLibraryKeyNameCapacity]) {
   TLIBATTR attributes;

@@ -25,6 +25,11 @@ HRESULT unregisterOwnTypeLibrary(const ServiceModule& module);
 // that stays registered a success.
 HRESULT removeOwnTypeLibraryRegistration(const ServiceModule& module);
 
+// The path the library is registered with (the caller frees it with SysFreeString):
+// S_OK, TYPE_E_LIBNOTREGISTERED when it is not registered, or the failure that kept it
+// from being read. Changes nothing.
+HRESULT registeredOwnTypeLibraryPath(const ServiceModule& module, BSTR* path);
+
 // Where the platform keeps the library's registration, below HKEY_CLASSES_ROOT:
 // "TypeLib\{LIBID}", from the library's own attributes. A registration road that fails
 // puts that key back as it was.

@@ -1,7 +1,8 @@
 #!/bin/sh
 # The main job, on a fresh emulated machine (host build): KstvCardReader without
 # registration, then registered with -Service and run as a service that badges the cards
-# a second process inserts into a multi-slot reader, until it is stopped; then -UnregServer.
+# a second process inserts into a multi-slot reader, checked once with -Status, until it is
+# stopped; then -UnregServer.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/build.sh >/dev/null
@@ -49,6 +50,9 @@ say "A USB stick that is no card of the reader goes into G: (no badge)"
 show "$machine" volume add G: removable Generic "USB Flash Disk"
 sleep 1.2
 show "$machine" reg query "$drives"
+
+say "KstvCardReader -Status: what is registered, running and badged (it changes nothing)"
+show_exit "$program" -Status
 
 say "The SD card comes out of E:; the Memory Stick in F: keeps its badge"
 show "$machine" volume remove E:

@@ -10,6 +10,7 @@ constexpr struct {
     {"UnregServer", CommandWord::UnregServer},
     {"RegServer", CommandWord::RegServer},
     {"Service", CommandWord::Service},
+    {"Status", CommandWord::Status},
 };
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The command line of KstvCardReader: three words behind a hyphen or slash.
+// The command line of KstvCardReader: four words behind a hyphen or slash.
 #pragma once
 
 #include "platform/win32.h"
@@ -13,11 +13,12 @@ inline constexpr char kSwitchDelimiters[] = "-/";
 // CharNextA, so a double-byte character is stepped over whole; bytes compare exactly.
 LPCSTR FindSwitch(LPCSTR text, LPCSTR delimiters);
 
-enum class CommandWord { None, UnregServer, RegServer, Service };
+enum class CommandWord { None, UnregServer, RegServer, Service, Status };
 
 // Scans the command line switch by switch. A switch decides the road when the whole rest
 // of the line behind its delimiter is one of the words (without regard to case), tried
-// in the order UnregServer, RegServer, Service; later switches are then not looked at.
+// in the order UnregServer, RegServer, Service, Status; later switches are then not
+// looked at.
 CommandWord FindCommandWord(LPCSTR commandLine);
 
 }  // namespace kstv

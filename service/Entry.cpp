@@ -5,6 +5,7 @@
 #include "registry/RegistryKey.h"
 #include "service/AppId.h"
 #include "service/CommandLine.h"
+#include "service/Status.h"
 
 namespace kstv {
 namespace {
@@ -65,6 +66,8 @@ int Entry(HINSTANCE instance, HINSTANCE, LPSTR, int) {
       return module.RegisterApplication(TRUE, FALSE);
     case CommandWord::Service:
       return module.RegisterApplication(TRUE, TRUE);
+    case CommandWord::Status:
+      return ShowStatus(module);
     case CommandWord::None:
       break;
   }

@@ -1,5 +1,5 @@
 // The process entry of KstvCardReader: fills ServiceModule, reads the command line and
-// takes one of four roads. Its result is the process exit code.
+// takes one of five roads. Its result is the process exit code.
 #pragma once
 
 #include "platform/win32.h"

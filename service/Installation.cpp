@@ -17,9 +17,6 @@ namespace {
 // Returned by a registration on a system older than Windows 8 / Server 2012.
 constexpr HRESULT kUnsupportedOperatingSystem = static_cast<HRESULT>(0x80110449L);
 
-constexpr char kLocalServiceValue[] = "KstvCardReader";
-constexpr char kServiceParametersValue[] = "-Service";
-
 LONG OpenForWriting(HKEY parent, LPCSTR name, RegistryKey& key) {
   HKEY opened = nullptr;
   LONG result = RegOpenKeyExA(parent, name, 0, kKeyWrite, &opened);

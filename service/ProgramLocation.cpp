@@ -149,6 +149,21 @@ std::size_t LastSeparator(const char* path) {
 
 }  // namespace
 
+void FindModuleFolder(char (&folder)[MAX_PATH]) {
+  if (ProgramFolder(folder) != ERROR_SUCCESS) folder[0] = '\0';
+}
+
+bool QuotedProgramPath(char (&quoted)[MAX_PATH + 2]) {
+  char path[MAX_PATH];
+  if (ProgramFilePath(path) != ERROR_SUCCESS) return false;
+  const std::size_t length = std::strlen(path);
+  quoted[0] = '"';
+  for (std::size_t i = 0; i < length; ++i) quoted[i + 1] = path[i];
+  quoted[length + 1] = '"';
+  quoted[length + 2] = '\0';
+  return true;
+}
+
 DWORD CheckProgramLocation(const char* programPath, char (&where)[MAX_PATH]) {
   const std::size_t length = std::strlen(programPath);
   if (length >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
@@ -179,12 +194,8 @@ DWORD CheckProgramLocation(const char* programPath, char (&where)[MAX_PATH]) {
 DWORD CheckServiceProgramLocation(ServiceModule& module) {
   char path[MAX_PATH];
   char where[MAX_PATH] = "?";
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  DWORD code = ERROR_FILENAME_EXCED_RANGE;
-  if (length == 0)
-    code = GetLastError() != ERROR_SUCCESS ? GetLastError() : static_cast<DWORD>(ERROR_GEN_FAILURE);
-  else if (length < MAX_PATH)
-    code = CheckProgramLocation(path, where);
+  DWORD code = ProgramFilePath(path);
+  if (code == ERROR_SUCCESS) code = CheckProgramLocation(path, where);
   if (code == ERROR_SUCCESS) return code;
   char text[sizeof kChangeableByOthers + MAX_PATH + 16];
   if (code == kProgramChangeableByOthers)

@@ -8,6 +8,14 @@
 
 namespace kstv {
 
+// The program's folder, with its trailing backslash ("C:\Tools\" for C:\Tools\x.exe).
+void FindModuleFolder(char (&folder)[MAX_PATH]);
+
+// The program's path in double quotes, as the service entry's image path holds it, so that
+// a path with blanks cannot be read as a shorter program and its arguments. False when
+// the path cannot be had whole.
+bool QuotedProgramPath(char (&quoted)[MAX_PATH + 2]);
+
 // The code -Service ends with when others may change the program: a right that others
 // than the administrators hold, and must not.
 inline constexpr DWORD kProgramChangeableByOthers = ERROR_ACCESS_DENIED;

@@ -5,6 +5,7 @@
 #include "platform/handles.h"
 #include "service/AppId.h"
 #include "service/EventSource.h"
+#include "service/ServiceConfiguration.h"
 #include "service/ServiceMessages.h"
 
 namespace kstv {
@@ -15,34 +16,6 @@ constexpr int kKeyPathCapacity = 96;
 // "AppID\<name>", below HKEY_CLASSES_ROOT.
 void AppIdKeyPath(const char* name, char (&path)[kKeyPathCapacity]) {
   std::snprintf(path, sizeof path, "%s\\%s", kAppIdKeyName, name);
-}
-
-// What QueryServiceConfigA or QueryServiceConfig2A gives, in a buffer of the size asked
-// for; empty on failure, with the code in `code`.
-template <typename Query>
-HeapBuffer ReadConfiguration(Query query, DWORD& code) {
-  DWORD needed = 0;
-  if (query(nullptr, 0, &needed) || GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-    code = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_GEN_FAILURE;
-    return HeapBuffer();
-  }
-  HeapBuffer buffer(needed);
-  if (!buffer) {
-    code = ERROR_OUTOFMEMORY;
-    return buffer;
-  }
-  code = query(reinterpret_cast<LPBYTE>(buffer.get()), needed, &needed) ? ERROR_SUCCESS
-                                                                        : GetLastError();
-  return code == ERROR_SUCCESS ? std::move(buffer) : HeapBuffer();
-}
-
-HeapBuffer ReadOptionalConfiguration(SC_HANDLE service, DWORD level) {
-  DWORD ignored = 0;
-  return ReadConfiguration(
-      [&](LPBYTE buffer, DWORD size, LPDWORD needed) {
-        return QueryServiceConfig2A(service, level, buffer, size, needed);
-      },
-      ignored);
 }
 
 }  // namespace
@@ -79,18 +52,15 @@ HRESULT RegistrationSnapshot::takeServiceEntry(ServiceModule& module) {
     return static_cast<HRESULT>(code != ERROR_SUCCESS ? code : ERROR_GEN_FAILURE);
   }
   DWORD code = ERROR_SUCCESS;
-  entryConfig_ = ReadConfiguration(
-      [&](LPBYTE buffer, DWORD size, LPDWORD needed) {
-        return QueryServiceConfigA(service.get(), reinterpret_cast<LPQUERY_SERVICE_CONFIGA>(buffer),
-                                   size, needed);
-      },
-      code);
+  entryConfig_ = ReadServiceConfiguration(service.get(), code);
   if (!entryConfig_) return static_cast<HRESULT>(code);
-  description_ = ReadOptionalConfiguration(service.get(), SERVICE_CONFIG_DESCRIPTION);
-  recovery_ = ReadOptionalConfiguration(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS);
-  recoveryFlag_ = ReadOptionalConfiguration(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG);
-  sidType_ = ReadOptionalConfiguration(service.get(), SERVICE_CONFIG_SERVICE_SID_INFO);
-  privileges_ = ReadOptionalConfiguration(service.get(), SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO);
+  description_ = ReadOptionalServiceConfiguration(service.get(), SERVICE_CONFIG_DESCRIPTION);
+  recovery_ = ReadOptionalServiceConfiguration(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS);
+  recoveryFlag_ =
+      ReadOptionalServiceConfiguration(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG);
+  sidType_ = ReadOptionalServiceConfiguration(service.get(), SERVICE_CONFIG_SERVICE_SID_INFO);
+  privileges_ =
+      ReadOptionalServiceConfiguration(service.get(), SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO);
   return S_OK;
 }
 

@@ -8,6 +8,7 @@
 #include "monitor/DriveBadges.h"
 #include "monitor/MonitorClaim.h"
 #include "platform/com_apartment.h"
+#include "service/ProgramLocation.h"
 #include "service/ServiceControl.h"
 #include "service/TokenSecurityDescriptor.h"
 
@@ -32,12 +33,6 @@ constexpr char kSubscriptionFailed[] = "Couldn't subscribe to disk events (0x%08
 // posted. The timer's messages are made by the queue itself, so they come even when it is
 // too full to take a posted message.
 constexpr UINT kStopCheckMilliseconds = 1000;
-
-// The executable's folder, ending in its backslash; empty when the ANSI calls cannot name
-// it, so that nothing is built on a path that names another folder.
-void FindModuleFolder(char (&folder)[MAX_PATH]) {
-  if (ProgramFolder(folder) != ERROR_SUCCESS) folder[0] = '\0';
-}
 
 // Pumps the thread's queue until WM_QUIT, a failed GetMessageA or a stop request.
 void PumpMessages(ServiceModule& module) {

@@ -4,6 +4,7 @@
 
 #include "module/ServiceModule.h"
 #include "platform/handles.h"
+#include "service/ProgramLocation.h"
 #include "service/ServiceMessages.h"
 
 namespace kstv {
@@ -37,19 +38,6 @@ constexpr char kRequiredPrivileges[] = "SeChangeNotifyPrivilege\0";
 // to go, and how often it looks.
 constexpr DWORD kServiceWaitMilliseconds = 30000;
 constexpr DWORD kServicePollMilliseconds = 250;
-
-// The image path handed to the service manager: the executable's path in double quotes,
-// so that a path with blanks cannot be read as a shorter program and its arguments.
-bool QuotedImagePath(char (&quoted)[MAX_PATH + 2]) {
-  char path[MAX_PATH];
-  DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  if (length == 0 || length == MAX_PATH) return false;
-  quoted[0] = '"';
-  for (DWORD i = 0; i < length; ++i) quoted[i + 1] = path[i];
-  quoted[length + 1] = '"';
-  quoted[length + 2] = '\0';
-  return true;
-}
 
 // Gives the entry its description and its recovery. A failure is shown but fails
 // nothing: the entry itself is sound.
@@ -150,7 +138,7 @@ DWORD ServiceModule::InstallService(bool* created) {
     return code;
   }
   char imagePath[MAX_PATH + 2];
-  if (!QuotedImagePath(imagePath)) {
+  if (!QuotedProgramPath(imagePath)) {
     manager.reset();
     ShowMessage(kCannotCreateService);
     return ERROR_FILENAME_EXCED_RANGE;
@@ -184,7 +172,7 @@ DWORD ServiceModule::UpdateService(ServiceEntryChanges& changes) {
     return code;
   }
   char imagePath[MAX_PATH + 2];
-  if (!QuotedImagePath(imagePath)) {
+  if (!QuotedProgramPath(imagePath)) {
     manager.reset();
     ShowMessage(kCannotChangeService);
     return ERROR_FILENAME_EXCED_RANGE;

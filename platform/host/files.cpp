@@ -16,6 +16,7 @@
 #include "platform/host/detail/failures.h"
 #include "platform/host/detail/file_sharing.h"
 #include "platform/host/detail/kernel_handles.h"
+#include "platform/host/detail/streams.h"
 #include "platform/host/detail/volumes.h"
 
 namespace kstv::host {
@@ -102,6 +103,21 @@ std::shared_ptr<FileHandle> UsableFile(const char* call, HANDLE file, bool FileH
   return open;
 }
 
+// A standard handle or the console: written where the stream stands, as a whole.
+BOOL WriteStream(const detail::StreamHandle& stream, LPCVOID buffer, DWORD bytesToWrite,
+                 LPDWORD bytesWritten) {
+  if (!stream.writable) return FailCall(ERROR_ACCESS_DENIED);
+  DWORD done = 0;
+  while (done < bytesToWrite) {
+    const ssize_t written =
+        write(stream.fd, static_cast<const char*>(buffer) + done, bytesToWrite - done);
+    if (written < 0) return FailCall(errno == EBADF ? ERROR_INVALID_HANDLE : ErrorOf(errno));
+    done += static_cast<DWORD>(written);
+  }
+  if (bytesWritten) *bytesWritten = done;
+  return TRUE;
+}
+
 }  // namespace
 }  // namespace kstv::host
 
@@ -120,6 +136,7 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
     if (!detail::isVolumePath(fileName)) return Fail(ERROR_FILE_NOT_FOUND);
     return detail::openVolume(fileName, access, shareMode, disposition);
   }
+  if (detail::isConsoleOutputName(fileName)) return detail::openConsoleOutput(access, shareMode);
 
   std::string path = hostPathOf(fileName);
   if (path.empty()) return Fail(ERROR_PATH_NOT_FOUND);
@@ -191,6 +208,10 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD b
                       LPOVERLAPPED) {
   using namespace kstv::host;
   if (bytesWritten) *bytesWritten = 0;
+  if (auto stream = detail::KernelHandles::instance().find<detail::StreamHandle>(file)) {
+    if (auto code = detail::injectedFailure("WriteFile")) return FailCall(*code);
+    return WriteStream(*stream, buffer, bytesToWrite, bytesWritten);
+  }
   auto open = UsableFile("WriteFile", file, &FileHandle::writable);
   if (!open) return FALSE;
   std::lock_guard guard(open->lock);
@@ -290,4 +311,29 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR pathName) {
   if (!S_ISDIR(info.st_mode)) return FailCall(ERROR_DIRECTORY);
   if (rmdir(path.c_str()) != 0) return FailCall(ErrorOf(errno));
   return TRUE;
+}
+
+DWORD WINAPI GetFileType(HANDLE file) {
+  using namespace kstv::host;
+  auto& handles = detail::KernelHandles::instance();
+  if (auto stream = handles.find<detail::StreamHandle>(file)) {
+    struct stat info {};
+    if (fstat(stream->fd, &info) != 0) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return FILE_TYPE_UNKNOWN;
+    }
+    SetLastError(NO_ERROR);
+    if (S_ISREG(info.st_mode)) return FILE_TYPE_DISK;
+    if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) return FILE_TYPE_PIPE;
+    if (S_ISCHR(info.st_mode)) return FILE_TYPE_CHAR;
+    return FILE_TYPE_UNKNOWN;
+  }
+  if (!handles.find<detail::KernelObject>(file)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FILE_TYPE_UNKNOWN;
+  }
+  SetLastError(NO_ERROR);
+  // Files of drive C: and volumes are disks; tokens, threads and mutexes have no type.
+  if (handles.find<FileHandle>(file) || detail::isVolumeHandle(file)) return FILE_TYPE_DISK;
+  return FILE_TYPE_UNKNOWN;
 }

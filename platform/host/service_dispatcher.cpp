@@ -2,6 +2,9 @@
 // registration and status reports. Controls come from this process (the control API) or
 // from another one through the machine database (kstvmachine service stop); every status
 // report is kept there too, so that another process can follow the service.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -43,6 +46,25 @@ struct Dispatcher {
 Dispatcher& dispatcher() {
   static Dispatcher instance;
   return instance;
+}
+
+// On a machine in a directory, the service's process holds a read lock on this file
+// while its dispatcher runs; the system lets it go when the process ends, however it ends.
+// Others only ask whether the lock is held (F_GETLK), so that two who ask at once cannot
+// take each other for the service.
+constexpr char kServiceProcessFile[] = "service.process";
+
+struct flock WholeFile(short type) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  return lock;
+}
+
+int OpenServiceProcessFile() {
+  if (machineDirectory().empty()) return -1;
+  const std::string path = machineDirectory() + "/" + kServiceProcessFile;
+  return open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
 }
 
 // The thread that reported STOPPED last, and the calls it made after that.
@@ -121,11 +143,28 @@ void noteCallAfterFinalStop(const char* call) {
 
 std::optional<DWORD> reportedServiceState() {
   EnsureTables();
-  detail::MachineCall call(false);
-  detail::SqliteStatement row(call.db(),
-                              "SELECT state FROM service_status ORDER BY id DESC LIMIT 1");
-  if (!row.step()) return std::nullopt;
-  return static_cast<DWORD>(row.integer(0));
+  DWORD state;
+  {
+    detail::MachineCall call(false);
+    detail::SqliteStatement row(call.db(),
+                                "SELECT state FROM service_status ORDER BY id DESC LIMIT 1");
+    if (!row.step()) return std::nullopt;
+    state = static_cast<DWORD>(row.integer(0));
+  }
+  return state != SERVICE_STOPPED && serviceProcessGone() ? SERVICE_STOPPED : state;
+}
+
+bool serviceProcessGone() {
+  {
+    std::lock_guard guard(dispatcher().lock);
+    if (dispatcher().running) return false;
+  }
+  const int file = OpenServiceProcessFile();
+  if (file < 0) return false;
+  struct flock lock = WholeFile(F_WRLCK);
+  const bool gone = fcntl(file, F_GETLK, &lock) == 0 && lock.l_type == F_UNLCK;
+  close(file);
+  return gone;
 }
 
 }  // namespace detail
@@ -240,6 +279,9 @@ BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table) {
     d.running = true;
     d.handler = nullptr;
   }
+  const int processFile = OpenServiceProcessFile();
+  struct flock held = WholeFile(F_RDLCK);
+  if (processFile >= 0) fcntl(processFile, F_SETLK, &held);
   bool serviceEnded = false;
   std::thread service([&] {
     LPSTR argv[] = {table[0].lpServiceName, nullptr};
@@ -273,6 +315,7 @@ BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table) {
   d.changed.notify_all();
   guard.unlock();
   service.join();
+  if (processFile >= 0) close(processFile);
   return TRUE;
 }
 

@@ -229,6 +229,10 @@ bool isDevicePath(LPCSTR name) { return std::strncmp(name, "\\\\.\\", 4) == 0; }
 
 bool isVolumePath(LPCSTR name) { return volumePathLetter(name).has_value(); }
 
+bool isVolumeHandle(HANDLE handle) {
+  return KernelHandles::instance().find<VolumeHandle>(handle) != nullptr;
+}
+
 HANDLE openVolume(LPCSTR name, DWORD access, DWORD shareMode, DWORD disposition) {
   auto letter = volumePathLetter(name);
   if (!letter || disposition != OPEN_EXISTING) {

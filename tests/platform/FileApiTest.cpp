@@ -1,8 +1,9 @@
 // Opening a file that another handle holds open: the share modes decide, in both
 // directions, as the debug log relies on (a reader may open the log while the service
 // writes it); handles that may only append, as the debug log's are; and the owner and
-// access list of a file and its folder, which -Service weighs. Runs on the host layer and
-// under Wine, in a folder of its own on drive C:.
+// access list of a file and its folder, which -Service weighs; a file's type, which -Status
+// asks of its standard output. Runs on the host layer and under Wine, in a folder of its
+// own on drive C:.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -234,6 +235,21 @@ const ACCESS_ALLOWED_ACE* SystemEntry(PACL list) {
 // SetNamedSecurityInfoA succeeds and keeps nothing. The host answers from what C:\ passes
 // on (owned by TrustedInstaller). Both give SYSTEM full control of the file and the folder,
 // the folder's entry passed on to what is made in it, and refuse a path that names nothing.
+// What -Status asks of its standard output before it writes there.
+TEST_F(FileApiTest, AFileIsADiskToGetFileTypeAndWhatIsNoHandleIsRefused) {
+  UniqueFileHandle file = open(GENERIC_WRITE, kShareReadWrite, CREATE_ALWAYS);
+  ASSERT_TRUE(file);
+  SetLastError(kSentinel);
+  EXPECT_EQ(FILE_TYPE_DISK, GetFileType(file.get()));
+  SetLastError(kSentinel);
+  EXPECT_EQ(FILE_TYPE_UNKNOWN,
+            GetFileType(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x7FF0))));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+  SetLastError(kSentinel);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, GetStdHandle(5));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+}
+
 TEST_F(FileApiTest, AFileAndItsFolderHaveAnOwnerAndAnAccessList) {
   ASSERT_TRUE(open(GENERIC_WRITE, 0, CREATE_ALWAYS));
   PSID runner = nullptr;

@@ -1,7 +1,8 @@
 // The service manager's answers that installation relies on: names and display names
 // already taken, an entry marked for deletion, which stays while a handle to it is open,
-// and the optional configuration an entry keeps. Runs on the host layer and under Wine's service
-// manager, with throw-away entries that are never started.
+// the optional configuration an entry keeps, and the status of one never started. Runs on
+// the host layer and under Wine's service manager, with throw-away entries that are never
+// started.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -49,6 +50,19 @@ class ServiceManagerApiTest : public ::testing::Test {
 
   UniqueServiceHandle manager_;
 };
+
+// What -Status shows of a service that was registered and never started.
+TEST_F(ServiceManagerApiTest, AnEntryNeverStartedIsStoppedWithNeverStarted) {
+  ASSERT_TRUE(managerOpened());
+  ASSERT_TRUE(create(kFirst, kFirstDisplay));
+  UniqueServiceHandle entry = open(kFirst, SERVICE_QUERY_STATUS);
+  ASSERT_TRUE(entry);
+  SERVICE_STATUS status{kSentinel, kSentinel, kSentinel, kSentinel,
+                        kSentinel, kSentinel, kSentinel};
+  ASSERT_TRUE(QueryServiceStatus(entry.get(), &status));
+  EXPECT_EQ(SERVICE_STOPPED, status.dwCurrentState);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_NEVER_STARTED), status.dwWin32ExitCode);
+}
 
 TEST_F(ServiceManagerApiTest, ADisplayNameThatIsAnotherEntrysDisplayNameIsRefused) {
   ASSERT_TRUE(managerOpened());

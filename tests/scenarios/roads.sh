@@ -10,7 +10,8 @@
 # -Service from a folder everyone may change, which it refuses, changing nothing. Both roads
 # register the event source when the message file lies beside the program, and
 # -UnregServer removes it; a program whose path the ANSI code page cannot hold registers
-# nothing (1113).
+# nothing (1113). -Status after -RegServer, -Service and -UnregServer names each part of
+# the registration and exits 0, 2 (the service is not started here) and 5.
 # On the emulated machine every road runs without a desktop (KSTV_NO_DESKTOP=1), as a
 # package's deferred action does: a message box there would never return, and the road
 # would time out; its messages go to the event log.
@@ -58,6 +59,7 @@ wine)
   reg_query() { "$tool" reg query "$1" 2>/dev/null | tr -d '\r'; }
   has_key() { "$tool" reg query "$1" >/dev/null 2>&1; }
   road() { "$tool" "$path" "$1" >/dev/null 2>&1; }
+  take_status() { "$tool" "$path" -Status >"$status_out" 2>/dev/null; }
   windows() { "$tool" reg add 'HKCU\Software\Wine' /v Version /d "$1" /f >/dev/null 2>&1; }
   on_windows_7() { windows win7; }
   on_windows_10() { windows win10; }
@@ -82,6 +84,7 @@ wine)
   check_running() { skip "$1 (the real program does not run under Wine; see wine-service.sh)"; }
   # Wine's QueryServiceConfigA names no dependencies, so a restored entry has none there.
   service_values() { reg_query "$service" | grep -v DependOnService; }
+  check_status_dependencies() { skip "$1 (Wine's QueryServiceConfigA names no dependencies)"; }
   # Wine's service manager takes failure actions but keeps none, and refuses their flag
   # (so -Service shows "Couldn't set the service's recovery" here): the emulated machine,
   # which keeps them as Windows does, is where they are checked.
@@ -115,6 +118,7 @@ host)
   reg_query() { "$tool" reg query "$1" 2>/dev/null; }
   has_key() { "$tool" reg query "$1" >/dev/null 2>&1; }
   road() { KSTV_NO_DESKTOP=1 timeout 60 "$program" "$1" >/dev/null 2>&1; }
+  take_status() { KSTV_NO_DESKTOP=1 timeout 60 "$program" -Status >"$status_out" 2>/dev/null; }
   on_windows_7() { KSTV_WINDOWS_VERSION=6.1; export KSTV_WINDOWS_VERSION; }
   on_windows_10() { unset KSTV_WINDOWS_VERSION; }
   # The emulated machine's registry has no rights per key: the call is made to fail.
@@ -160,13 +164,15 @@ host)
   }
   check_running() { check "$1" running; }
   service_values() { reg_query "$service"; }
+  check_status_dependencies() { check "$1" is "$(status_value 'Service dependencies')" RPCSS; }
   cleanup() { "$tool" service stop >/dev/null 2>&1; rm -rf "$KSTV_MACHINE"; }
   ;;
 *)
   echo "usage: roads.sh wine|host TOOL PROGRAM" >&2
   exit 2 ;;
 esac
-trap cleanup EXIT
+status_out=$(mktemp)
+trap 'cleanup; rm -f "$status_out"' EXIT
 
 # value KEY NAME: the data of a value as reg query prints it ("(Default)" for the default);
 # typed KEY NAME: its type and data.
@@ -181,6 +187,23 @@ on_failure() {
   done
 }
 is() { [ "$1" = "$2" ]; }
+begins() { case "$1" in "$2"*) return 0 ;; esac; return 1; }
+# -Status into a file: its exit code in $code; status_value NAME gives the value of a line.
+status() {
+  take_status
+  code=$?
+}
+status_value() { tr -d '\r' <"$status_out" | sed -n "s/^$1: //p"; }
+registration_parts="AppID|AppID of KstvCardReader.EXE|LocalService|Type library|Service entry"
+# check_parts WHEN VALUE: every part of the registration has that value in -Status.
+check_parts() {
+  echo "$registration_parts" | tr '|' '\n' | while read -r part; do
+    printf '%s\n' "$part=$(status_value "$part")"
+  done >"$status_out.parts"
+  check "$1: -Status says each part is $2" \
+    test -z "$(grep -v "=$2\$" "$status_out.parts")"
+  rm -f "$status_out.parts"
+}
 
 road -RegServer
 check "-RegServer: exit code 0" is $? 0
@@ -196,6 +219,10 @@ check "no LocalService" is "$(value "$appid" LocalService)" ""
 check "the event source names the message file beside the program" \
   is "$(typed "$source" EventMessageFile)" "REG_EXPAND_SZ $messages"
 check "for errors, warnings and information" is "$(value "$source" TypesSupported)" 0x7
+status
+check "-Status after -RegServer: exit code 0 (got $code)" is "$code" 0
+check "-Status: registered without a service" is "$(status_value Registration)" "without a service"
+check "-Status: the type library is this program's" is "$(status_value 'Type library')" "this program"
 
 road -Service
 check "-Service: exit code 0" is $? 0
@@ -219,6 +246,14 @@ check "-Service where the manager refuses the entry's optional settings: exit co
 check "and the service is there" is "$(value "$service" ImagePath)" "\"$path\""
 check_last_event "the last refusal is in the event log" "Couldn't give the service its own SID"
 optional_settings_taken
+status
+check "-Status after -Service: exit code 2, the service not started (got $code)" is "$code" 2
+check_parts "after -Service" "this program"
+check "-Status: it starts automatically" is "$(status_value 'Service start type')" automatic
+check_status_dependencies "-Status: it depends on RPCSS"
+check "-Status: it is stopped" begins "$(status_value 'Service state')" stopped
+check "-Status: the verdict names the stopped service" \
+  begins "$(status_value Verdict)" "the service is registered but not running (stopped"
 
 on_windows_7
 road -RegServer
@@ -252,6 +287,10 @@ check "the service entry is gone" lacks_key "$service"
 check "the type library is gone" lacks_key "$typelib"
 check "the event source is gone" lacks_key "$source"
 check "the AppID key stays" has_key 'HKCR\AppID'
+status
+check "-Status after -UnregServer: exit code 5 (got $code)" is "$code" 5
+check_parts "after -UnregServer" absent
+check "-Status: not registered" is "$(status_value Verdict)" "not registered (exit code 5)"
 road -UnregServer
 check "a second -UnregServer, with nothing left: exit code 0" is $? 0
 

@@ -30,6 +30,7 @@ TEST(FindCommandWordTest, EachWordAfterASlashOrHyphenInAnyCase) {
   EXPECT_EQ(CommandWord::RegServer, FindCommandWord("prog -regserver"));
   EXPECT_EQ(CommandWord::UnregServer, FindCommandWord("prog /UNREGSERVER"));
   EXPECT_EQ(CommandWord::Service, FindCommandWord("prog -Service"));
+  EXPECT_EQ(CommandWord::Status, FindCommandWord("prog /status"));
 }
 
 TEST(FindCommandWordTest, NoWordWithoutASwitch) {
@@ -42,6 +43,7 @@ TEST(FindCommandWordTest, TheWordMustBeTheWholeRestOfTheLine) {
   EXPECT_EQ(CommandWord::None, FindCommandWord("prog /RegServer "));
   EXPECT_EQ(CommandWord::None, FindCommandWord("prog /RegServerX"));
   EXPECT_EQ(CommandWord::None, FindCommandWord("prog / RegServer"));
+  EXPECT_EQ(CommandWord::None, FindCommandWord("prog -Status "));
 }
 
 TEST(FindCommandWordTest, AFurtherSwitchDecidesWhenTheFirstDoesNotMatch) {

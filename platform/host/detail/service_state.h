@@ -13,8 +13,15 @@
 namespace kstv::host::detail {
 
 // The state the machine's service last reported, if it ever did (since the reports were
-// last cleared).
+// last cleared); STOPPED once its process has ended without saying so.
 std::optional<DWORD> reportedServiceState();
+
+// Whether the service's process has ended, however it ended (killed, crashed), while its
+// last report says it runs: the service manager sees a service process end and takes the
+// service for stopped (ERROR_PROCESS_ABORTED). Only a machine in a directory, which other
+// processes share, can see that; within one process the dispatcher says it.
+bool serviceProcessGone();
+inline constexpr DWORD kServiceProcessAborted = 1067;  // ERROR_PROCESS_ABORTED
 
 // Runs `action` on the registry key of the entry that the service handle names, in one
 // transaction of the service database, if the handle grants `access`. A change is

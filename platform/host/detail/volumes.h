@@ -22,5 +22,7 @@ bool isVolumePath(LPCSTR name);
 // open that asks for more than the attributes mounts the file system: it reads the
 // medium, and fails with ERROR_NOT_READY where there is none.
 HANDLE openVolume(LPCSTR name, DWORD access, DWORD shareMode, DWORD disposition);
+// Whether `handle` is an opened volume.
+bool isVolumeHandle(HANDLE handle);
 
 }  // namespace kstv::host::detail
