@@ -123,7 +123,10 @@ DriveIdentity ProbeDriveIdentity(const WCHAR* driveId) {
                                       OPEN_EXISTING, kVolumeOpenFlags, nullptr));
   if (!volume) return Unread(identity, GetLastError());
   // An empty slot still reports the reader's descriptor, but holds no card.
-  if (!HoldsMedium(volume.get())) return identity;
+  if (!HoldsMedium(volume.get())) {
+    identity.holdsMedium = false;
+    return identity;
+  }
 
   STORAGE_DESCRIPTOR_HEADER header;
   if (!QueryDeviceDescriptor(volume.get(), &header, sizeof header))

@@ -26,6 +26,7 @@ struct DriveIdentity {
   char vendorId[kDeviceIdCapacity] = {};
   char productId[kDeviceIdCapacity] = {};
   CardType cardType = CardType::None;
+  bool holdsMedium = true;  // false for an empty slot, whose descriptor is not read
 };
 DriveIdentity ProbeDriveIdentity(const WCHAR* driveId);
 

@@ -1,5 +1,7 @@
 #include "service/CommandLine.h"
 
+#include <cstddef>
+
 namespace kstv {
 namespace {
 
@@ -12,6 +14,23 @@ constexpr struct {
     {"Service", CommandWord::Service},
     {"Status", CommandWord::Status},
 };
+
+constexpr char kStatusWord[] = "Status";
+
+// Whether `token` is Status followed by nothing but blanks: the command prompt keeps the
+// blank before a redirection (`-Status > status.txt` gives "-Status "), and a check that
+// changes nothing must never become a run that monitors the reader.
+bool IsStatusWithTrailingBlanks(LPCSTR token) {
+  char word[sizeof kStatusWord];
+  std::size_t length = 0;
+  for (; token[length] && token[length] != ' ' && token[length] != '\t'; ++length)
+    if (length + 1 >= sizeof word) return false;
+  for (LPCSTR rest = token + length; *rest; ++rest)
+    if (*rest != ' ' && *rest != '\t') return false;
+  for (std::size_t i = 0; i < length; ++i) word[i] = token[i];
+  word[length] = '\0';
+  return lstrcmpiA(word, kStatusWord) == 0;
+}
 
 }  // namespace
 
@@ -31,6 +50,7 @@ CommandWord FindCommandWord(LPCSTR commandLine) {
     for (const auto& candidate : kWords) {
       if (lstrcmpiA(token, candidate.text) == 0) return candidate.word;
     }
+    if (IsStatusWithTrailingBlanks(token)) return CommandWord::Status;
   }
   return CommandWord::None;
 }

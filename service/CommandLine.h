@@ -18,7 +18,8 @@ enum class CommandWord { None, UnregServer, RegServer, Service, Status };
 // Scans the command line switch by switch. A switch decides the road when the whole rest
 // of the line behind its delimiter is one of the words (without regard to case), tried
 // in the order UnregServer, RegServer, Service, Status; later switches are then not
-// looked at.
+// looked at. Status may also be followed by blanks, which a command prompt leaves before a
+// redirection of the output.
 CommandWord FindCommandWord(LPCSTR commandLine);
 
 }  // namespace kstv

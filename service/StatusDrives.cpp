@@ -61,6 +61,10 @@ const char* BadgeText(BadgeOwner owner) {
   return "badge none";
 }
 
+// A drive that holds no medium: an empty slot of the reader, which reports the reader's
+// descriptor whatever card it may have held.
+constexpr char kEmptySlot[] = "empty (no medium)";
+
 // "Drive E", which makes the line "Drive E: ...".
 std::string DriveName(char letter) { return std::string("Drive ") + letter; }
 
@@ -81,8 +85,11 @@ void ReadDrive(char letter, const WCHAR* root, bool monitoring, DriveFindings& f
       if (owner == BadgeOwner::ThisProgram || (monitoring && type == DRIVE_REMOVABLE))
         findings.undetermined.push_back(letter);
     } else {
-      value += std::string(", vendor \"") + identity.vendorId + "\", product \"" +
-               identity.productId + "\", " + CardText(identity.cardType) + ", " + BadgeText(owner);
+      value += identity.holdsMedium ? std::string(", vendor \"") + identity.vendorId +
+                                          "\", product \"" + identity.productId + "\", " +
+                                          CardText(identity.cardType)
+                                    : std::string(", ") + kEmptySlot;
+      value += std::string(", ") + BadgeText(owner);
       const bool card = identity.cardType != CardType::None;
       if (owner == BadgeOwner::ThisProgram && !card) {
         value += kStale;

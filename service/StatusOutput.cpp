@@ -24,7 +24,8 @@ bool WriteAll(HANDLE handle, const std::string& text) {
   return true;
 }
 
-// A console shows UTF-16 text as it is; bytes it would read in its own code page.
+// A console shows UTF-16 text as it is; bytes it would read in its own code page. Any
+// other device takes the bytes.
 void WriteToConsole(HANDLE console, const std::string& text) {
   const int length =
       MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
@@ -37,8 +38,8 @@ void WriteToConsole(HANDLE console, const std::string& text) {
 }
 
 // The console of the process that started this one, for as long as the writing takes.
-bool WriteToParentConsole(const std::string& text) {
-  if (!AttachConsole(ATTACH_PARENT_PROCESS)) return false;
+void WriteToParentConsole(const std::string& text) {
+  if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
   {
     UniqueFileHandle console(CreateFileA(kConsoleOutput, GENERIC_READ | GENERIC_WRITE,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -46,7 +47,6 @@ bool WriteToParentConsole(const std::string& text) {
     if (console) WriteToConsole(console.get(), text);
   }
   FreeConsole();
-  return true;
 }
 
 }  // namespace
@@ -61,9 +61,13 @@ void WriteStatus(const StatusReport& report) {
     WriteAll(output, text);
     return;
   }
-  if (WriteToParentConsole(text)) return;
-  // A device handed down (NUL, or a console the parent passed on).
-  if (type == FILE_TYPE_CHAR) WriteAll(output, text);
+  // A device handed down: a console the parent passed on, or NUL (`-Status > nul`), which
+  // takes the lines so that the prompt's console shows none.
+  if (type == FILE_TYPE_CHAR) {
+    WriteToConsole(output, text);
+    return;
+  }
+  WriteToParentConsole(text);
 }
 
 }  // namespace kstv

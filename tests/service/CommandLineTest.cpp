@@ -43,7 +43,15 @@ TEST(FindCommandWordTest, TheWordMustBeTheWholeRestOfTheLine) {
   EXPECT_EQ(CommandWord::None, FindCommandWord("prog /RegServer "));
   EXPECT_EQ(CommandWord::None, FindCommandWord("prog /RegServerX"));
   EXPECT_EQ(CommandWord::None, FindCommandWord("prog / RegServer"));
-  EXPECT_EQ(CommandWord::None, FindCommandWord("prog -Status "));
+  EXPECT_EQ(CommandWord::None, FindCommandWord("prog /Status x"));
+}
+
+// "KstvCardReader -Status > status.txt" reaches the program as "... -Status ".
+TEST(FindCommandWordTest, StatusMayBeFollowedByTheBlanksARedirectionLeaves) {
+  EXPECT_EQ(CommandWord::Status, FindCommandWord("prog -Status "));
+  EXPECT_EQ(CommandWord::Status, FindCommandWord("prog /status \t "));
+  EXPECT_EQ(CommandWord::None, FindCommandWord("prog -Statu "));
+  EXPECT_EQ(CommandWord::None, FindCommandWord("prog -Service "));
 }
 
 TEST(FindCommandWordTest, AFurtherSwitchDecidesWhenTheFirstDoesNotMatch) {

@@ -234,6 +234,22 @@ TEST_F(StatusTest, EachProblemGivesItsCodeAndIsNamed) {
        "stale badge of this program on G:", "Drive G",
        "removable, vendor \"Generic\", product \"USB Flash Disk\", no card, badge this "
        "program's (stale: no card)"},
+      {"a badge of this program on an empty slot of the reader",
+       [](ConsistentMachine&) {
+         host::Volume empty = cardVolume('H', "SDHC Reader");
+         empty.noMedium = true;
+         host::addVolume(empty);
+         plantBadge('H', ownIcon("SD\\kicsd.ico"));
+       },
+       kStatusStaleBadge, "stale badge of this program on H:", "Drive H",
+       "removable, empty (no medium), badge this program's (stale: no card)"},
+      {"a stale badge while the service is stopped: the stopped service comes first",
+       [](ConsistentMachine& m) {
+         m.service.reset();
+         plantBadge('K', ownIcon("XD\\KICXD.ICO"));
+       },
+       kStatusServiceNotRunning, "the service is registered but not running (stopped)", "Drive K",
+       "no drive, badge this program's (stale: no card)"},
       {"a card without its badge while the service runs",
        [](ConsistentMachine&) { host::addVolume(cardVolume('H', "MMCplus")); },
        kStatusCardWithoutBadge, "card without its badge on H: while the service runs", "Drive H",
@@ -328,43 +344,97 @@ TEST_F(StatusTest, ItChangesNothingInTheRegistryTheLogTheServiceManagerOrTheBadg
   EXPECT_EQ(events, host::eventLog().size());
   EXPECT_TRUE(host::messageBoxes().empty());
   EXPECT_FALSE(std::filesystem::exists(log)) << "the log was opened";
-  EXPECT_EQ(0u, host::callCount("CreateMutexA")) << "the card monitor was claimed";
+  EXPECT_EQ(0u, host::callCount("CreateFileMappingA")) << "the card monitor was claimed";
+}
+
+// A pseudo-terminal whose screen side stands in for a command prompt's console.
+class PromptConsole {
+ public:
+  PromptConsole() {
+    terminal_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (terminal_ < 0 || grantpt(terminal_) != 0 || unlockpt(terminal_) != 0) return;
+    screen_ = open(ptsname(terminal_), O_RDWR | O_NOCTTY);
+    termios raw{};
+    tcgetattr(screen_, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(screen_, TCSANOW, &raw);
+    fcntl(terminal_, F_SETFL, fcntl(terminal_, F_GETFL) | O_NONBLOCK);
+  }
+  ~PromptConsole() {
+    if (screen_ >= 0) close(screen_);
+    if (terminal_ >= 0) close(terminal_);
+  }
+  bool ready() const { return terminal_ >= 0 && screen_ >= 0; }
+  int screen() const { return screen_; }
+  // What the console shows so far.
+  std::string shown() const {
+    char text[256] = {};
+    const ssize_t length = read(terminal_, text, sizeof text - 1);
+    return std::string(text, length > 0 ? static_cast<std::size_t>(length) : 0);
+  }
+
+ private:
+  int terminal_ = -1;
+  int screen_ = -1;
+};
+
+// Points a standard descriptor elsewhere for as long as it lives.
+class RedirectedDescriptor {
+ public:
+  RedirectedDescriptor(int descriptor, int to) : descriptor_(descriptor), saved_(dup(descriptor)) {
+    std::fflush(nullptr);
+    dup2(to, descriptor);
+  }
+  ~RedirectedDescriptor() {
+    std::fflush(nullptr);
+    dup2(saved_, descriptor_);
+    close(saved_);
+  }
+
+ private:
+  int descriptor_;
+  int saved_;
+};
+
+StatusReport TwoLineReport() {
+  StatusReport report;
+  report.lines = {"Program: C:\\Cartes\\Caf\xE9\\KstvCardReader.exe", "Verdict: consistent"};
+  return report;
 }
 
 // Standard output a terminal, as in a command prompt: the program, which has no console of
 // its own, writes to its parent's for as long as it writes, and lets it go again.
 TEST_F(StatusTest, StartedFromAConsoleItWritesToTheParentsConsole) {
-  const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(terminal, 0);
-  ASSERT_EQ(0, grantpt(terminal));
-  ASSERT_EQ(0, unlockpt(terminal));
-  const int screen = open(ptsname(terminal), O_RDWR | O_NOCTTY);
-  ASSERT_GE(screen, 0);
-  termios raw{};
-  tcgetattr(screen, &raw);
-  cfmakeraw(&raw);
-  tcsetattr(screen, TCSANOW, &raw);
-  std::fflush(stdout);
-  const int savedOutput = dup(STDOUT_FILENO);
-  dup2(screen, STDOUT_FILENO);
-  EXPECT_EQ(nullptr, GetStdHandle(STD_OUTPUT_HANDLE));  // a GUI program's, from a console
-
-  StatusReport report;
-  report.lines = {"Program: C:\\Cartes\\Caf\xE9\\KstvCardReader.exe", "Verdict: consistent"};
-  WriteStatus(report);
-
-  dup2(savedOutput, STDOUT_FILENO);
-  close(savedOutput);
-  close(screen);
-  char shown[256] = {};
-  const ssize_t length = read(terminal, shown, sizeof shown - 1);
-  close(terminal);
+  PromptConsole console;
+  ASSERT_TRUE(console.ready());
+  {
+    RedirectedDescriptor output(STDOUT_FILENO, console.screen());
+    EXPECT_EQ(nullptr, GetStdHandle(STD_OUTPUT_HANDLE));  // a GUI program's, from a console
+    WriteStatus(TwoLineReport());
+  }
   // In the console's own text: the code page's é as UTF-16, which the terminal shows as UTF-8.
   EXPECT_EQ("Program: C:\\Cartes\\Caf\xC3\xA9\\KstvCardReader.exe\r\nVerdict: consistent\r\n",
-            std::string(shown, length > 0 ? static_cast<std::size_t>(length) : 0));
+            console.shown());
   EXPECT_TRUE(AttachConsole(ATTACH_PARENT_PROCESS) || GetLastError() != ERROR_ACCESS_DENIED)
       << "the console was not let go";
   FreeConsole();
+}
+
+// "KstvCardReader -Status > nul" in a command prompt: standard output is a device, which
+// takes the lines; the prompt's console shows none of them.
+TEST_F(StatusTest, OutputRedirectedToADeviceGoesThereAndNotToTheConsole) {
+  PromptConsole console;
+  ASSERT_TRUE(console.ready());
+  const int nul = open("/dev/null", O_WRONLY);
+  ASSERT_GE(nul, 0);
+  {
+    RedirectedDescriptor errors(STDERR_FILENO, console.screen());  // the prompt's console
+    RedirectedDescriptor output(STDOUT_FILENO, nul);
+    ASSERT_EQ(FILE_TYPE_CHAR, GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)));
+    WriteStatus(TwoLineReport());
+  }
+  close(nul);
+  EXPECT_EQ("", console.shown());
 }
 
 }  // namespace
