@@ -19,14 +19,17 @@ DWORD WidePath(WCHAR (&wide)[MAX_PATH], DWORD& length) {
 
 // The first `length` units of `wide` in the ANSI code page, character for character: no
 // look-alike stands in for a character the code page lacks (best fit), which would name
-// another file; the default character marks each such one.
+// another file; the default character marks each such one. UTF-8, which Windows may be
+// set to use as the ANSI code page, holds every character and takes neither the flag nor
+// the report of a default character: there only a broken surrogate pair fails (1113).
 DWORD ToAnsi(const WCHAR* wide, DWORD length, char (&text)[MAX_PATH]) {
   text[0] = '\0';
   if (length == 0) return ERROR_SUCCESS;
   BOOL usedDefault = FALSE;
-  const int bytes =
-      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, static_cast<int>(length), text,
-                          MAX_PATH - 1, nullptr, &usedDefault);
+  const bool utf8 = GetACP() == CP_UTF8;
+  const int bytes = WideCharToMultiByte(
+      CP_ACP, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS, wide, static_cast<int>(length),
+      text, MAX_PATH - 1, nullptr, utf8 ? nullptr : &usedDefault);
   if (bytes == 0) {
     const DWORD code = LastErrorOr(ERROR_GEN_FAILURE);
     return code == ERROR_INSUFFICIENT_BUFFER ? static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE)

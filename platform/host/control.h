@@ -72,7 +72,9 @@ class ScratchScope {
 };
 
 // --- Text ----------------------------------------------------------------------------
-// The ANSI code page: 1252 (default) or the double-byte code page 932.
+// The ANSI code page: 1252 (default), the double-byte code page 932, or UTF-8 (65001, as
+// Windows' "Use Unicode UTF-8 for worldwide language support" sets it; served by the
+// conversions, while the calls that walk ANSI text step through it byte by byte).
 void setAnsiCodePage(UINT codePage);
 
 // --- The program's module --------------------------------------------------------------

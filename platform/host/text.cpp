@@ -322,7 +322,7 @@ bool supported(UINT codePage) { return codePage == 1252 || codePage == 932 || co
 }  // namespace
 
 void setAnsiCodePage(UINT codePage) {
-  if (codePage == 1252 || codePage == 932) activeCodePage = codePage;
+  if (codePage == 1252 || codePage == 932 || codePage == 65001) activeCodePage = codePage;
 }
 
 namespace detail {
@@ -491,7 +491,9 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  if (flags & ~WC_NO_BEST_FIT_CHARS & ~0x2F0UL) {
+  // UTF-8 takes no flag but WC_ERR_INVALID_CHARS, which only it takes.
+  if ((codePage == 65001 && (flags & ~WC_ERR_INVALID_CHARS)) ||
+      (codePage != 65001 && (flags & ~WC_NO_BEST_FIT_CHARS & ~0x270UL))) {
     SetLastError(ERROR_INVALID_FLAGS);
     return 0;
   }
@@ -501,6 +503,18 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
     ++length;
   } else {
     length = static_cast<std::size_t>(wideCount);
+  }
+  if (codePage == 65001 && (flags & WC_ERR_INVALID_CHARS)) {
+    for (std::size_t i = 0; i < length; ++i) {
+      const bool high = wide[i] >= 0xD800 && wide[i] <= 0xDBFF;
+      const bool low = wide[i] >= 0xDC00 && wide[i] <= 0xDFFF;
+      if (high && i + 1 < length && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
+        ++i;
+      } else if (high || low) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+      }
+    }
   }
   bool usedDefault = false;
   std::string converted = kstv::host::encode(codePage, std::u16string_view(wide, length),

@@ -9,6 +9,8 @@
 #define MB_PRECOMPOSED 0x1UL
 #define MB_ERR_INVALID_CHARS 0x8UL
 #define WC_NO_BEST_FIT_CHARS 0x400UL
+// UTF-8 only: an unpaired surrogate fails the conversion (ERROR_NO_UNICODE_TRANSLATION).
+#define WC_ERR_INVALID_CHARS 0x80UL
 
 UINT WINAPI GetACP();
 BOOL WINAPI IsDBCSLeadByte(BYTE testChar);

@@ -63,6 +63,35 @@ TEST(TextApiTest, WithoutBestFitWhatTheCodePageLacksIsTheDefaultCharacterAndSays
   EXPECT_FALSE(usedDefault);
 }
 
+// UTF-8 holds every character: it takes neither the best-fit flag nor a default character
+// or its report, and with WC_ERR_INVALID_CHARS (which only it takes) an unpaired
+// surrogate fails the conversion instead of becoming U+FFFD.
+TEST(TextApiTest, Utf8TakesOnlyTheFlagForInvalidCharactersAndNoDefaultCharacter) {
+  const WCHAR omega[] = {u'T', 0x03A9, 0};
+  const WCHAR broken[] = {u'T', 0xD800, u'x', 0};
+  char text[8];
+  BOOL usedDefault = FALSE;
+  SetLastError(0);
+  EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, WC_NO_BEST_FIT_CHARS, omega, -1, text, sizeof text,
+                                   nullptr, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FLAGS), GetLastError());
+  SetLastError(0);
+  EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0, omega, -1, text, sizeof text, nullptr,
+                                   &usedDefault));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+  SetLastError(0);
+  EXPECT_EQ(0, WideCharToMultiByte(CP_ACP, WC_ERR_INVALID_CHARS, omega, -1, text, sizeof text,
+                                   nullptr, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FLAGS), GetLastError());
+  ASSERT_EQ(4, WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, omega, -1, text, sizeof text,
+                                   nullptr, nullptr));
+  EXPECT_STREQ("T\xCE\xA9", text);
+  SetLastError(0);
+  EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, broken, -1, text, sizeof text,
+                                   nullptr, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION), GetLastError());
+}
+
 TEST(TextApiTest, CharNextAStepsOneByteAndStopsAtTheEnd) {
   const char text[] = "\xE9x";
   EXPECT_EQ(text + 1, CharNextA(text));

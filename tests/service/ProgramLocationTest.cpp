@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/host/control.h"
+#include "module/ProgramFile.h"
 #include "service/ProgramLocation.h"
 
 namespace kstv::test {
@@ -162,6 +163,19 @@ TEST_F(ProgramLocationTest, ANameEndingInATrailByteThatIsABackslashIsOneName) {
   ASSERT_TRUE(host::setFileSecurity("C:\\Apps", "O:BAD:PAI(A;OICI;FA;;;BA)(A;;DC;;;BU)"));
   EXPECT_EQ(kProgramChangeableByOthers, CheckProgramLocation(named, where));
   EXPECT_STREQ("C:\\Apps", where);
+}
+
+// Windows set to use UTF-8 as its ANSI code page: every name is held, so a folder that
+// code page 1252 could not name is the program's folder, in UTF-8, and no refusal.
+TEST_F(ProgramLocationTest, UnderTheUtf8CodePageEveryFolderNameIsTheProgramsOwn) {
+  host::setAnsiCodePage(CP_UTF8);
+  host::setModulePathUtf8("C:\\Tools \xCE\xA9mega\\KstvCardReader.exe");
+  char path[MAX_PATH];
+  char folder[MAX_PATH];
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), ProgramFilePath(path));
+  EXPECT_STREQ("C:\\Tools \xCE\xA9mega\\KstvCardReader.exe", path);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), ProgramFolder(folder));
+  EXPECT_STREQ("C:\\Tools \xCE\xA9mega\\", folder);
 }
 
 TEST_F(ProgramLocationTest, RightsThatCannotBeReadAreTheResultWithTheirPath) {
