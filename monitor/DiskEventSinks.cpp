@@ -96,6 +96,6 @@ HRESULT DiskRemovalSink::Indicate(LONG objectCount, IWbemClassObject** objects) 
   return WBEM_S_NO_ERROR;
 }
 
-DiskRemovalSink::~DiskRemovalSink() { RemoveRecordedDriveBadges(); }
+DiskRemovalSink::~DiskRemovalSink() { RemoveDriveBadgesOfRecord(record_); }
 
 }  // namespace kstv

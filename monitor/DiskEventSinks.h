@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/text16.h"
+#include "monitor/DriveBadges.h"
 #include "platform/win32.h"
 
 namespace kstv {
@@ -43,8 +44,12 @@ class DiskArrivalSink final : public DiskEventSink {
 class DiskRemovalSink final : public DiskEventSink {
  public:
   HRESULT STDMETHODCALLTYPE Indicate(LONG objectCount, IWbemClassObject** objects) override;
-  // Cards still badged when the sink goes lose their badges.
+  // Cards still badged when the sink goes lose their badges, as long as the run that made
+  // the sink still keeps the record.
   ~DiskRemovalSink() override;
+
+ private:
+  const unsigned record_ = CurrentDriveBadgeRecord();
 };
 
 }  // namespace kstv

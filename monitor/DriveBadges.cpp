@@ -265,6 +265,13 @@ void RemoveRecordedDriveBadges() {
   RemoveRecordedBadgesLocked();
 }
 
+unsigned CurrentDriveBadgeRecord() { return recordOpenings; }
+
+void RemoveDriveBadgesOfRecord(unsigned record) {
+  ExclusiveLock guard(badgeLock);
+  if (recordOpen && recordOpenings == record) RemoveRecordedBadgesLocked();
+}
+
 void RefreshDriveBadge(const WCHAR* driveId) {
   // "E:\\x" is not drive E: it names no drive, and no badge changes for it.
   char letter = 0;

@@ -58,6 +58,12 @@ std::string BadgedDriveLetters();
 void RemoveDriveBadgeIfRecorded(const WCHAR* driveId);
 // Removes the badge of every recorded letter.
 void RemoveRecordedDriveBadges();
+// Which opening of the record is the current one: each OpenDriveBadgeRecord gives a new
+// number. RemoveDriveBadgesOfRecord removes every recorded badge only while the record is
+// still open as that opening, so that what outlives a run (a sink released late) leaves
+// the badges of a later run alone.
+unsigned CurrentDriveBadgeRecord();
+void RemoveDriveBadgesOfRecord(unsigned record);
 
 // For the sinks, whatever the event: probes the drive and badges it when it holds a card,
 // or takes away a badge its letter carries when it does not. Anything but a drive id

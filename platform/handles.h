@@ -19,7 +19,7 @@ struct InvalidHandleValue {
 
 // An opened file or volume.
 using UniqueFileHandle = Unique<HANDLE, CloseHandle, InvalidHandleValue>;
-// A kernel object whose handle is null when there is none (a mutex).
+// A kernel object whose handle is null when there is none (a section, a thread).
 using UniqueHandle = Unique<HANDLE, CloseHandle>;
 using UniqueLocalMemory = Unique<HLOCAL, LocalFree>;
 using UniqueBstr = Unique<BSTR, SysFreeString>;

@@ -234,5 +234,17 @@ TEST_F(DiskEventSinksTest, TheLastReleaseOfTheRemovalSinkRemovesEveryRecordedBad
   EXPECT_EQ("", BadgedDriveLetters());
 }
 
+// A delivery under way may hold the sink past its run's end: released then, after a new
+// run opened the record in the same process, it takes none of the new run's badges.
+TEST_F(DiskEventSinksTest, ARemovalSinkReleasedAfterItsRunLeavesALaterRunsBadges) {
+  CloseDriveBadgeRecord();
+  OpenDriveBadgeRecord();
+  PublishDriveBadge(KSTV_W("E:"), CardType::SD);
+  EXPECT_EQ(0u, removal->Release());
+  removal = nullptr;
+  EXPECT_EQ("Secure Digital", badgeLabel('E'));
+  EXPECT_EQ("E", BadgedDriveLetters());
+}
+
 }  // namespace
 }  // namespace kstv::test

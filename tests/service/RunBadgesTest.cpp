@@ -207,7 +207,8 @@ TEST_F(RunBadgesTest, AnArrivalStillBeingDeliveredAtTheStopLeavesNoBadge) {
     std::unique_lock guard(gate->lock);
     ASSERT_TRUE(gate->changed.wait_for(guard, std::chrono::seconds(5), [&] { return gate->held; }));
   }
-  // The run's end waits for the handler under way: the gate opens meanwhile.
+  // The run ends while the handler is held in its probe; the gate opens a moment later,
+  // and what the handler then finds is a closed record.
   auto opener = std::async(std::launch::async, [gate] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     std::lock_guard guard(gate->lock);
