@@ -61,12 +61,15 @@ struct ServiceModule {
   // (ShowMessage). InstallService: ERROR_SUCCESS when the entry exists afterwards, made
   // (`created`) or found and spared. UpdateService: the existing entry brought to this
   // registration's configuration in place. StopService: ERROR_SUCCESS once no service
-  // runs (`stopped` when it stopped one). RemoveService: ERROR_SUCCESS once the entry is
-  // gone or marked for deletion.
+  // runs; `stopped` when it asked a running one to stop, also when the stop then outlasts
+  // the wait (1053). RestartService: the service that StopService stopped runs again, once
+  // its stop has ended (waited for within the same bound); false when it does not.
+  // RemoveService: ERROR_SUCCESS once the entry is gone or marked for deletion.
   bool ServiceExists();
   DWORD InstallService(bool* created = nullptr);
   DWORD UpdateService(ServiceEntryChanges& changes);
   DWORD StopService(bool* stopped);
+  bool RestartService();
   DWORD RemoveService();
 
   // Service control: under the dispatcher when serviceMode, else Run on this thread.

@@ -140,13 +140,7 @@ void RegistrationSnapshot::restore(ServiceModule& module,
     EventSourceKeyPath(module, sourcePath);
     whole &= eventSource_.restore(HKEY_LOCAL_MACHINE, sourcePath) == ERROR_SUCCESS;
   }
-  if (changes.stopped && !changes.created) {
-    UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    UniqueServiceHandle service(
-        manager ? OpenServiceA(manager.get(), module.serviceName, SERVICE_START) : nullptr);
-    whole &= service && (StartServiceA(service.get(), 0, nullptr) ||
-                         GetLastError() == ERROR_SERVICE_ALREADY_RUNNING);
-  }
+  if (changes.stopped && !changes.created) whole &= module.RestartService();
   if (!whole) module.ShowMessage(kCannotRestoreRegistration);
 }
 

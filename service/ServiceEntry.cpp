@@ -225,14 +225,33 @@ DWORD ServiceModule::StopService(bool* stopped) {
     return code;
   }
   bool wasRunning = false;
-  if (!StopAndWait(service.get(), wasRunning)) {
+  const bool ended = StopAndWait(service.get(), wasRunning);
+  // The stop was asked for either way: a failed road starts the service again.
+  *stopped = wasRunning;
+  if (!ended) {
     service.reset();
     manager.reset();
     ShowMessage(kServiceDidNotStop);
     return ERROR_SERVICE_REQUEST_TIMEOUT;
   }
-  *stopped = wasRunning;
   return ERROR_SUCCESS;
+}
+
+bool ServiceModule::RestartService() {
+  UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  UniqueServiceHandle service(
+      manager ? OpenServiceA(manager.get(), serviceName, SERVICE_START | SERVICE_QUERY_STATUS)
+              : nullptr);
+  if (!service) return false;
+  // A stop that outlasted the road's wait may still be under way; the manager starts the
+  // service only once it has stopped.
+  const bool stoppedNow = WaitUntil(GetTickCount(), [&] {
+    SERVICE_STATUS status;
+    return QueryServiceStatus(service.get(), &status) &&
+           status.dwCurrentState == SERVICE_STOPPED;
+  });
+  return stoppedNow && (StartServiceA(service.get(), 0, nullptr) ||
+                        GetLastError() == ERROR_SERVICE_ALREADY_RUNNING);
 }
 
 DWORD ServiceModule::RemoveService() {

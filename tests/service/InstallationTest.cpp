@@ -498,11 +498,29 @@ TEST_F(InstallationTest, AnOldServiceThatNeverStopsFailsTheServiceRoadAfterTheBo
   EXPECT_EQ(ERROR_SERVICE_REQUEST_TIMEOUT, run("-Service"));
   EXPECT_GE(GetTickCount() - start, 30000u);
   EXPECT_LT(GetTickCount() - start, 70000u);
-  EXPECT_EQ(std::vector<std::string>{"The service did not stop"}, boxTexts());
+  // Still stopping after a second bound, it cannot be started again, and the user is told.
+  EXPECT_EQ((std::vector<std::string>{"The service did not stop",
+                                      "Couldn't put the previous registration back whole"}),
+            boxTexts());
   EXPECT_EQ(0u, host::callCount("ChangeServiceConfigA"));
   EXPECT_EQ(0u, host::callCount("RegSetValueExA")) << "nothing is written";
   old.end();
   ASSERT_TRUE(host::waitForServiceState(SERVICE_STOPPED));
+  EXPECT_EQ(kOldProgramPath, host::serviceEntry(kServiceName)->imagePath);
+}
+
+// The stop was asked for: an old service that ends its stop only after the road gave up
+// waiting runs again once it has stopped, as before the road.
+TEST_F(InstallationTest, AnOldServiceThatStopsOnlyAfterTheBoundRunsAgainAfterTheFailedRoad) {
+  addOldService();
+  FakeService old(/*stubborn=*/true);
+  host::useTestClock(true);
+  // Its stop ends at the 125th status query: past the road's own wait of 30 seconds (one
+  // query each 250 ms), early in the wait before the service is started again.
+  host::onCall("QueryServiceStatus", [&old] { old.end(); }, 125);
+  EXPECT_EQ(ERROR_SERVICE_REQUEST_TIMEOUT, run("-Service"));
+  EXPECT_EQ(std::vector<std::string>{"The service did not stop"}, boxTexts());
+  EXPECT_EQ(2, old.runs()) << "started again";
   EXPECT_EQ(kOldProgramPath, host::serviceEntry(kServiceName)->imagePath);
 }
 
@@ -844,7 +862,7 @@ TEST_F(InstallationTest, WithoutAVisibleWindowStationEachMessageGoesToTheEventLo
          host::useTestClock(true);
        },
        ERROR_SERVICE_REQUEST_TIMEOUT,
-       {"The service did not stop"}},
+       {"The service did not stop", "Couldn't put the previous registration back whole"}},
       {"-RegServer",
        olderVersionFailing("DeleteService", denied, 1, 0),
        ERROR_ACCESS_DENIED,
