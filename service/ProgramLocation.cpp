@@ -5,7 +5,7 @@
 
 #include "module/ProgramFile.h"
 #include "platform/handles.h"
-#include "service/TokenSecurityDescriptor.h"
+#include "registry/RegistryKey.h"
 
 namespace kstv {
 namespace {
@@ -49,36 +49,25 @@ constexpr char kPathOutsideCodePage[] =
     "Not registered: the program's path \"%s\" has characters that the system's code page "
     "cannot hold (shown as ?), and the registration would name another file or none. Put the "
     "program in a folder whose path has none.";
+constexpr char kTrustedByPolicy[] =
+    "The program's location is not checked: the administrators' policy trusts it\n";
 constexpr char kRightsUnreadable[] =
     "Not installed as a service: who may change \"%s\" could not be read (error %lu).";
-
-void FreeSidCopy(PSID sid) { HeapFree(GetProcessHeap(), 0, sid); }
-using UniqueSidCopy = Unique<PSID, FreeSidCopy>;
 
 bool IsSid(PSID sid, const WellKnownSid& known) {
   return EqualSid(sid, const_cast<WellKnownSid*>(&known)) != FALSE;
 }
 
 // Who may change what runs as the system: the system, the administrators and the
-// installer service; and the account that runs -Service. That account is an administrator
-// (the service manager lets no one else make a service, so for any other no service
-// comes of it), and whatever it may change, an administrator may. (Its programs that run
-// without elevation may too, but Windows draws no line of security between an
-// administrator's elevated and plain processes.) Packages run -Service as the system.
+// installer service. Not the administrator who runs -Service: a folder of that account
+// (its Downloads) is also changed by every program it runs without elevation, and a
+// program planted there would then run as the system.
 class Administrators {
  public:
-  Administrators() {
-    PSID user = nullptr;
-    if (SUCCEEDED(TokenSecurityDescriptor::CopyProcessIdentity(&user, nullptr)))
-      runner_.reset(user);
-  }
   bool include(PSID sid) const {
     return IsSid(sid, kLocalSystem) || IsSid(sid, kAdministrators) ||
-           IsSid(sid, kTrustedInstaller) || (runner_ && EqualSid(sid, runner_.get()));
+           IsSid(sid, kTrustedInstaller);
   }
-
- private:
-  UniqueSidCopy runner_;
 };
 
 // Whether an entry of an access list allows others than `administrators` one of `changes`.
@@ -191,7 +180,26 @@ DWORD CheckProgramLocation(const char* programPath, char (&where)[MAX_PATH]) {
   }
 }
 
+bool ProgramLocationTrustedByPolicy() {
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProgramLocationPolicyKey, 0, KEY_QUERY_VALUE, &opened) !=
+      ERROR_SUCCESS)
+    return false;
+  RegistryKey policy;
+  policy.attach(opened);
+  DWORD value = 0;
+  DWORD type = REG_NONE;
+  DWORD size = sizeof value;
+  return RegQueryValueExA(policy.handle(), kTrustProgramLocationValue, nullptr, &type,
+                          reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS &&
+         type == REG_DWORD && size == sizeof value && value == 1;
+}
+
 DWORD CheckServiceProgramLocation(ServiceModule& module) {
+  if (ProgramLocationTrustedByPolicy()) {
+    module.DebugPrint(kTrustedByPolicy);
+    return ERROR_SUCCESS;
+  }
   char path[MAX_PATH];
   char where[MAX_PATH] = "?";
   DWORD code = ProgramFilePath(path);

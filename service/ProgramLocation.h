@@ -27,9 +27,17 @@ inline constexpr DWORD kProgramChangeableByOthers = ERROR_ACCESS_DENIED;
 // `where` naming its path.
 DWORD CheckProgramLocation(const char* programPath, char (&where)[MAX_PATH]);
 
+// The administrators' policy that lets -Service trust wherever the program lies: the
+// REG_DWORD TrustProgramLocation, 1, below HKLM\SOFTWARE\Policies\Kestrova\KstvCardReader
+// (a key only administrators may write, which no road or uninstallation touches). For a
+// machine whose file system reports owners the check cannot trust, as Wine's does.
+inline constexpr char kProgramLocationPolicyKey[] = "SOFTWARE\\Policies\\Kestrova\\KstvCardReader";
+inline constexpr char kTrustProgramLocationValue[] = "TrustProgramLocation";
+bool ProgramLocationTrustedByPolicy();
+
 // The check of the running program, for -Service: a refusal is shown to the user (a box,
 // or the event log where no user sees one), naming the file or folder, and its code is
-// the result.
+// the result. Under the policy above, no check and ERROR_SUCCESS.
 DWORD CheckServiceProgramLocation(ServiceModule& module);
 
 // The check of both registration roads: everything a registration writes names the

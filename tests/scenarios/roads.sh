@@ -95,9 +95,19 @@ wine)
   optional_settings_refused() { :; }
   optional_settings_taken() { :; }
   delete_other_service() { "$tool" sc delete KstvOther >/dev/null 2>&1; }
-  # Wine keeps no access lists: it gives Everyone what the Unix mode gives others.
-  folder_open_to_everyone() { chmod 0777 "$install_dir"; }
-  folder_for_administrators() { chmod 0755 "$install_dir"; }
+  # Wine keeps no access lists: it gives Everyone what the Unix mode gives others, and
+  # every file and folder to its one user, whom -Service does not trust: the prefix's
+  # administrators' policy (wine-run.sh --create-prefix) trusts wherever the program lies.
+  # Without it, as here, Wine's owners alone make -Service refuse.
+  policy='HKLM\SOFTWARE\Policies\Kestrova\KstvCardReader'
+  folder_open_to_everyone() {
+    chmod 0777 "$install_dir"
+    "$tool" reg delete "$policy" /v TrustProgramLocation /f >/dev/null 2>&1
+  }
+  folder_for_administrators() {
+    chmod 0755 "$install_dir"
+    "$tool" reg add "$policy" /v TrustProgramLocation /t REG_DWORD /d 1 /f >/dev/null 2>&1
+  }
   cleanup() {
     on_windows_10
     type_library_writable

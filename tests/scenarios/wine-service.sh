@@ -50,10 +50,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# -Service runs its programs from drive C: of the prefix, whose folders are the Wine user's
-# (the one user here, who runs -Service): it refuses a program that others may change, and
-# Wine gives the folders of another Unix user (the build tree may lie below one) to the
-# anonymous user.
+# -Service runs its programs from drive C: of the prefix, as an installation would. Wine
+# reports every file as its one user's, which -Service does not trust: the prefix's
+# policy (wine-run.sh --create-prefix) trusts the program's location instead.
 programs=$("$wine" winepath -u 'C:\KstvServiceTest' | tr -d '\r')
 mkdir -p "$programs" && cp "$product" "$programs/KstvCardReader.exe" || exit 1
 product=$programs/KstvCardReader.exe

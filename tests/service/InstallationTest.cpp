@@ -10,12 +10,14 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "module/ServiceModule.h"
 #include "platform/host/control.h"
 #include "service/AppId.h"
 #include "service/Entry.h"
+#include "service/ProgramLocation.h"
 #include "tests/support/FakeService.h"
 #include "tests/support/ProgramPath.h"
 #include "tests/support/RegistryValues.h"
@@ -742,6 +744,18 @@ TEST_F(InstallationTest, ServiceFromAFolderOthersMayChangeIsRefusedAndChangesNot
             boxTexts());
   EXPECT_EQ(before, registry());
   EXPECT_TRUE(host::serviceControlsSent().empty()) << "the old service was not even stopped";
+
+  // Where the administrators' policy trusts the program's location, it is not checked.
+  UniqueKey policy;
+  ASSERT_EQ(ERROR_SUCCESS,
+            createKey(HKEY_LOCAL_MACHINE, kProgramLocationPolicyKey, KEY_ALL_ACCESS, policy));
+  for (const auto& [value, code] : {std::pair<DWORD, int>{2, ERROR_ACCESS_DENIED}, {1, 0}}) {
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(policy.get(), kTrustProgramLocationValue, 0, REG_DWORD,
+                                            reinterpret_cast<const BYTE*>(&value), sizeof value));
+    EXPECT_EQ(code, run("-Service")) << "TrustProgramLocation " << value;
+  }
+  policy.reset();
+  removeTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Policies");
 }
 
 // The event viewer reads each event's text from the message file beside the program: both
