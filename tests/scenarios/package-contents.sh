@@ -106,6 +106,8 @@ check "Installed apps shows the product's icon" sh -c '
   [ "$1" = ProductIcon.ico ] && [ "$2" = "ProductIcon.ico	Icon.ProductIcon.ico" ]' - \
   "$(property ARPPRODUCTICON)" "$(table Icon | tr -d '\r')"
 check "no Modify, which would only repeat a repair" test "$(property ARPNOMODIFY)" = 1
+check "files of an equal version are replaced (another build of the same version)" \
+  test "$(property REINSTALLMODE)" = emus
 check "a comment that says what the product does" \
   test "$(property ARPCOMMENTS)" = "Gives memory cards in Kestrova's card reader their own icon and label in Explorer."
 # Wine does not enforce file access lists: only the rows are checked here.

@@ -13,8 +13,10 @@
 # with WMI doubles, whose service keeps running; those that must fail use the real one.
 # Usage: wine-package.sh WINE-RUN PACKAGE.msi FAIL-LATE-PACKAGE.msi KEYLOCK.exe VERSION
 #                        DOUBLES.msi DOUBLES-OLDER.msi DOUBLES-REBUILT.msi DOUBLES.exe
+#                        DOUBLES-REBUILT.exe
 #        (DOUBLES-OLDER: version 0.9 with a program that differs from DOUBLES.exe;
-#         DOUBLES-REBUILT: the same version as DOUBLES, built again: another product code)
+#         DOUBLES-REBUILT: the same version as DOUBLES, built again: another product code,
+#         and DOUBLES-REBUILT.exe, a program of the same version resource, other bytes)
 set -u
 wine=$1
 package=$2
@@ -25,6 +27,7 @@ doubles=$6
 doubles_older=$7
 doubles_rebuilt=$8
 doubles_program=$9
+doubles_rebuilt_program=${10}
 . "$(dirname "$0")/checks.sh"
 present() { quiet "$wine" reg query "$1"; }
 absent() { ! present "$1"; }
@@ -222,7 +225,11 @@ nothing_left_in "$default"
 # A second build of the same version (another product code) replaces the installed one
 # instead of installing beside it.
 check "a build of the package installs" "$wine" msiexec /i "$doubles_msi" /qn
+check "and its service stops (Wine's installer would not wait for it)" stops
 check "another build of the same version installs over it" timed "$wine" msiexec /i "$rebuilt_msi" /qn
+# Its files have the same version as the installed ones, and replace them all the same.
+check "its program replaced the installed one of the same version" \
+  cmp -s "$(installed_program)" "$doubles_rebuilt_program"
 check "one product is installed (found $(products))" test "$(products)" -eq 1
 installed_in "$default"
 check "one service entry" test "$(service_entries)" -eq 1
