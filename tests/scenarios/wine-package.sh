@@ -228,6 +228,8 @@ check "a build of the package installs" "$wine" msiexec /i "$doubles_msi" /qn
 check "and its service stops (Wine's installer would not wait for it)" stops
 check "another build of the same version installs over it" timed "$wine" msiexec /i "$rebuilt_msi" /qn
 # Its files have the same version as the installed ones, and replace them all the same.
+# (Wine's quirk: its installer replaces a file of an equal version whatever REINSTALLMODE
+# says; Windows keeps it unless REINSTALLMODE has "e", which package-contents.sh checks.)
 check "its program replaced the installed one of the same version" \
   cmp -s "$(installed_program)" "$doubles_rebuilt_program"
 check "one product is installed (found $(products))" test "$(products)" -eq 1
