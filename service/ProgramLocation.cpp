@@ -97,14 +97,17 @@ bool AllowsOthers(const ACE_HEADER* entry, ACCESS_MASK changes,
 
 // ERROR_SUCCESS when only `administrators` may change the object at `path` with one of
 // `changes`: it is theirs, and its access list allows nobody else one of them.
-DWORD CheckObject(const char* path, ACCESS_MASK changes, const Administrators& administrators) {
+// `unread` tells a descriptor that could not be read from a refusal: both may be 5.
+DWORD CheckObject(const char* path, ACCESS_MASK changes, const Administrators& administrators,
+                  bool& unread) {
   PSID owner = nullptr;
   PACL list = nullptr;
   UniqueLocalMemory descriptor;
   const DWORD code = GetNamedSecurityInfoA(path, SE_FILE_OBJECT,
                                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                            &owner, nullptr, &list, nullptr, descriptor.put());
-  if (code != ERROR_SUCCESS) return code;
+  unread = code != ERROR_SUCCESS;
+  if (unread) return code;
   // An owner may always rewrite the list; no list at all lets everyone do everything.
   if (!owner || !administrators.include(owner) || !list) return kProgramChangeableByOthers;
   for (DWORD index = 0; index < list->AceCount; ++index) {
@@ -153,7 +156,9 @@ bool QuotedProgramPath(char (&quoted)[MAX_PATH + 2]) {
   return true;
 }
 
-DWORD CheckProgramLocation(const char* programPath, char (&where)[MAX_PATH]) {
+DWORD CheckProgramLocation(const char* programPath, char (&where)[MAX_PATH], bool* unreadable) {
+  bool unread = false;
+  if (unreadable) *unreadable = false;
   const std::size_t length = std::strlen(programPath);
   if (length >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
   std::memcpy(where, programPath, length + 1);
@@ -171,7 +176,8 @@ DWORD CheckProgramLocation(const char* programPath, char (&where)[MAX_PATH]) {
     if (end == root) changes &= ~kRootUnchangeable;
     const char cut = where[end];
     where[end] = '\0';
-    const DWORD code = CheckObject(where, changes, administrators);
+    const DWORD code = CheckObject(where, changes, administrators, unread);
+    if (unreadable) *unreadable = unread;
     if (code != ERROR_SUCCESS || end == length) return code;
     where[end] = cut;
     while (*next && *next != '\\') next = CharNextA(next);
@@ -202,11 +208,12 @@ DWORD CheckServiceProgramLocation(ServiceModule& module) {
   }
   char path[MAX_PATH];
   char where[MAX_PATH] = "?";
+  bool unread = true;
   DWORD code = ProgramFilePath(path);
-  if (code == ERROR_SUCCESS) code = CheckProgramLocation(path, where);
+  if (code == ERROR_SUCCESS) code = CheckProgramLocation(path, where, &unread);
   if (code == ERROR_SUCCESS) return code;
   char text[sizeof kChangeableByOthers + MAX_PATH + 16];
-  if (code == kProgramChangeableByOthers)
+  if (code == kProgramChangeableByOthers && !unread)
     std::snprintf(text, sizeof text, kChangeableByOthers, where);
   else
     std::snprintf(text, sizeof text, kRightsUnreadable, where, static_cast<unsigned long>(code));

@@ -24,8 +24,10 @@ inline constexpr DWORD kProgramChangeableByOthers = ERROR_ACCESS_DENIED;
 // root, from their security descriptors. ERROR_SUCCESS when only administrators may
 // change them; kProgramChangeableByOthers, with `where` naming the first file or folder
 // that others may change; or the code of a descriptor that could not be read, with
-// `where` naming its path.
-DWORD CheckProgramLocation(const char* programPath, char (&where)[MAX_PATH]);
+// `where` naming its path (and `unreadable`, when given, set: a descriptor refused to the
+// caller is 5 too).
+DWORD CheckProgramLocation(const char* programPath, char (&where)[MAX_PATH],
+                           bool* unreadable = nullptr);
 
 // The administrators' policy that lets -Service trust wherever the program lies: the
 // REG_DWORD TrustProgramLocation, 1, below HKLM\SOFTWARE\Policies\Kestrova\KstvCardReader

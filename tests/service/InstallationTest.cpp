@@ -745,6 +745,15 @@ TEST_F(InstallationTest, ServiceFromAFolderOthersMayChangeIsRefusedAndChangesNot
   EXPECT_EQ(before, registry());
   EXPECT_TRUE(host::serviceControlsSent().empty()) << "the old service was not even stopped";
 
+  // Rights that may not be read are no refusal of others' rights, though both are 5.
+  host::clearMessageBoxes();
+  host::failCall("GetNamedSecurityInfoA", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(static_cast<int>(ERROR_ACCESS_DENIED), run("-Service"));
+  EXPECT_EQ(std::vector<std::string>{"Not installed as a service: who may change \"C:\\\" could "
+                                     "not be read (error 5)."},
+            boxTexts());
+  host::clearFailures();
+
   // Where the administrators' policy trusts the program's location, it is not checked.
   UniqueKey policy;
   ASSERT_EQ(ERROR_SUCCESS,
