@@ -1,7 +1,7 @@
 #!/bin/sh
 # What the tools tell a user who runs them by hand: kstvmachine service start of a program
-# that is not there refuses at once with the service manager's code (2 for a file, 3 for a
-# folder); every tool and the program say, when KSTV_MACHINE is not set, that the machine
+# that is not there refuses at once with the service manager's code (2), and says whether
+# its folder or its file is missing; every tool and the program say, when KSTV_MACHINE is not set, that the machine
 # lives only as long as the command (and nothing when it is); KSTV_FAIL_CALLS with a name
 # that no call has says so; service status shows the service's own exit code of a run that
 # failed with one; kstvmonitor --help says what it does.
@@ -31,8 +31,8 @@ for missing in KstvCardReader "$KSTV_MACHINE/no-folder/KstvCardReader" "$KSTV_MA
   check "service start $missing: exit code 1 (got $code)" is "$code" 1
   check "within a second (took $took ms)" test "$took" -lt 1000
   case "$missing" in
-  */no-folder/*) check "it says the folder is not there (error 3)" says "failed with error 3: there is no program" ;;
-  *) check "it says the file is not there (error 2)" says "failed with error 2: there is no program" ;;
+  */no-folder/*) check "it says the folder is not there (error 2)" says "failed with error 2: there is no folder '.*/no-folder/'" ;;
+  *) check "it says the file is not there (error 2)" says "failed with error 2: there is no program '.*KstvCardReader'" ;;
   esac
 done
 # A program that is there but no service: it ends without a report, which is said at once.

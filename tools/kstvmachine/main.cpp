@@ -392,18 +392,19 @@ int showStatus() {
   return 0;
 }
 
-// Why `path` names no program to start, as Windows' service manager says it of a missing
-// image: ERROR_PATH_NOT_FOUND for a folder that is not there, ERROR_FILE_NOT_FOUND for a
-// file; 0 for a program that may be run.
-DWORD MissingProgram(const char* path) {
+// What is not there of the program `path` names, as words ("no folder '...'", "no program
+// '...'"); empty for a program that may be run. Either way the service manager refuses
+// with ERROR_FILE_NOT_FOUND, as Windows' and Wine's do for an image that is not there.
+std::string MissingProgram(const char* path) {
   struct stat file {};
-  if (stat(path, &file) == 0 && S_ISREG(file.st_mode) && access(path, X_OK) == 0) return 0;
+  if (stat(path, &file) == 0 && S_ISREG(file.st_mode) && access(path, X_OK) == 0) return "";
   const char* slash = std::strrchr(path, '/');
   const std::string folder =
-      slash ? std::string(path, static_cast<std::size_t>(slash - path + 1)) : ".";
+      slash ? std::string(path, static_cast<std::size_t>(slash - path + 1)) : "./";
   struct stat parent {};
-  return stat(folder.c_str(), &parent) == 0 && S_ISDIR(parent.st_mode) ? ERROR_FILE_NOT_FOUND
-                                                                       : ERROR_PATH_NOT_FOUND;
+  if (stat(folder.c_str(), &parent) == 0 && S_ISDIR(parent.st_mode))
+    return "no program '" + std::string(path) + "'";
+  return "no folder '" + folder + "'";
 }
 
 // Starts the program in a process of its own, as the service manager would, with its
@@ -417,12 +418,11 @@ int startServiceProgram(int argc, char** argv) {
     std::fprintf(stderr, "kstvmachine: a service needs a machine directory (KSTV_MACHINE)\n");
     return 2;
   }
-  if (DWORD missing = MissingProgram(argv[3])) {
+  if (const std::string missing = MissingProgram(argv[3]); !missing.empty()) {
     std::fprintf(stderr,
-                 "kstvmachine: starting the service failed with error %u: there is no program "
-                 "'%s' (give the path of the program's file, as in service start "
-                 "build/service/KstvCardReader)\n",
-                 static_cast<unsigned>(missing), argv[3]);
+                 "kstvmachine: starting the service failed with error %u: there is %s (give the "
+                 "path of the program's file, as in service start build/service/KstvCardReader)\n",
+                 static_cast<unsigned>(ERROR_FILE_NOT_FOUND), missing.c_str());
     return 1;
   }
   kstv::host::clearServiceReports();

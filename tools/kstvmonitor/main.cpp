@@ -34,8 +34,7 @@ constexpr long kLookNanoseconds = 100 * 1000 * 1000;
 
 // The label the badge of `letter` shows, or empty.
 std::string BadgeLabel(char letter) {
-  const std::string path =
-      std::string("Applications\\explorer.exe\\Drives\\") + letter + "\\DefaultLabel";
+  const std::string path = std::string(kstv::kDrivesKeyPath) + "\\" + letter + "\\DefaultLabel";
   kstv::UniqueKey key;
   char label[256] = {};
   DWORD size = sizeof label - 1;
