@@ -15,7 +15,6 @@
 namespace kstv {
 namespace {
 
-constexpr char kDrivesKeyPath[] = "Applications\\explorer.exe\\Drives";
 constexpr std::size_t kBadgeKeyPathCapacity = 80;
 constexpr std::size_t kIconPathCapacity = MAX_PATH;
 // The icon as the shell reads an icon location: the file, a comma and the icon's index

@@ -10,6 +10,9 @@
 
 namespace kstv {
 
+// The key below HKEY_CLASSES_ROOT that holds each badged letter's drive key.
+inline constexpr char kDrivesKeyPath[] = "Applications\\explorer.exe\\Drives";
+
 // Builds the four icon paths from the program's folder (ending in a backslash):
 // <folder>SD\kicsd.ico, <folder>SD\kicmmc.ico, <folder>XD\kicxd.ico, <folder>MS\kicms.ico.
 // A path that would not fit its 260-byte buffer is left empty: that kind gets no icon; so

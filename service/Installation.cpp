@@ -1,6 +1,9 @@
 // Installation and AppID registration: RegServer and Service register the program (the
-// second also as a service that COM may start); UnregServer removes its service entry.
+// second also as a service that COM may start); UnregServer removes its service entry
+// and the badges a run that ended without its cleanup left.
 #include "module/ServiceModule.h"
+#include "monitor/DriveBadges.h"
+#include "monitor/MonitorClaim.h"
 #include "platform/com_apartment.h"
 #include "registrar/ScriptSources.h"
 #include "registrar/TypeLibraryRegistration.h"
@@ -70,6 +73,19 @@ HRESULT WriteRegistration(ServiceModule& module, const RegistrationSnapshot& pre
   return S_OK;
 }
 
+// The badges a run that ended without its cleanup (killed, crashed) left, which would
+// otherwise stay until the next start and then name icons the uninstallation deleted:
+// the start's own sweep, under the same claim a run takes, so that a run still
+// monitoring (it holds the claim) keeps the badges of its cards.
+void RemoveBadgesLeftBehind(ServiceModule& module) {
+  UniqueHandle claim;
+  const DWORD refused = ClaimCardMonitor(claim);
+  if (refused != ERROR_SUCCESS && refused != kMonitorClaimNameTaken) return;
+  FindModuleFolder(module.moduleFolder);
+  BuildBadgeIconPaths(module.moduleFolder);
+  RemoveLeftoverDriveBadges();
+}
+
 }  // namespace
 
 HRESULT ServiceModule::RegisterApplication(BOOL registerTypeLibrary, BOOL asService) {
@@ -103,6 +119,9 @@ HRESULT ServiceModule::RegisterApplication(BOOL registerTypeLibrary, BOOL asServ
 HRESULT ServiceModule::UnregisterApplication() {
   const HRESULT script = applyRegistrationScript(kRegistrationScriptResourceId, FALSE, nullptr);
   const DWORD removal = RemoveService();
+  // After the service's stop, which takes its own badges; a service that did not stop
+  // keeps its cards' badges.
+  if (removal == ERROR_SUCCESS) RemoveBadgesLeftBehind(*this);
   const DWORD source = RemoveEventSource(*this);
   if (source != ERROR_SUCCESS) ShowMessage(kCannotRemoveEventSource);
   const HRESULT library = removeOwnTypeLibraryRegistration(*this);

@@ -268,6 +268,10 @@ void setStartedByServiceManager(bool started);
 // (ERROR_SERVICE_NOT_ACTIVE, 1062, when no handler runs). Waits for the handler.
 DWORD sendServiceControl(DWORD control);
 std::vector<SERVICE_STATUS> serviceStatusReports();
+// The status the service manager gives of the machine's service now (QueryServiceStatus):
+// its last report; STOPPED with 1067 (ERROR_PROCESS_ABORTED) once its process has ended
+// without reporting STOPPED; STOPPED with ERROR_SERVICE_NEVER_STARTED without a report.
+SERVICE_STATUS currentServiceStatus();
 // Forgets the reports and controls of earlier runs.
 void clearServiceReports();
 // The platform calls (locks included) that the thread which reported the service STOPPED
@@ -333,5 +337,9 @@ std::size_t liveTypeLibraryAttributes();
 // --- The machine ---------------------------------------------------------------------
 // The machine directory named by KSTV_MACHINE, or empty for an in-memory machine.
 const std::string& machineDirectory();
+// For a program a user runs from the shell: when KSTV_MACHINE names no directory, says on
+// standard error, after `program` and a colon, that the machine lives only as long as
+// the command; nothing otherwise.
+void notePrivateMachine(const char* program);
 
 }  // namespace kstv::host

@@ -1,5 +1,8 @@
 #include "platform/host/detail/failures.h"
 
+#include <algorithm>
+#include <cassert>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -12,6 +15,97 @@
 
 namespace kstv::host {
 namespace {
+
+// Every call that can be made to fail, by the name its failure is injected under, in
+// order. A name that is not here fails nothing, which KSTV_FAIL_CALLS says.
+constexpr std::string_view kCallsThatCanFail[] = {
+    "AttachConsole",
+    "ChangeServiceConfig2A",
+    "ChangeServiceConfigA",
+    "CloseHandle",
+    "CoCreateInstance(UnsecuredApartment)",
+    "CoCreateInstance(WbemLocator)",
+    "CoInitialize",
+    "CoInitializeEx",
+    "CoInitializeSecurity",
+    "CoSetProxyBlanket",
+    "CoTaskMemAlloc",
+    "CoTaskMemRealloc",
+    "ConnectServer",
+    "ControlService",
+    "ConvertStringSecurityDescriptorToSecurityDescriptorA",
+    "CopySid",
+    "CreateFileA",
+    "CreateFileMappingA",
+    "CreateMutexA",
+    "CreateObjectStub",
+    "CreateServiceA",
+    "DeleteFileA",
+    "DeleteService",
+    "DeviceIoControl",
+    "ExecNotificationQueryAsync",
+    "FindResourceA",
+    "GetFileAttributesA",
+    "GetLogicalDriveStringsW",
+    "GetMessageA",
+    "GetModuleFileNameA",
+    "GetModuleFileNameW",
+    "GetNamedSecurityInfoA",
+    "GetProcAddress",
+    "GetTokenInformation",
+    "GetVersionExA",
+    "HeapAlloc",
+    "HeapReAlloc",
+    "ITypeLib::GetLibAttr",
+    "InitializeSecurityDescriptor",
+    "LoadLibraryA",
+    "LoadLibraryExA",
+    "LoadResource",
+    "LoadStringA",
+    "LoadTypeLib",
+    "LocalAlloc",
+    "MoveFileExA",
+    "MultiByteToWideChar",
+    "OpenProcessToken",
+    "OpenSCManagerA",
+    "OpenServiceA",
+    "OpenThreadToken",
+    "PostThreadMessageA",
+    "QueryPathOfRegTypeLib",
+    "QueryServiceConfig2A",
+    "QueryServiceConfigA",
+    "QueryServiceStatus",
+    "ReadFile",
+    "RegCloseKey",
+    "RegCreateKeyExA",
+    "RegDeleteKeyA",
+    "RegDeleteValueA",
+    "RegEnumKeyExA",
+    "RegEnumValueA",
+    "RegOpenKeyExA",
+    "RegQueryInfoKeyA",
+    "RegQueryValueExA",
+    "RegSetValueExA",
+    "RegisterEventSourceA",
+    "RegisterServiceCtrlHandlerExA",
+    "RegisterTypeLib",
+    "ReportEventA",
+    "SetSecurityDescriptorGroup",
+    "SetSecurityDescriptorOwner",
+    "SetServiceStatus",
+    "SetTimer",
+    "StartServiceA",
+    "SysAllocString",
+    "UnRegisterTypeLib",
+    "WideCharToMultiByte",
+    "WriteConsoleW",
+    "WriteFile"};
+
+static_assert(std::is_sorted(std::begin(kCallsThatCanFail), std::end(kCallsThatCanFail)));
+
+bool CanFail(std::string_view call) {
+  return std::binary_search(std::begin(kCallsThatCanFail), std::end(kCallsThatCanFail), call);
+}
 
 struct Injection {
   DWORD code;
@@ -64,12 +158,16 @@ std::unordered_map<const char*, std::size_t*>& countsBySite() {
 
 void count(const char* call) {
   std::size_t*& site = countsBySite()[call];
-  if (!site) site = &calls().try_emplace(call, 0).first->second;
+  if (!site) {
+    assert(CanFail(call) && "a call that can fail is missing from kCallsThatCanFail");
+    site = &calls().try_emplace(call, 0).first->second;
+  }
   ++*site;
 }
 
 // KSTV_FAIL_CALLS="NAME=CODE[,NAME=CODE...]" (CODE decimal or 0x hex) makes those calls
-// fail for the whole process, for a program that a scenario runs.
+// fail for the whole process, for a program that a scenario runs. An item that names no
+// call, or is no NAME=CODE, is said on standard error: it would fail nothing.
 void InjectFailuresFromEnvironment() {
   const char* text = std::getenv("KSTV_FAIL_CALLS");
   if (!text) return;
@@ -79,7 +177,16 @@ void InjectFailuresFromEnvironment() {
     const std::string_view item = list.substr(0, comma);
     list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
     const std::size_t equals = item.find('=');
-    if (equals == std::string_view::npos) continue;
+    if (equals == std::string_view::npos) {
+      std::fprintf(stderr, "KSTV_FAIL_CALLS: '%.*s' is not NAME=CODE; it fails nothing\n",
+                   static_cast<int>(item.size()), item.data());
+      continue;
+    }
+    if (!CanFail(item.substr(0, equals))) {
+      std::fprintf(stderr, "KSTV_FAIL_CALLS: no call is named '%.*s'; it fails nothing\n",
+                   static_cast<int>(equals), item.data());
+      continue;
+    }
     const std::string code(item.substr(equals + 1));
     injections()[std::string(item.substr(0, equals))] =
         Injection{static_cast<DWORD>(std::strtoul(code.c_str(), nullptr, 0)), kAlways, 0};

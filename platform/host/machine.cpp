@@ -1,6 +1,7 @@
 // The emulated machine's directory: KSTV_MACHINE names it; without it every piece of
 // machine state is in memory and private to the process (drive C: then lives in a
 // temporary folder that goes when the process ends).
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -18,6 +19,13 @@ const std::string& machineDirectory() {
     return std::string(named);
   }();
   return directory;
+}
+
+void notePrivateMachine(const char* program) {
+  if (machineDirectory().empty())
+    std::fprintf(stderr,
+                 "%s: KSTV_MACHINE is not set: this machine lives only as long as this command\n",
+                 program);
 }
 
 const std::string& driveCRoot() {

@@ -268,6 +268,16 @@ void addServiceEntry(const ServiceEntry& entry) {
 
 std::optional<ServiceEntry> serviceEntry(const std::string& name) { return FindEntry(name); }
 
+SERVICE_STATUS currentServiceStatus() {
+  std::vector<SERVICE_STATUS> reports = serviceStatusReports();
+  if (!reports.empty() && reports.back().dwCurrentState != SERVICE_STOPPED &&
+      detail::serviceProcessGone())
+    return {SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, detail::kServiceProcessAborted, 0, 0, 0};
+  if (!reports.empty()) return reports.back();
+  // As the service manager says of a service not started since the machine started.
+  return {SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, ERROR_SERVICE_NEVER_STARTED, 0, 0, 0};
+}
+
 std::vector<ServiceControlSent> serviceControlsSent() {
   std::lock_guard guard(manager().lock);
   return manager().controls;
@@ -358,20 +368,7 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
   if (!record) return Fail(ERROR_INVALID_HANDLE);
   if (!(record->access & SERVICE_QUERY_STATUS)) return Fail(ERROR_ACCESS_DENIED);
   if (!status) return Fail(ERROR_INVALID_PARAMETER);
-  std::vector<SERVICE_STATUS> reports = serviceStatusReports();
-  if (!reports.empty() && reports.back().dwCurrentState != SERVICE_STOPPED &&
-      detail::serviceProcessGone()) {
-    *status = {
-        SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, detail::kServiceProcessAborted, 0, 0, 0};
-  } else if (!reports.empty()) {
-    *status = reports.back();
-  } else {
-    // As the service manager says of a service not started since the machine started.
-    std::memset(status, 0, sizeof *status);
-    status->dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    status->dwCurrentState = SERVICE_STOPPED;
-    status->dwWin32ExitCode = ERROR_SERVICE_NEVER_STARTED;
-  }
+  *status = currentServiceStatus();
   return TRUE;
 }
 

@@ -2,7 +2,8 @@
 # The card monitor on a machine in a directory, with cards inserted and removed by a
 # second process: the badge appears within a polling interval, goes with the card, and
 # goes when the monitor stops with a card still inserted; an empty slot of the reader
-# gets none, a slow card gets its badge all the same.
+# gets none, a slow card gets its badge all the same. The monitor's lines name the drive
+# of each badge it gives and takes.
 # Usage: card-monitor.sh KSTVMONITOR KSTVMACHINE
 set -u
 monitor=$1
@@ -30,6 +31,9 @@ check "an SD card inserted at E: gets its badge" eventually has_label E "Secure 
 sleep 1.2
 "$tool" volume remove E:
 check "its badge goes when it is removed" eventually no_drive_key E
+check "the monitor said that E: got its badge" eventually \
+  grep -qx 'kstvmonitor: E: card inserted, badge "Secure Digital"' "$log"
+check "and that it lost it" eventually grep -qx 'kstvmonitor: E: card removed, badge taken away' "$log"
 "$tool" volume add F: removable Kestrova MSPro
 check "a Memory Stick at F: gets its badge" eventually has_label F "Memory Stick"
 "$tool" volume add G: removable Kestrova "SDHC Reader" --empty

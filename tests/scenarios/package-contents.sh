@@ -101,6 +101,8 @@ product_value() { table Registry | awk -F '\t' -v n="$1" '$2 == 2 && $3 == "SOFT
 check "the folder and the product that installed the program are remembered" \
   test "$(product_value InstallDir) $(product_value ProductCode)" = "[INSTALLDIR] [ProductCode]"
 check "and read back by the next session" test "$(table AppSearch | awk -F '\t' '{print $1}' | sort | tr '\n' ' ')" = "INSTALLDIR REGISTEREDPRODUCT "
+check "the program's key goes at uninstall, with an administrator's DebugLevel" test "$(table Registry |
+  awk -F '\t' '$2 == 2 && ($3 == "SOFTWARE\\Kestrova\\KstvCardReader" || $3 == "SOFTWARE\\Kestrova\\KstvCardReader\\") && $4 == "-" && $6 == "Program"' | wc -l)" -eq 1
 property() { table Property | awk -F '\t' -v p="$1" '$1 == p {print $2}'; }
 check "Installed apps shows the product's icon" sh -c '
   [ "$1" = ProductIcon.ico ] && [ "$2" = "ProductIcon.ico	Icon.ProductIcon.ico" ]' - \
@@ -113,7 +115,9 @@ check "a comment that says what the product does" \
 # Wine does not enforce file access lists: only the rows are checked here.
 check "the install folder is made by the program's component, with rights of its own, before the files" sh -c '
   [ "$1" = "INSTALLDIR Program" ] && [ "$2" -lt "$3" ]' - \
-  "$(table CreateFolder | tr '\t' ' ')" "$(sequence CreateFolders)" "$(sequence InstallFiles)"
+  "$(table CreateFolder | tr '\t' ' ' | grep '^INSTALLDIR ')" "$(sequence CreateFolders)" "$(sequence InstallFiles)"
+check "and the Kestrova folder above it by a component of its own, which removes it once empty" \
+  test "$(table CreateFolder | tr '\t' ' ' | grep -v '^INSTALLDIR ')" = "KestrovaFolder MakerFolder"
 check "the permission table has the columns Windows Installer reads" test "$(columns MsiLockPermissionsEx)" = \
   "MsiLockPermissionsEx	LockObject	Table	SDDLText	Condition"
 check "its owner is the administrators, its access list its own (not inherited): full control for the system and the administrators, read and execute for users, passed on to what lies below" \

@@ -162,12 +162,12 @@ host)
   folder_for_administrators() {
     "$tool" file security "$folder" 'O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)'
   }
-  check_last_event() { check "$1" is "$("$tool" event list | tail -n 1)" "KstvCardReader 1 0: $2"; }
+  check_last_event() { check "$1" is "$("$tool" eventlog | tail -n 1)" "KstvCardReader Error 0: $2"; }
   start_service() { "$tool" service start "$program" >/dev/null 2>&1; }
   # The service a failed road started again reports RUNNING (its new run's reports only).
   running() {
     for _ in $(seq 50); do
-      "$tool" service status | tail -n 1 | grep -q 'RUNNING' && return 0
+      "$tool" service status | grep -qx 'STATE: RUNNING' && return 0
       sleep 0.1
     done
     return 1

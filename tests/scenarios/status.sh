@@ -42,6 +42,13 @@ badged() {
   done
   return 1
 }
+# Whether none of the letters given has a drive key.
+not_badged() {
+  for letter in "$@"; do
+    "$tool" reg query "$drives\\$letter" >/dev/null 2>&1 && return 1
+  done
+  return 0
+}
 on_failure() { sed 's/^/    /' "$out"; }
 # What -Status must leave as it found it.
 machine_state() {
@@ -81,6 +88,15 @@ pid=""
 status
 check "the service killed: exit code 2 (got $code)" is "$code" 2
 check "it is stopped, its process aborted" is "$(value 'Service state')" "stopped (exit code 1067)"
+# The service manager takes the killed service for stopped at once: -UnregServer does not
+# wait for a stop, and takes the badges the killed service left with the registration.
+started_at=$(date +%s%N)
+timeout 60 "$program" -UnregServer >/dev/null 2>&1
+code=$?
+took=$(( ($(date +%s%N) - started_at) / 1000000 ))
+check "-UnregServer after the kill: exit code 0 (got $code)" is "$code" 0
+check "at once (took $took ms)" test "$took" -lt 5000
+check "and the badges the killed service left on E: and F: are gone" not_badged E F
 
 # A plain run, as -RegServer registers the program, that badges a card put into G: while
 # it runs; killed, and then the card is pulled.
@@ -101,5 +117,15 @@ check "G: has no drive and a stale badge" is "$(value 'Drive G')" \
 check "F: keeps its card and its badge" is "$(value 'Drive F')" \
   'removable, vendor "Kestrova", product "MSPro Duo", card MS, badge this program'"'"'s'
 check "registered without a service" is "$(value Registration)" "without a service"
+
+# -UnregServer after the plain run's kill: its badges go (of G:, whose card is gone, and of
+# F:, whose card is still in), another program's badge of H: stays.
+"$tool" reg add "$drives\\H\\DefaultIcon" /ve /d 'C:\Other\card.ico,0' >/dev/null
+timeout 60 "$program" -UnregServer >/dev/null 2>&1
+code=$?
+check "-UnregServer after the plain run's kill: exit code 0 (got $code)" is "$code" 0
+check "the badges the plain run left on G: and F: are gone" not_badged G F
+check "another program's badge of H: stays" sh -c '"$0" reg query "$1" | grep -q "Other.card.ico,0"' \
+  "$tool" "$drives\\H\\DefaultIcon"
 
 finish

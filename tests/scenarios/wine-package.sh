@@ -83,9 +83,13 @@ nothing_left_in() {
     check "no $key" absent "$key"
   done
   check "the AppID key itself stays" present 'HKCR\AppID'
-  # The key is the program's own too (its DebugLevel), so only the package's values count.
-  check "no remembered folder or product" \
-    test -z "$(value "$product_key" InstallDir)$(value "$product_key" ProductCode)"
+  check "no $product_key, with an administrator's DebugLevel or without" absent "$product_key"
+}
+# What the product made above its own folder and key goes once nothing else is there.
+kestrova_key='HKLM\SOFTWARE\Kestrova'
+nothing_left_above() {
+  check "no $kestrova_key, which the product made and left empty" absent "$kestrova_key"
+  check "no folder C:\Program Files\Kestrova" folder_gone 'C:\Program Files\Kestrova'
 }
 # The service's state, and a wait for it to run (the package starts it).
 state() { "$wine" sc query KstvCardReader 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $4}'; }
@@ -147,13 +151,20 @@ check "the installed product has its icon" sh -c '
   [ -n "$icon" ] && [ -f "$("$1" winepath -u "$icon" | tr -d "\r")" ]' - "$wine" "$product_icon"
 check "msiexec /x exits 0" timed "$wine" msiexec /x "$doubles_msi" /qn
 nothing_left_in "$default"
+nothing_left_above
 
 elsewhere='C:\Kestrova Card Reader Test'
 check "msiexec /i with INSTALLDIR exits 0" timed "$wine" msiexec /i "$doubles_msi" INSTALLDIR="$elsewhere" /qn
 installed_in "$elsewhere"
 check "and nothing in the default folder" folder_gone "$default"
+# Another product of the maker keeps its key beside the program's: it stays.
+other_product="$kestrova_key\\OtherProduct"
+quiet "$wine" reg add "$other_product" /v Version /d 1 /f
 check "msiexec /x exits 0" "$wine" msiexec /x "$doubles_msi" /qn
 nothing_left_in "$elsewhere"
+check "another product's key beside the program's stays" \
+  test "$(value "$other_product" Version)" = "REG_SZ 1"
+quiet "$wine" reg delete "$kestrova_key" /f
 
 # The program writes its debug log in its own folder, INSTALLDIR, which only administrators
 # may change: the uninstall removes it there, and also at the fixed path where older
@@ -199,6 +210,8 @@ check "and it is the newer version" sh -c '"$0" reg query "$1" /s 2>/dev/null | 
 # one left under HKLM\SOFTWARE\Kestrova\KstvCardReader, so the newer registration stays.
 installed_in "$default"
 check "one service entry after the upgrade" test "$(service_entries)" -eq 1
+check "the newer one's remembered folder outlives the older one's removal" \
+  test "$(value "$product_key" InstallDir)" = "REG_SZ $default\\"
 check "and its service runs" runs
 check "msiexec /x of the newer one exits 0" "$wine" msiexec /x "$doubles_msi" /qn
 nothing_left_in "$default"

@@ -14,10 +14,12 @@
 #include <vector>
 
 #include "module/ServiceModule.h"
+#include "monitor/MonitorClaim.h"
 #include "platform/host/control.h"
 #include "service/AppId.h"
 #include "service/Entry.h"
 #include "service/ProgramLocation.h"
+#include "tests/support/Badges.h"
 #include "tests/support/FakeService.h"
 #include "tests/support/ProgramPath.h"
 #include "tests/support/RegistryValues.h"
@@ -325,6 +327,32 @@ TEST_F(InstallationTest, UnregServerRemovesEverythingButTheAppIdKey) {
   EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kLibraryKey));
   EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kEventSourcePath));
   EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, kAppIdKeyName));
+}
+
+// A run killed with its cards inserted left their badges; the next start would sweep
+// them, -UnregServer does it now. Another program's badge stays, and so do those of a run
+// that still monitors.
+TEST_F(InstallationTest, UnregServerRemovesTheBadgesARunLeftButNotAnotherProgramsOrARunningOnes) {
+  CleanBadges clean;
+  const std::string folder = "C:\\Program Files\\Kestrova\\MemoryCard\\";
+  const auto plantBoth = [&] {
+    plantBadge('E', folder + "SD\\kicsd.ico,0");
+    plantBadge('F', folder + "MS\\kicms.ico");  // as older versions wrote it
+    plantBadge('G', "C:\\Other\\card.ico,0");
+  };
+  plantBoth();
+  ASSERT_EQ(0, run("-Service"));
+  {
+    UniqueHandle runningMonitor;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), ClaimCardMonitor(runningMonitor));
+    EXPECT_EQ(0, run("-UnregServer"));
+    EXPECT_TRUE(hasDriveKey('E') && hasDriveKey('F')) << "a running monitor's badges went";
+  }
+  ASSERT_EQ(0, run("-Service"));
+  EXPECT_EQ(0, run("-UnregServer"));
+  EXPECT_FALSE(hasDriveKey('E'));
+  EXPECT_FALSE(hasDriveKey('F'));
+  EXPECT_EQ("C:\\Other\\card.ico,0", badgeIcon('G'));
 }
 
 TEST_F(InstallationTest, AFailedCreationIsTheExitCodeAndLeavesNoPartOfTheRegistration) {

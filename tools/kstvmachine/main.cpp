@@ -1,6 +1,8 @@
 // kstvmachine: looks at and changes the emulated machine (the directory KSTV_MACHINE
 // names) from the command line, while KstvCardReader runs on it or before it starts.
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -28,17 +30,19 @@ constexpr const char* kUsage =
     "                                                     insert a volume (a card)\n"
     "       kstvmachine volume remove X:\n"
     "       kstvmachine volume list\n"
-    "       kstvmachine service start PROGRAM [ARGS...]   start PROGRAM as the service manager "
-    "does\n"
+    "       kstvmachine service start PROGRAM [ARGS...]   start PROGRAM (its file's path) as the\n"
+    "                                                     service manager does\n"
     "       kstvmachine service stop | shutdown | interrogate | control CODE\n"
     "       kstvmachine service create NAME IMAGE-PATH [DISPLAY-NAME]   an entry, as sc create\n"
     "       kstvmachine service delete NAME\n"
     "       kstvmachine service show NAME   the entry, its description, recovery, SID type and "
     "privileges\n"
-    "       kstvmachine service status                    every status the service reported\n"
+    "       kstvmachine service status   every status the service reported, then its state,\n"
+    "                                    WIN32_EXIT_CODE and SERVICE_EXIT_CODE now\n"
     "       kstvmachine file security PATH SDDL   the owner and access list of a file or folder\n"
     "       of drive C: (a path without one has what its folder passes on)\n"
-    "       kstvmachine event list   every event reported, oldest first: SOURCE TYPE ID: TEXT\n"
+    "       kstvmachine eventlog   the Application event log, oldest first: SOURCE TYPE ID: TEXT\n"
+    "                              (TYPE Error, Warning or Information; also: event list)\n"
     "KEY is ROOT\\path, ROOT one of HKCR HKCU HKLM HKU HKCC (or their long names).\n"
     "TYPE is REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ (items separated by \\0),\n"
     "REG_DWORD (decimal or 0x hex) or REG_BINARY (hex digits).\n"
@@ -360,11 +364,47 @@ const char* stateName(DWORD state) {
   }
 }
 
+// A status as a line: its state and exit code, and the service's own code when the exit
+// code says there is one (ERROR_SERVICE_SPECIFIC_ERROR).
+void printStatus(const SERVICE_STATUS& status) {
+  std::printf("service: %s (exit code %u", stateName(status.dwCurrentState),
+              static_cast<unsigned>(status.dwWin32ExitCode));
+  if (status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR)
+    std::printf(", service exit code 0x%08X",
+                static_cast<unsigned>(status.dwServiceSpecificExitCode));
+  std::printf(")\n");
+}
+
 void printStatuses(std::size_t from) {
   auto reports = kstv::host::serviceStatusReports();
-  for (std::size_t i = from; i < reports.size(); ++i)
-    std::printf("service: %s (exit code %u)\n", stateName(reports[i].dwCurrentState),
-                static_cast<unsigned>(reports[i].dwWin32ExitCode));
+  for (std::size_t i = from; i < reports.size(); ++i) printStatus(reports[i]);
+}
+
+// Every report, then the status the service manager gives now, as sc query shows it.
+int showStatus() {
+  printStatuses(0);
+  const SERVICE_STATUS now = kstv::host::currentServiceStatus();
+  std::printf("STATE: %s\nWIN32_EXIT_CODE: %u (0x%x)\nSERVICE_EXIT_CODE: %u (0x%x)\n",
+              stateName(now.dwCurrentState), static_cast<unsigned>(now.dwWin32ExitCode),
+              static_cast<unsigned>(now.dwWin32ExitCode),
+              static_cast<unsigned>(now.dwServiceSpecificExitCode),
+              static_cast<unsigned>(now.dwServiceSpecificExitCode));
+  return 0;
+}
+
+// What is not there of the program `path` names, as words ("no folder '...'", "no program
+// '...'"); empty for a program that may be run. Either way the service manager refuses
+// with ERROR_FILE_NOT_FOUND, as Windows' and Wine's do for an image that is not there.
+std::string MissingProgram(const char* path) {
+  struct stat file {};
+  if (stat(path, &file) == 0 && S_ISREG(file.st_mode) && access(path, X_OK) == 0) return "";
+  const char* slash = std::strrchr(path, '/');
+  const std::string folder =
+      slash ? std::string(path, static_cast<std::size_t>(slash - path + 1)) : "./";
+  struct stat parent {};
+  if (stat(folder.c_str(), &parent) == 0 && S_ISDIR(parent.st_mode))
+    return "no program '" + std::string(path) + "'";
+  return "no folder '" + folder + "'";
 }
 
 // Starts the program in a process of its own, as the service manager would, with its
@@ -377,6 +417,13 @@ int startServiceProgram(int argc, char** argv) {
   if (kstv::host::machineDirectory().empty()) {
     std::fprintf(stderr, "kstvmachine: a service needs a machine directory (KSTV_MACHINE)\n");
     return 2;
+  }
+  if (const std::string missing = MissingProgram(argv[3]); !missing.empty()) {
+    std::fprintf(stderr,
+                 "kstvmachine: starting the service failed with error %u: there is %s (give the "
+                 "path of the program's file, as in service start build/service/KstvCardReader)\n",
+                 static_cast<unsigned>(ERROR_FILE_NOT_FOUND), missing.c_str());
+    return 1;
   }
   kstv::host::clearServiceReports();
   pid_t child = fork();
@@ -396,6 +443,16 @@ int startServiceProgram(int argc, char** argv) {
     _exit(127);
   }
   for (int i = 0; i < 1000; ++i) {
+    int ended = 0;
+    if (waitpid(child, &ended, WNOHANG) == child) {
+      printStatuses(0);
+      std::fprintf(stderr,
+                   "kstvmachine: the program ended (%s %d) before it reported to the service "
+                   "manager: is it a service?\n",
+                   WIFEXITED(ended) ? "exit code" : "signal",
+                   WIFEXITED(ended) ? WEXITSTATUS(ended) : WTERMSIG(ended));
+      return 1;
+    }
     for (const SERVICE_STATUS& status : kstv::host::serviceStatusReports()) {
       if (status.dwCurrentState == SERVICE_RUNNING || status.dwCurrentState == SERVICE_STOPPED) {
         printStatuses(0);
@@ -539,10 +596,7 @@ int serviceCommand(int argc, char** argv) {
   if (verb == "interrogate" && argc == 3) return deliverControl(SERVICE_CONTROL_INTERROGATE);
   if (verb == "control" && argc == 4)
     return deliverControl(static_cast<DWORD>(std::strtoul(argv[3], nullptr, 0)));
-  if (verb == "status" && argc == 3) {
-    printStatuses(0);
-    return 0;
-  }
+  if (verb == "status" && argc == 3) return showStatus();
   if (verb == "create" && (argc == 5 || argc == 6))
     return changeEntry(true, argv[3], argv[4], argc == 6 ? argv[5] : nullptr);
   if (verb == "delete" && argc == 4) return changeEntry(false, argv[3], nullptr, nullptr);
@@ -551,10 +605,23 @@ int serviceCommand(int argc, char** argv) {
   return 2;
 }
 
-// The event log, one line an event: its source, type and id, and its insertion strings.
+const char* eventTypeName(WORD type) {
+  switch (type) {
+    case EVENTLOG_ERROR_TYPE:
+      return "Error";
+    case EVENTLOG_WARNING_TYPE:
+      return "Warning";
+    case EVENTLOG_INFORMATION_TYPE:
+      return "Information";
+  }
+  return "Success";
+}
+
+// The Application event log, one line an event, oldest first: its source, type and id,
+// and its text (the program's one message is its insertion string).
 int listEvents() {
   for (const kstv::host::Event& event : kstv::host::eventLog()) {
-    std::printf("%s %u %u:", event.source.c_str(), static_cast<unsigned>(event.type),
+    std::printf("%s %s %u:", event.source.c_str(), eventTypeName(event.type),
                 static_cast<unsigned>(event.eventId));
     for (const std::string& text : event.strings) std::printf(" %s", text.c_str());
     std::printf("\n");
@@ -565,17 +632,15 @@ int listEvents() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::strcmp(argv[1], "event") == 0 && std::strcmp(argv[2], "list") == 0)
+  if ((argc == 2 && std::strcmp(argv[1], "eventlog") == 0) ||
+      (argc == 3 && std::strcmp(argv[1], "event") == 0 && std::strcmp(argv[2], "list") == 0))
     return listEvents();
   if (argc < 3 || (std::strcmp(argv[1], "reg") != 0 && std::strcmp(argv[1], "volume") != 0 &&
                    std::strcmp(argv[1], "service") != 0 && std::strcmp(argv[1], "file") != 0)) {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  if (kstv::host::machineDirectory().empty())
-    std::fprintf(
-        stderr,
-        "kstvmachine: KSTV_MACHINE is not set: this machine lives only as long as this command\n");
+  kstv::host::notePrivateMachine("kstvmachine");
   if (std::strcmp(argv[1], "volume") == 0) return volume(argc, argv);
   if (std::strcmp(argv[1], "service") == 0) return serviceCommand(argc, argv);
   if (std::strcmp(argv[1], "file") == 0) return fileCommand(argc, argv);

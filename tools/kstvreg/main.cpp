@@ -12,6 +12,7 @@
 #include "platform/text16.h"
 #include "registrar/Registrar.h"
 #include "registrar/RegistrarParser.h"
+#include "tools/kstvreg/MachineNotice.h"
 #include "tools/kstvreg/RegExport.h"
 
 namespace {
@@ -104,6 +105,7 @@ int Run(bool doRegister, int argc, char** argv) {
 
 int main(int argc, char** argv) {
   if (argc < 3) return Usage();
+  kstv::NoteWhereTheMachineLives();
   std::string verb = argv[1];
   if (verb == "register" || verb == "unregister") return Run(verb == "register", argc, argv);
   if (verb == "export" && argc == 3) {

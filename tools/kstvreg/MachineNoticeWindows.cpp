@@ -1,0 +1,7 @@
+#include "tools/kstvreg/MachineNotice.h"
+
+namespace kstv {
+
+void NoteWhereTheMachineLives() {}
+
+}  // namespace kstv
