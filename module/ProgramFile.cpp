@@ -27,9 +27,9 @@ DWORD ToAnsi(const WCHAR* wide, DWORD length, char (&text)[MAX_PATH]) {
   if (length == 0) return ERROR_SUCCESS;
   BOOL usedDefault = FALSE;
   const bool utf8 = GetACP() == CP_UTF8;
-  const int bytes = WideCharToMultiByte(
-      CP_ACP, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS, wide, static_cast<int>(length),
-      text, MAX_PATH - 1, nullptr, utf8 ? nullptr : &usedDefault);
+  const int bytes = WideCharToMultiByte(CP_ACP, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS,
+                                        wide, static_cast<int>(length), text, MAX_PATH - 1, nullptr,
+                                        utf8 ? nullptr : &usedDefault);
   if (bytes == 0) {
     const DWORD code = LastErrorOr(ERROR_GEN_FAILURE);
     return code == ERROR_INSUFFICIENT_BUFFER ? static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE)

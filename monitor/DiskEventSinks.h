@@ -4,8 +4,8 @@
 // drive id (one letter and a colon) changes nothing.
 #pragma once
 
-#include "platform/text16.h"
 #include "monitor/DriveBadges.h"
+#include "platform/text16.h"
 #include "platform/win32.h"
 
 namespace kstv {

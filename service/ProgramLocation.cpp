@@ -65,8 +65,7 @@ bool IsSid(PSID sid, const WellKnownSid& known) {
 class Administrators {
  public:
   bool include(PSID sid) const {
-    return IsSid(sid, kLocalSystem) || IsSid(sid, kAdministrators) ||
-           IsSid(sid, kTrustedInstaller);
+    return IsSid(sid, kLocalSystem) || IsSid(sid, kAdministrators) || IsSid(sid, kTrustedInstaller);
   }
 };
 

@@ -247,8 +247,7 @@ bool ServiceModule::RestartService() {
   // service only once it has stopped.
   const bool stoppedNow = WaitUntil(GetTickCount(), [&] {
     SERVICE_STATUS status;
-    return QueryServiceStatus(service.get(), &status) &&
-           status.dwCurrentState == SERVICE_STOPPED;
+    return QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_STOPPED;
   });
   return stoppedNow && (StartServiceA(service.get(), 0, nullptr) ||
                         GetLastError() == ERROR_SERVICE_ALREADY_RUNNING);

@@ -98,9 +98,9 @@ StatusReport ReadStatus(ServiceModule& module) {
   char logPath[MAX_PATH];
   const DWORD folderRead = ProgramFolder(folder);
   AddStatusLine(report, "Log file",
-                folderRead != ERROR_SUCCESS        ? UnreadText(folderRead)
+                folderRead != ERROR_SUCCESS     ? UnreadText(folderRead)
                 : DebugLogPath(folder, logPath) ? std::string(logPath)
-                                                  : UnreadText(ERROR_FILENAME_EXCED_RANGE));
+                                                : UnreadText(ERROR_FILENAME_EXCED_RANGE));
   FindModuleFolder(module.moduleFolder);
   const bool monitoring = registration.kind == RegistrationKind::AsService &&
                           registration.stateRead && registration.state == SERVICE_RUNNING;

@@ -85,10 +85,10 @@ void ReadDrive(char letter, const WCHAR* root, bool monitoring, DriveFindings& f
       if (owner == BadgeOwner::ThisProgram || (monitoring && type == DRIVE_REMOVABLE))
         findings.undetermined.push_back(letter);
     } else {
-      value += identity.holdsMedium ? std::string(", vendor \"") + identity.vendorId +
-                                          "\", product \"" + identity.productId + "\", " +
-                                          CardText(identity.cardType)
-                                    : std::string(", ") + kEmptySlot;
+      value += identity.holdsMedium
+                   ? std::string(", vendor \"") + identity.vendorId + "\", product \"" +
+                         identity.productId + "\", " + CardText(identity.cardType)
+                   : std::string(", ") + kEmptySlot;
       value += std::string(", ") + BadgeText(owner);
       const bool card = identity.cardType != CardType::None;
       if (owner == BadgeOwner::ThisProgram && !card) {

@@ -80,8 +80,8 @@ TEST(TextApiTest, Utf8TakesOnlyTheFlagForInvalidCharactersAndNoDefaultCharacter)
                                    nullptr, nullptr));
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FLAGS), GetLastError());
   SetLastError(0);
-  EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0, omega, -1, text, sizeof text, nullptr,
-                                   &usedDefault));
+  EXPECT_EQ(0,
+            WideCharToMultiByte(CP_UTF8, 0, omega, -1, text, sizeof text, nullptr, &usedDefault));
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
   SetLastError(0);
   EXPECT_EQ(0, WideCharToMultiByte(CP_ACP, WC_ERR_INVALID_CHARS, omega, -1, text, sizeof text,

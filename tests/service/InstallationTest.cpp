@@ -547,7 +547,13 @@ TEST_F(InstallationTest, AnOldServiceThatStopsOnlyAfterTheBoundRunsAgainAfterThe
   host::useTestClock(true);
   // Its stop ends at the 125th status query: past the road's own wait of 30 seconds (one
   // query each 250 ms), early in the wait before the service is started again.
-  host::onCall("QueryServiceStatus", [&old] { old.end(); }, 125);
+  host::onCall(
+      "QueryServiceStatus",
+      [&old] {
+        old.end();
+        host::waitForServiceState(SERVICE_STOPPED);
+      },
+      125);
   EXPECT_EQ(ERROR_SERVICE_REQUEST_TIMEOUT, run("-Service"));
   EXPECT_EQ(std::vector<std::string>{"The service did not stop"}, boxTexts());
   EXPECT_EQ(2, old.runs()) << "started again";

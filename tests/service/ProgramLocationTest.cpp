@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/host/control.h"
 #include "module/ProgramFile.h"
+#include "platform/host/control.h"
 #include "service/ProgramLocation.h"
 
 namespace kstv::test {

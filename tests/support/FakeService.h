@@ -68,9 +68,12 @@ class FakeService {
     self.changed_.wait(guard, [&] { return self.stopping_; });
     guard.unlock();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a teardown takes a while
+    {
+      // Ended before STOPPED is seen: the manager may start it again at once.
+      std::lock_guard ended(self.lock_);
+      self.ended_ = true;
+    }
     report(SERVICE_STOPPED);
-    std::lock_guard ended(self.lock_);
-    self.ended_ = true;
   }
   // A new run on a dispatcher thread of its own, as a new service process would be.
   void run() {
