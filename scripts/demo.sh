@@ -52,7 +52,12 @@ badge_is() { # LETTER LABEL ICON: the drive's label and icon
 # EXIT-CODE: the road succeeded and the three parts of the registration are there, or gone.
 registered() { is "$1" 0 && has_key "$appid" && has_key "$service_key" && has_key "$typelib"; }
 unregistered() { is "$1" 0 && lacks_key "$appid" && lacks_key "$service_key" && lacks_key "$typelib"; }
-state_is() { "$machine" service status 2>&1 | tail -n 1 | grep -qF "service: $1"; }
+# STATE [EXIT-CODE]: the service's state now, and its exit code when given.
+state_is() {
+  "$machine" service status >"$KSTV_MACHINE.status" 2>&1
+  grep -qx "STATE: $1" "$KSTV_MACHINE.status" &&
+    { [ $# -lt 2 ] || grep -q "^WIN32_EXIT_CODE: $2 " "$KSTV_MACHINE.status"; }
+}
 
 say "KstvCardReader on a machine where it was never registered"
 show_exit "$program"
@@ -113,7 +118,7 @@ proved "F: still shows the Memory Stick" badge_is F "Memory Stick" 'MS\kicms.ico
 say "The service is stopped with the Memory Stick inside"
 show "$machine" service stop
 show "$machine" reg query "$drives"
-proved "the service stopped cleanly (exit code 0)" state_is "STOPPED (exit code 0)"
+proved "the service stopped cleanly (exit code 0)" state_is STOPPED 0
 proved "no badge left: the stop took F:'s too" lacks_key "$drives\\F"
 
 say "What the service wrote"
@@ -122,7 +127,7 @@ sed 's/^/    /' "$folder/KstvCardReader.log"
 echo "The service's standard output (what the emulated service manager keeps, service.log):"
 sed 's/^/    /' "$KSTV_MACHINE/service.log"
 echo "The Application event log (source, type, event id, text):"
-show "$machine" event list
+show "$machine" eventlog
 [ -s "$KSTV_MACHINE.out" ] || echo "    (nothing: a run without a problem reports nothing there)"
 proved "the debug log holds the stop the service received" \
   grep -q "Handler() SERVICE_CONTROL_STOP post WM_QUIT" "$folder/KstvCardReader.log"
@@ -135,7 +140,7 @@ show "$machine" reg query "$service_key"
 show "$machine" reg query "$typelib"
 proved "unregistered (exit code 0): no AppID, service entry or type library is left" \
   unregistered "$unregistration"
-rm -f "$KSTV_MACHINE.out"
+rm -f "$KSTV_MACHINE.out" "$KSTV_MACHINE.status"
 
 echo
 echo "The emulated machine is in $KSTV_MACHINE (registry, volumes, event log: machine.db)."
