@@ -82,6 +82,7 @@ proved "DebugLevel is 2" is "$(data 'HKLM\SOFTWARE\Kestrova\KstvCardReader' Debu
 
 say "The service manager starts KstvCardReader"
 show "$machine" service start "$program"
+sleep 1 # the service reports RUNNING, then looks at the drives and asks WMI for disk events
 proved "the service runs" state_is RUNNING
 
 say "The reader has four slots, each a drive of its own; an SD card goes into E:"
@@ -123,7 +124,7 @@ proved "no badge left: the stop took F:'s too" lacks_key "$drives\\F"
 
 say "What the service wrote"
 echo "The service's debug log (C:\\Program Files\\Kestrova\\MemoryCard\\KstvCardReader.log):"
-sed 's/^/    /' "$folder/KstvCardReader.log"
+sed 's/^/    /' "$folder/KstvCardReader.log" || echo "    (no log file)"
 echo "The service's standard output (what the emulated service manager keeps, service.log):"
 sed 's/^/    /' "$KSTV_MACHINE/service.log"
 echo "The Application event log (source, type, event id, text):"

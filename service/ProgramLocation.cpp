@@ -50,7 +50,8 @@ constexpr char kPathOutsideCodePage[] =
     "cannot hold (shown as ?), and the registration would name another file or none. Put the "
     "program in a folder whose path has none.";
 constexpr char kTrustedByPolicy[] =
-    "The program's location is not checked: the administrators' policy trusts it\n";
+    "The program's location was not checked: the administrators' policy TrustProgramLocation "
+    "trusts it. Others may be able to change the program that the service runs as the system.";
 constexpr char kRightsUnreadable[] =
     "Not installed as a service: who may change \"%s\" could not be read (error %lu).";
 
@@ -202,7 +203,7 @@ bool ProgramLocationTrustedByPolicy() {
 
 DWORD CheckServiceProgramLocation(ServiceModule& module) {
   if (ProgramLocationTrustedByPolicy()) {
-    module.DebugPrint(kTrustedByPolicy);
+    module.WriteEvent(EVENTLOG_WARNING_TYPE, kTrustedByPolicy);
     return ERROR_SUCCESS;
   }
   char path[MAX_PATH];

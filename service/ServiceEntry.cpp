@@ -244,13 +244,17 @@ bool ServiceModule::RestartService() {
               : nullptr);
   if (!service) return false;
   // A stop that outlasted the road's wait may still be under way; the manager starts the
-  // service only once it has stopped.
-  const bool stoppedNow = WaitUntil(GetTickCount(), [&] {
+  // service only once it has stopped. One that someone started meanwhile runs already.
+  DWORD state = SERVICE_STOP_PENDING;
+  const bool settled = WaitUntil(GetTickCount(), [&] {
     SERVICE_STATUS status;
-    return QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_STOPPED;
+    if (!QueryServiceStatus(service.get(), &status)) return false;
+    state = status.dwCurrentState;
+    return state == SERVICE_STOPPED || state == SERVICE_RUNNING || state == SERVICE_START_PENDING;
   });
-  return stoppedNow && (StartServiceA(service.get(), 0, nullptr) ||
-                        GetLastError() == ERROR_SERVICE_ALREADY_RUNNING);
+  if (!settled) return false;
+  return state != SERVICE_STOPPED || StartServiceA(service.get(), 0, nullptr) ||
+         GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
 }
 
 DWORD ServiceModule::RemoveService() {

@@ -797,6 +797,8 @@ TEST_F(InstallationTest, ServiceFromAFolderOthersMayChangeIsRefusedAndChangesNot
                                             reinterpret_cast<const BYTE*>(&value), sizeof value));
     EXPECT_EQ(code, run("-Service")) << "TrustProgramLocation " << value;
   }
+  ASSERT_FALSE(host::eventLog().empty());
+  EXPECT_EQ(EVENTLOG_WARNING_TYPE, host::eventLog().back().type) << "the waived check is told";
   policy.reset();
   removeTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Policies");
 }

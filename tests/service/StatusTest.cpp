@@ -431,7 +431,9 @@ TEST_F(StatusTest, OutputRedirectedToADeviceGoesThereAndNotToTheConsole) {
     RedirectedDescriptor errors(STDERR_FILENO, console.screen());  // the prompt's console
     RedirectedDescriptor output(STDOUT_FILENO, nul);
     ASSERT_EQ(FILE_TYPE_CHAR, GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)));
+    host::resetCallCounts();
     WriteStatus(TwoLineReport());
+    EXPECT_GE(host::callCount("WriteFile"), 1u) << "the device was given the lines";
   }
   close(nul);
   EXPECT_EQ("", console.shown());
