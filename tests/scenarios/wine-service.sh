@@ -96,9 +96,17 @@ wait_gone() {
 check "the doubles' entry goes" wait_gone
 
 specific_code() { "$wine" sc query KstvCardReader 2>/dev/null | tr -d '\r' | awk '/SERVICE_EXIT_CODE/ {print $4}'; }
+# Under Wine a read of the value has once (in one round of 20, on a loaded machine) found
+# nothing while its service manager was saving the changed entry, which then started with
+# it: an empty answer is asked again, briefly.
 image_path() {
-  "$wine" reg query 'HKLM\System\CurrentControlSet\Services\KstvCardReader' /v ImagePath 2>/dev/null |
-    tr -d '\r' | sed -n 's/.*REG_[A-Z_]*[[:space:]]*//p'
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
+    found=$("$wine" reg query 'HKLM\System\CurrentControlSet\Services\KstvCardReader' /v ImagePath \
+      2>/dev/null | tr -d '\r' | sed -n 's/.*REG_[A-Z_]*[[:space:]]*//p')
+    [ -n "$found" ] && break
+    sleep 0.2
+  done
+  echo "$found"
 }
 
 check "-Service installs the real program" "$wine" "$product" -Service
