@@ -460,33 +460,26 @@ class UnsecuredApartment final : public ComObject<IUnsecuredApartment, &IID_IUns
   }
 };
 
+// Waits, up to `timeoutSeconds` in all, for a poll of every active query (`delivered`:
+// and for its delivery).
+bool waitForPolls(double timeoutSeconds, bool delivered) {
+  std::vector<std::shared_ptr<NotificationQuery>> queries;
+  {
+    std::lock_guard guard(active().lock);
+    queries = active().queries;
+  }
+  auto deadline = std::chrono::steady_clock::now() +
+                  std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000));
+  bool all = true;
+  for (auto& query : queries) all = query->waitForPoll(deadline, delivered) && all;
+  return all;
+}
+
 }  // namespace
 
-bool waitForDiskEvents(double timeoutSeconds) {
-  std::vector<std::shared_ptr<NotificationQuery>> queries;
-  {
-    std::lock_guard guard(active().lock);
-    queries = active().queries;
-  }
-  auto deadline = std::chrono::steady_clock::now() +
-                  std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000));
-  bool all = true;
-  for (auto& query : queries) all = query->waitForPoll(deadline) && all;
-  return all;
-}
+bool waitForDiskEvents(double timeoutSeconds) { return waitForPolls(timeoutSeconds, true); }
 
-bool pollDiskEventsNow(double timeoutSeconds) {
-  std::vector<std::shared_ptr<NotificationQuery>> queries;
-  {
-    std::lock_guard guard(active().lock);
-    queries = active().queries;
-  }
-  auto deadline = std::chrono::steady_clock::now() +
-                  std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000));
-  bool all = true;
-  for (auto& query : queries) all = query->waitForPoll(deadline, false) && all;
-  return all;
-}
+bool pollDiskEventsNow(double timeoutSeconds) { return waitForPolls(timeoutSeconds, false); }
 
 bool waitForCancelledDeliveries(double timeoutSeconds) {
   return finishing().waitUntilNone(

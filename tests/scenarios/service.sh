@@ -8,10 +8,7 @@
 set -u
 program=$1
 tool=$2
-KSTV_MACHINE=$(mktemp -d)
-export KSTV_MACHINE
-trap '"$tool" service stop >/dev/null 2>&1; rm -rf "$KSTV_MACHINE"' EXIT
-. "$(dirname "$0")/checks.sh"
+. "$(dirname "$0")/emulated-machine.sh"
 eventually() {
   for _ in $(seq 50); do "$@" && return 0; sleep 0.1; done
   return 1

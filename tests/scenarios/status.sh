@@ -9,16 +9,7 @@
 set -u
 program=$1
 tool=$2
-KSTV_MACHINE=$(mktemp -d)
-export KSTV_MACHINE
-pid=""
-cleanup() {
-  "$tool" service stop >/dev/null 2>&1
-  [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null
-  rm -rf "$KSTV_MACHINE"
-}
-trap cleanup EXIT
-. "$(dirname "$0")/checks.sh"
+. "$(dirname "$0")/emulated-machine.sh"
 drives='HKCR\Applications\explorer.exe\Drives'
 out="$KSTV_MACHINE/status.txt"
 

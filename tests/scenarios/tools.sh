@@ -11,10 +11,7 @@ tool=$1
 monitor=$2
 kstvreg=$3
 program=$4
-KSTV_MACHINE=$(mktemp -d)
-export KSTV_MACHINE
-trap '"$tool" service stop >/dev/null 2>&1; rm -rf "$KSTV_MACHINE"' EXIT
-. "$(dirname "$0")/checks.sh"
+. "$(dirname "$0")/emulated-machine.sh"
 err=$KSTV_MACHINE/stderr.txt
 on_failure() { sed 's/^/    /' "$err"; }
 is() { [ "$1" = "$2" ]; }
