@@ -560,6 +560,28 @@ TEST_F(InstallationTest, AnOldServiceThatStopsOnlyAfterTheBoundRunsAgainAfterThe
   EXPECT_EQ(kOldProgramPath, host::serviceEntry(kServiceName)->imagePath);
 }
 
+// Someone starts the old service in the moment after its late stop: the road finds it
+// running again, which is all it would have done, and says nothing of a failed restore.
+TEST_F(InstallationTest, AnOldServiceStartedByOthersAfterItsLateStopCountsAsRunningAgain) {
+  addOldService();
+  FakeService old(/*stubborn=*/true);
+  host::useTestClock(true);
+  host::onCall(
+      "QueryServiceStatus",
+      [&old] {
+        old.end();
+        host::waitForServiceState(SERVICE_STOPPED);
+        UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+        UniqueServiceHandle service(OpenServiceA(manager.get(), kServiceName, SERVICE_START));
+        EXPECT_TRUE(StartServiceA(service.get(), 0, nullptr));
+        host::waitForServiceState(SERVICE_RUNNING);
+      },
+      125);
+  EXPECT_EQ(ERROR_SERVICE_REQUEST_TIMEOUT, run("-Service"));
+  EXPECT_EQ(std::vector<std::string>{"The service did not stop"}, boxTexts());
+  EXPECT_EQ(2, old.runs());
+}
+
 TEST_F(InstallationTest, ACreationThatMeetsAnEntryMarkedForDeletionIsRetried) {
   host::useTestClock(true);
   host::failCall("CreateServiceA", ERROR_SERVICE_MARKED_FOR_DELETE, 3);
