@@ -5,6 +5,8 @@
 namespace kstv {
 namespace {
 
+constexpr char kStatusWord[] = "Status";
+
 constexpr struct {
   const char* text;
   CommandWord word;
@@ -12,23 +14,21 @@ constexpr struct {
     {"UnregServer", CommandWord::UnregServer},
     {"RegServer", CommandWord::RegServer},
     {"Service", CommandWord::Service},
-    {"Status", CommandWord::Status},
+    {kStatusWord, CommandWord::Status},
 };
-
-constexpr char kStatusWord[] = "Status";
 
 // Whether `token` is Status followed by nothing but blanks: the command prompt keeps the
 // blank before a redirection (`-Status > status.txt` gives "-Status "), and a check that
 // changes nothing must never become a run that monitors the reader.
 bool IsStatusWithTrailingBlanks(LPCSTR token) {
-  char word[sizeof kStatusWord];
-  std::size_t length = 0;
-  for (; token[length] && token[length] != ' ' && token[length] != '\t'; ++length)
-    if (length + 1 >= sizeof word) return false;
+  char word[sizeof kStatusWord] = {};
+  const std::size_t length = sizeof kStatusWord - 1;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (!token[i]) return false;
+    word[i] = token[i];
+  }
   for (LPCSTR rest = token + length; *rest; ++rest)
     if (*rest != ' ' && *rest != '\t') return false;
-  for (std::size_t i = 0; i < length; ++i) word[i] = token[i];
-  word[length] = '\0';
   return lstrcmpiA(word, kStatusWord) == 0;
 }
 

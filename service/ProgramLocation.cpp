@@ -63,16 +63,13 @@ bool IsSid(PSID sid, const WellKnownSid& known) {
 // installer service. Not the administrator who runs -Service: a folder of that account
 // (its Downloads) is also changed by every program it runs without elevation, and a
 // program planted there would then run as the system.
-class Administrators {
- public:
-  bool include(PSID sid) const {
-    return IsSid(sid, kLocalSystem) || IsSid(sid, kAdministrators) || IsSid(sid, kTrustedInstaller);
-  }
-};
+bool IsAdministration(PSID sid) {
+  return IsSid(sid, kLocalSystem) || IsSid(sid, kAdministrators) || IsSid(sid, kTrustedInstaller);
+}
 
-// Whether an entry of an access list allows others than `administrators` one of `changes`.
-bool AllowsOthers(const ACE_HEADER* entry, ACCESS_MASK changes,
-                  const Administrators& administrators) {
+// Whether an entry of an access list allows others than the administration one of
+// `changes`.
+bool AllowsOthers(const ACE_HEADER* entry, ACCESS_MASK changes) {
   switch (entry->AceType) {
     case ACCESS_ALLOWED_ACE_TYPE:
     case ACCESS_ALLOWED_CALLBACK_ACE_TYPE: {  // the same layout; its condition may hold
@@ -81,8 +78,7 @@ bool AllowsOthers(const ACE_HEADER* entry, ACCESS_MASK changes,
       GENERIC_MAPPING files{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
                             FILE_ALL_ACCESS};
       MapGenericMask(&mask, &files);
-      return (mask & changes) != 0 &&
-             !administrators.include(const_cast<DWORD*>(&allowed->SidStart));
+      return (mask & changes) != 0 && !IsAdministration(const_cast<DWORD*>(&allowed->SidStart));
     }
     // Entries for object types, laid out otherwise: whom they allow what is not read
     // here, so they count as allowing anyone anything.
@@ -95,11 +91,10 @@ bool AllowsOthers(const ACE_HEADER* entry, ACCESS_MASK changes,
   }
 }
 
-// ERROR_SUCCESS when only `administrators` may change the object at `path` with one of
+// ERROR_SUCCESS when only the administration may change the object at `path` with one of
 // `changes`: it is theirs, and its access list allows nobody else one of them.
 // `unread` tells a descriptor that could not be read from a refusal: both may be 5.
-DWORD CheckObject(const char* path, ACCESS_MASK changes, const Administrators& administrators,
-                  bool& unread) {
+DWORD CheckObject(const char* path, ACCESS_MASK changes, bool& unread) {
   PSID owner = nullptr;
   PACL list = nullptr;
   UniqueLocalMemory descriptor;
@@ -109,13 +104,13 @@ DWORD CheckObject(const char* path, ACCESS_MASK changes, const Administrators& a
   unread = code != ERROR_SUCCESS;
   if (unread) return code;
   // An owner may always rewrite the list; no list at all lets everyone do everything.
-  if (!owner || !administrators.include(owner) || !list) return kProgramChangeableByOthers;
+  if (!owner || !IsAdministration(owner) || !list) return kProgramChangeableByOthers;
   for (DWORD index = 0; index < list->AceCount; ++index) {
     ACE_HEADER* entry = nullptr;
     if (!GetAce(list, index, reinterpret_cast<LPVOID*>(&entry))) return kProgramChangeableByOthers;
     // An inherit-only entry is passed on to what is made below; it applies not here.
     if (entry->AceFlags & INHERIT_ONLY_ACE) continue;
-    if (AllowsOthers(entry, changes, administrators)) return kProgramChangeableByOthers;
+    if (AllowsOthers(entry, changes)) return kProgramChangeableByOthers;
   }
   return ERROR_SUCCESS;
 }
@@ -165,7 +160,6 @@ DWORD CheckProgramLocation(const char* programPath, char (&where)[MAX_PATH], boo
   const std::size_t root = RootLength(where);
   if (root == 0 || length <= root) return ERROR_BAD_PATHNAME;
   const std::size_t folder = LastSeparator(where) < root ? root : LastSeparator(where);
-  const Administrators administrators;
   // From the root down, so that the outermost folder others may change is the one named:
   // the root, each folder, the program's folder, then the program.
   const char* next = where + root;
@@ -176,7 +170,7 @@ DWORD CheckProgramLocation(const char* programPath, char (&where)[MAX_PATH], boo
     if (end == root) changes &= ~kRootUnchangeable;
     const char cut = where[end];
     where[end] = '\0';
-    const DWORD code = CheckObject(where, changes, administrators, unread);
+    const DWORD code = CheckObject(where, changes, unread);
     if (unreadable) *unreadable = unread;
     if (code != ERROR_SUCCESS || end == length) return code;
     where[end] = cut;
